@@ -1,0 +1,79 @@
+#include "SettingsFile.h"
+
+#include "FileError.h"
+#include "FileLock.h"
+#include "JsonDocumentFile.h"
+#include "Logger.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// The settings folder is private to the user when this creates it; an existing one is left as it is.
+void ensureFolder(const QString& folder) {
+    if (QFileInfo(folder).isDir())
+        return;
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+        throw FileError::fromErrno(FileError::Code::createDirectoryFailed, folder);
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(QString path, Logger& logger)
+    : path_(std::move(path))
+    , logger_(logger) {}
+
+QJsonObject SettingsFile::load() const {
+    const auto result = JsonDocumentFile::read(path_);
+    if (result.status == JsonDocumentFile::ReadResult::Status::unreadable) {
+        logger_.error(u"Failed to read settings: \""_s + path_ +
+                      u"\" is not a readable settings document ("_s + result.problem +
+                      u"); defaults are used and the file is kept aside at the next change"_s);
+    }
+    return result.object;
+}
+
+void SettingsFile::setValue(const QString& key, const QJsonValue& value) {
+    change([&](QJsonObject& settings) { settings.insert(key, value); });
+}
+
+void SettingsFile::removeValue(const QString& key) {
+    change([&](QJsonObject& settings) { settings.remove(key); });
+}
+
+void SettingsFile::change(const std::function<void(QJsonObject&)>& edit) {
+    ensureFolder(QFileInfo(path_).absolutePath());
+    const FileLock lock(path_ + u".lock"_s);
+    auto current = JsonDocumentFile::read(path_);
+    if (current.status == JsonDocumentFile::ReadResult::Status::unreadable)
+        keepCorruptCopy();
+    edit(current.object);
+    JsonDocumentFile::write(path_, current.object, ownerOnly);
+}
+
+void SettingsFile::keepCorruptCopy() const {
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
+    QString backup = path_ + u".corrupt-"_s + stamp;
+    for (int n = 1; QFileInfo::exists(backup); ++n)
+        backup = path_ + u".corrupt-"_s + stamp + u'-' + QString::number(n);
+    QFile original(path_);
+    if (!original.copy(backup))
+        throw FileError(FileError::Code::writeFailed, backup, original.errorString());
+    QFile::setPermissions(backup, ownerOnly);
+    logger_.error(u"Settings file was not readable and has been kept as \""_s + backup + u'"');
+}
+
+} // namespace ebbcast

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <functional>
+
+namespace ebbcast {
+
+class Logger;
+
+// The per-user settings document: one JSON object of typed values, mode 0600.
+// Each change rewrites only its own key: a read-modify-write under an advisory lock on "<file>.lock",
+// ending in an atomic replace, so processes or threads that change different keys lose nothing.
+// A document that is not a JSON object is copied aside as "<file>.corrupt-<UTC time>" before the first
+// change replaces it.
+class SettingsFile {
+public:
+    SettingsFile(QString path, Logger& logger);
+
+    const QString& path() const noexcept { return path_; }
+
+    // Every stored value. A missing file has none; an unreadable one has none and leaves one error log line.
+    QJsonObject load() const;
+
+    // Throw FileError or DocumentError; the file is unchanged on failure.
+    void setValue(const QString& key, const QJsonValue& value);
+    void removeValue(const QString& key);
+
+private:
+    void change(const std::function<void(QJsonObject&)>& edit);
+    void keepCorruptCopy() const;
+
+    QString path_;
+    Logger& logger_;
+};
+
+} // namespace ebbcast
