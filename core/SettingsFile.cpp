@@ -73,7 +73,7 @@ void SettingsFile::keepCorruptCopy() const {
     if (!original.copy(backup))
         throw FileError(FileError::Code::writeFailed, backup, original.errorString());
     QFile::setPermissions(backup, ownerOnly);
-    logger_.error(u"Settings file was not readable and has been kept as \""_s + backup + u'"');
+    logger_.info(u"Unreadable settings file kept as \""_s + backup + u"\" before it is replaced"_s);
 }
 
 } // namespace ebbcast
