@@ -15,9 +15,11 @@ CommandLineInterface::CommandLineInterface(const AppPaths& paths, PreferencesSto
     , preferences_(preferences)
     , settingsFile_(settingsFile)
     , out_(out)
-    , err_(err) {}
+    , err_(err)
+{}
 
-int CommandLineInterface::run(const QStringList& arguments) {
+int CommandLineInterface::run(const QStringList& arguments)
+{
     const QString command = arguments.value(0);
     if (command.isEmpty()) {
         printOverview();
@@ -40,7 +42,8 @@ int CommandLineInterface::run(const QStringList& arguments) {
     return 2;
 }
 
-void CommandLineInterface::printHelp() {
+void CommandLineInterface::printHelp()
+{
     out_ << u"Usage: ebbcast [COMMAND]\n\n"
             "Ebbcast records the screen, the microphone and the computer's own sound, and keeps\n"
             "each session in a folder of its own.\n\n"
@@ -56,7 +59,8 @@ void CommandLineInterface::printHelp() {
     out_.flush();
 }
 
-void CommandLineInterface::printOverview() {
+void CommandLineInterface::printOverview()
+{
     out_ << u"Ebbcast "_s << QString::fromLatin1(BuildInfo::version) << u"\n\n"_s << u"Settings file:    "_s
          << paths_.settingsFilePath() << u'\n' << u"Log file:         "_s << paths_.logFilePath() << u'\n'
          << u"Recordings:       "_s << preferences_.recordingFolderURL().toLocalFile() << u"\n\n"_s;

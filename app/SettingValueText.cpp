@@ -15,7 +15,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-QString SettingValueText::format(const QVariant& value) {
+QString SettingValueText::format(const QVariant& value)
+{
     const QMetaType type = value.metaType();
     if (type == QMetaType::fromType<bool>())
         return value.toBool() ? u"true"_s : u"false"_s;
@@ -31,7 +32,8 @@ QString SettingValueText::format(const QVariant& value) {
     return value.toString();
 }
 
-std::optional<QVariant> SettingValueText::parse(QMetaType type, const QString& text) {
+std::optional<QVariant> SettingValueText::parse(QMetaType type, const QString& text)
+{
     if (type == QMetaType::fromType<bool>()) {
         const QString word = text.trimmed().toLower();
         if (word == u"true" || word == u"yes" || word == u"on" || word == u"1")
@@ -78,7 +80,8 @@ std::optional<QVariant> SettingValueText::parse(QMetaType type, const QString& t
     return QVariant(text);
 }
 
-QString SettingValueText::expectation(QMetaType type) {
+QString SettingValueText::expectation(QMetaType type)
+{
     if (type == QMetaType::fromType<bool>())
         return u"true or false"_s;
     if (type == QMetaType::fromType<double>())

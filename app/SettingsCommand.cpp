@@ -10,7 +10,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-bool isSecret(const QString& key) {
+bool isSecret(const QString& key)
+{
     return key == u"glossenGatewayToken" || key == u"googleClientSecret";
 }
 
@@ -21,9 +22,11 @@ SettingsCommand::SettingsCommand(PreferencesStore& preferences, SettingsFile& fi
     : preferences_(preferences)
     , file_(file)
     , out_(out)
-    , err_(err) {}
+    , err_(err)
+{}
 
-QString SettingsCommand::usage() {
+QString SettingsCommand::usage()
+{
     return u"  ebbcast settings list              every setting and its value\n"
            "  ebbcast settings get KEY           one value, printed in the form 'set' accepts\n"
            "  ebbcast settings set KEY VALUE     store a value (true/false, a number, text,\n"
@@ -31,7 +34,8 @@ QString SettingsCommand::usage() {
            "  ebbcast settings reset KEY         forget a stored value; the default applies again\n"_s;
 }
 
-int SettingsCommand::run(const QStringList& arguments) {
+int SettingsCommand::run(const QStringList& arguments)
+{
     const QString verb = arguments.value(0);
     const QStringList rest = arguments.mid(1);
     if (verb == u"list")
@@ -47,7 +51,8 @@ int SettingsCommand::run(const QStringList& arguments) {
     return usageError(u"unknown settings command \""_s + verb + u"\"; use list, get, set or reset"_s);
 }
 
-void SettingsCommand::printAll() {
+void SettingsCommand::printAll()
+{
     const QMetaObject* meta = preferences_.metaObject();
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
         const QMetaProperty setting = meta->property(i);
@@ -60,14 +65,16 @@ void SettingsCommand::printAll() {
     out_.flush();
 }
 
-int SettingsCommand::list(const QStringList& arguments) {
+int SettingsCommand::list(const QStringList& arguments)
+{
     if (!arguments.isEmpty())
         return usageError(u"'settings list' takes no arguments"_s);
     printAll();
     return 0;
 }
 
-int SettingsCommand::get(const QStringList& arguments) {
+int SettingsCommand::get(const QStringList& arguments)
+{
     if (arguments.size() != 1)
         return usageError(u"usage: ebbcast settings get KEY"_s);
     const auto setting = property(arguments.first());
@@ -78,7 +85,8 @@ int SettingsCommand::get(const QStringList& arguments) {
     return 0;
 }
 
-int SettingsCommand::set(const QStringList& arguments) {
+int SettingsCommand::set(const QStringList& arguments)
+{
     if (arguments.size() != 2)
         return usageError(u"usage: ebbcast settings set KEY VALUE"_s);
     const auto setting = property(arguments.first());
@@ -103,7 +111,8 @@ int SettingsCommand::set(const QStringList& arguments) {
     return 0;
 }
 
-int SettingsCommand::reset(const QStringList& arguments) {
+int SettingsCommand::reset(const QStringList& arguments)
+{
     if (arguments.size() != 1)
         return usageError(u"usage: ebbcast settings reset KEY"_s);
     if (!property(arguments.first()))
@@ -119,7 +128,8 @@ int SettingsCommand::reset(const QStringList& arguments) {
     return 0;
 }
 
-std::optional<QMetaProperty> SettingsCommand::property(const QString& key) {
+std::optional<QMetaProperty> SettingsCommand::property(const QString& key)
+{
     const QMetaObject* meta = preferences_.metaObject();
     const int index = meta->indexOfProperty(key.toLatin1().constData());
     if (index < meta->propertyOffset() || key.isEmpty()) {
@@ -129,7 +139,8 @@ std::optional<QMetaProperty> SettingsCommand::property(const QString& key) {
     return meta->property(index);
 }
 
-int SettingsCommand::usageError(const QString& message) {
+int SettingsCommand::usageError(const QString& message)
+{
     err_ << u"ebbcast: "_s << message << u'\n';
     err_.flush();
     return 2;

@@ -13,7 +13,8 @@
 
 #include <cstdio>
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ebbcast"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ebbcast::BuildInfo::version));

@@ -7,14 +7,16 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<ActiveAppMetadata> ActiveAppMetadata::fromJson(const QJsonValue& json) {
+std::optional<ActiveAppMetadata> ActiveAppMetadata::fromJson(const QJsonValue& json)
+{
     ActiveAppMetadata value;
     JsonObjectReader reader(json);
     reader.required("name"_L1, value.name).required("bundleIdentifier"_L1, value.bundleIdentifier);
     return reader.result(std::move(value));
 }
 
-QJsonObject ActiveAppMetadata::toJson() const {
+QJsonObject ActiveAppMetadata::toJson() const
+{
     return JsonObjectWriter().set("name"_L1, name).set("bundleIdentifier"_L1, bundleIdentifier).object();
 }
 

@@ -9,7 +9,8 @@ namespace {
 
 // An XDG variable counts only when it holds an absolute path; otherwise the default under home applies.
 QString baseDirectory(const QProcessEnvironment& environment, const QString& variable,
-                      const QString& fallback) {
+                      const QString& fallback)
+{
     const QString value = environment.value(variable);
     if (!value.isEmpty() && QDir::isAbsolutePath(value))
         return QDir::cleanPath(value);
@@ -21,18 +22,22 @@ QString baseDirectory(const QProcessEnvironment& environment, const QString& var
 
 AppPaths::AppPaths(QString configDirectory, QString stateDirectory)
     : configDirectory_(std::move(configDirectory))
-    , stateDirectory_(std::move(stateDirectory)) {}
+    , stateDirectory_(std::move(stateDirectory))
+{}
 
-AppPaths AppPaths::fromEnvironment(const QProcessEnvironment& environment) {
+AppPaths AppPaths::fromEnvironment(const QProcessEnvironment& environment)
+{
     return AppPaths(baseDirectory(environment, u"XDG_CONFIG_HOME"_s, u".config"_s) + u"/Tavilon"_s,
                     baseDirectory(environment, u"XDG_STATE_HOME"_s, u".local/state"_s) + u"/Tavilon"_s);
 }
 
-QString AppPaths::settingsFilePath() const {
+QString AppPaths::settingsFilePath() const
+{
     return configDirectory_ + u"/settings.json"_s;
 }
 
-QString AppPaths::logFilePath() const {
+QString AppPaths::logFilePath() const
+{
     return stateDirectory_ + u"/app.log"_s;
 }
 

@@ -12,7 +12,8 @@ namespace ebbcast {
 namespace {
 
 // The rename is only durable once the folder's entry is on disk too.
-void syncFolderOf(const QString& path) {
+void syncFolderOf(const QString& path)
+{
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -24,7 +25,8 @@ void syncFolderOf(const QString& path) {
 } // namespace
 
 void AtomicFile::write(const QString& path, const QByteArray& bytes,
-                       std::optional<QFileDevice::Permissions> permissions) {
+                       std::optional<QFileDevice::Permissions> permissions)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw FileError(FileError::Code::writeFailed, path, file.errorString());

@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<ClockSyncMetadata> ClockSyncMetadata::fromJson(const QJsonValue& json) {
+std::optional<ClockSyncMetadata> ClockSyncMetadata::fromJson(const QJsonValue& json)
+{
     ClockSyncMetadata value;
     JsonObjectReader reader(json);
     reader.required("provider"_L1, value.provider)
@@ -18,7 +19,8 @@ std::optional<ClockSyncMetadata> ClockSyncMetadata::fromJson(const QJsonValue& j
     return reader.result(std::move(value));
 }
 
-QJsonObject ClockSyncMetadata::toJson() const {
+QJsonObject ClockSyncMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("provider"_L1, provider)
         .set("url"_L1, url)

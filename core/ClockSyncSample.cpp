@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<ClockSyncSample> ClockSyncSample::fromJson(const QJsonValue& json) {
+std::optional<ClockSyncSample> ClockSyncSample::fromJson(const QJsonValue& json)
+{
     ClockSyncSample value;
     JsonObjectReader reader(json);
     reader.required("client_send_time"_L1, value.clientSendTime)
@@ -20,7 +21,8 @@ std::optional<ClockSyncSample> ClockSyncSample::fromJson(const QJsonValue& json)
     return reader.result(std::move(value));
 }
 
-QJsonObject ClockSyncSample::toJson() const {
+QJsonObject ClockSyncSample::toJson() const
+{
     return JsonObjectWriter()
         .set("client_send_time"_L1, clientSendTime)
         .set("client_receive_time"_L1, clientReceiveTime)

@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<DisplayMetadata> DisplayMetadata::fromJson(const QJsonValue& json) {
+std::optional<DisplayMetadata> DisplayMetadata::fromJson(const QJsonValue& json)
+{
     DisplayMetadata value;
     JsonObjectReader reader(json);
     reader.required("id"_L1, value.id)
@@ -17,7 +18,8 @@ std::optional<DisplayMetadata> DisplayMetadata::fromJson(const QJsonValue& json)
     return reader.result(std::move(value));
 }
 
-QJsonObject DisplayMetadata::toJson() const {
+QJsonObject DisplayMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("id"_L1, id)
         .set("width"_L1, width)

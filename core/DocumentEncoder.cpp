@@ -14,11 +14,13 @@
 namespace ebbcast {
 namespace {
 
-void appendIndent(QByteArray& out, int depth) {
+void appendIndent(QByteArray& out, int depth)
+{
     out.append(depth * 2, ' ');
 }
 
-void appendString(QByteArray& out, const QString& text) {
+void appendString(QByteArray& out, const QString& text)
+{
     static const char hex[] = "0123456789abcdef";
     out.append('"');
     for (const char c : text.toUtf8()) {
@@ -60,7 +62,8 @@ void appendString(QByteArray& out, const QString& text) {
     out.append('"');
 }
 
-void appendNumber(QByteArray& out, const QJsonValue& value) {
+void appendNumber(QByteArray& out, const QJsonValue& value)
+{
     const QVariant variant = value.toVariant();
     if (variant.typeId() == QMetaType::LongLong) {
         out.append(QByteArray::number(variant.toLongLong()));
@@ -74,7 +77,8 @@ void appendNumber(QByteArray& out, const QJsonValue& value) {
 
 void appendValue(QByteArray& out, const QJsonValue& value, int depth);
 
-void appendObject(QByteArray& out, const QJsonObject& object, int depth) {
+void appendObject(QByteArray& out, const QJsonObject& object, int depth)
+{
     if (object.isEmpty()) {
         out.append("{}");
         return;
@@ -102,7 +106,8 @@ void appendObject(QByteArray& out, const QJsonObject& object, int depth) {
     out.append('}');
 }
 
-void appendArray(QByteArray& out, const QJsonArray& array, int depth) {
+void appendArray(QByteArray& out, const QJsonArray& array, int depth)
+{
     if (array.isEmpty()) {
         out.append("[]");
         return;
@@ -119,7 +124,8 @@ void appendArray(QByteArray& out, const QJsonArray& array, int depth) {
     out.append(']');
 }
 
-void appendValue(QByteArray& out, const QJsonValue& value, int depth) {
+void appendValue(QByteArray& out, const QJsonValue& value, int depth)
+{
     switch (value.type()) {
     case QJsonValue::Null:
     case QJsonValue::Undefined:
@@ -146,7 +152,8 @@ void appendValue(QByteArray& out, const QJsonValue& value, int depth) {
 
 } // namespace
 
-QByteArray DocumentEncoder::encode(const QJsonObject& document) {
+QByteArray DocumentEncoder::encode(const QJsonObject& document)
+{
     QByteArray out;
     appendObject(out, document, 0);
     out.append('\n');

@@ -5,7 +5,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-QString describe(DocumentError::Code code) {
+QString describe(DocumentError::Code code)
+{
     switch (code) {
     case DocumentError::Code::nonFiniteNumber:
         return u"The document contains a number that JSON cannot represent (infinite or not a number)."_s;
@@ -19,6 +20,7 @@ QString describe(DocumentError::Code code) {
 
 DocumentError::DocumentError(Code code)
     : EbbcastError(describe(code))
-    , code_(code) {}
+    , code_(code)
+{}
 
 } // namespace ebbcast

@@ -4,6 +4,7 @@ namespace ebbcast {
 
 EbbcastError::EbbcastError(QString description)
     : description_(std::move(description))
-    , what_(description_.toStdString()) {}
+    , what_(description_.toStdString())
+{}
 
 } // namespace ebbcast

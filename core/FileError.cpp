@@ -8,7 +8,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-QString describe(FileError::Code code, const QString& path, const QString& reason) {
+QString describe(FileError::Code code, const QString& path, const QString& reason)
+{
     QString operation;
     switch (code) {
     case FileError::Code::createDirectoryFailed:
@@ -35,9 +36,11 @@ QString describe(FileError::Code code, const QString& path, const QString& reaso
 FileError::FileError(Code code, const QString& path, const QString& reason)
     : EbbcastError(describe(code, path, reason))
     , code_(code)
-    , path_(path) {}
+    , path_(path)
+{}
 
-FileError FileError::fromErrno(Code code, const QString& path) {
+FileError FileError::fromErrno(Code code, const QString& path)
+{
     return FileError(code, path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 

@@ -12,7 +12,8 @@
 
 namespace ebbcast {
 
-FileLock::FileLock(const QString& lockFilePath) {
+FileLock::FileLock(const QString& lockFilePath)
+{
     fd_ = ::open(QFile::encodeName(lockFilePath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0)
         throw FileError::fromErrno(FileError::Code::lockFailed, lockFilePath);
@@ -25,7 +26,8 @@ FileLock::FileLock(const QString& lockFilePath) {
     }
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock()
+{
     ::close(fd_); // closing the descriptor releases the lock
 }
 

@@ -6,14 +6,16 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-QString Iso8601::format(const QDateTime& date) {
+QString Iso8601::format(const QDateTime& date)
+{
     // Whole seconds, rounded down, so 09:15:02.700 is written as 09:15:02 (also before 1970).
     const qint64 milliseconds = date.toMSecsSinceEpoch();
     const qint64 seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(u"yyyy-MM-ddTHH:mm:ss'Z'"_s);
 }
 
-std::optional<QDateTime> Iso8601::parse(const QString& text) {
+std::optional<QDateTime> Iso8601::parse(const QString& text)
+{
     static const QRegularExpression pattern(
         u"^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(Z|([+-])(\\d{2}):(\\d{2}))$"_s);
     const auto match = pattern.match(text);

@@ -11,7 +11,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-JsonDocumentFile::ReadResult JsonDocumentFile::read(const QString& path) {
+JsonDocumentFile::ReadResult JsonDocumentFile::read(const QString& path)
+{
     ReadResult result;
     QFile file(path);
     if (!file.exists())
@@ -38,7 +39,8 @@ JsonDocumentFile::ReadResult JsonDocumentFile::read(const QString& path) {
     return result;
 }
 
-std::optional<QJsonObject> JsonDocumentFile::readObject(const QString& path) {
+std::optional<QJsonObject> JsonDocumentFile::readObject(const QString& path)
+{
     ReadResult result = read(path);
     if (result.status != ReadResult::Status::ok)
         return std::nullopt;
@@ -46,7 +48,8 @@ std::optional<QJsonObject> JsonDocumentFile::readObject(const QString& path) {
 }
 
 void JsonDocumentFile::write(const QString& path, const QJsonObject& document,
-                             std::optional<QFileDevice::Permissions> permissions) {
+                             std::optional<QFileDevice::Permissions> permissions)
+{
     AtomicFile::write(path, DocumentEncoder::encode(document), permissions);
 }
 

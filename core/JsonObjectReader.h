@@ -12,10 +12,12 @@ class JsonObjectReader {
 public:
     explicit JsonObjectReader(const QJsonValue& json)
         : ok_(json.isObject())
-        , object_(json.toObject()) {}
+        , object_(json.toObject())
+    {}
 
     template <typename T>
-    JsonObjectReader& required(QLatin1StringView key, T& out) {
+    JsonObjectReader& required(QLatin1StringView key, T& out)
+    {
         if (ok_) {
             const QJsonValue json = object_.value(key);
             ok_ = !json.isUndefined() && decodeJson(json, out);
@@ -25,7 +27,8 @@ public:
 
     // A missing or null member is no value.
     template <typename T>
-    JsonObjectReader& optional(QLatin1StringView key, std::optional<T>& out) {
+    JsonObjectReader& optional(QLatin1StringView key, std::optional<T>& out)
+    {
         if (!ok_)
             return *this;
         const QJsonValue json = object_.value(key);
@@ -44,7 +47,8 @@ public:
 
     // The decoded value when every member read, nothing otherwise.
     template <typename T>
-    std::optional<std::decay_t<T>> result(T&& value) const {
+    std::optional<std::decay_t<T>> result(T&& value) const
+    {
         if (!ok_)
             return std::nullopt;
         return std::optional<std::decay_t<T>>(std::forward<T>(value));

@@ -10,13 +10,15 @@ namespace ebbcast {
 class JsonObjectWriter {
 public:
     template <typename T>
-    JsonObjectWriter& set(QLatin1StringView key, const T& value) {
+    JsonObjectWriter& set(QLatin1StringView key, const T& value)
+    {
         object_.insert(key, encodeJson(value));
         return *this;
     }
 
     template <typename T>
-    JsonObjectWriter& set(QLatin1StringView key, const std::optional<T>& value) {
+    JsonObjectWriter& set(QLatin1StringView key, const std::optional<T>& value)
+    {
         if (value)
             object_.insert(key, encodeJson(*value));
         return *this;

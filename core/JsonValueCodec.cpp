@@ -12,7 +12,8 @@ namespace ebbcast {
 namespace {
 
 // An integral JSON number within [minimum, maximum]; "3" and "3.0" are both the integer 3, "3.5" is not.
-std::optional<qint64> integerIn(const QJsonValue& json, qint64 minimum, qint64 maximum) {
+std::optional<qint64> integerIn(const QJsonValue& json, qint64 minimum, qint64 maximum)
+{
     if (!json.isDouble())
         return std::nullopt;
     const QVariant variant = json.toVariant();
@@ -31,28 +32,32 @@ std::optional<qint64> integerIn(const QJsonValue& json, qint64 minimum, qint64 m
 
 } // namespace
 
-bool decodeJson(const QJsonValue& json, QString& out) {
+bool decodeJson(const QJsonValue& json, QString& out)
+{
     if (!json.isString())
         return false;
     out = json.toString();
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, bool& out) {
+bool decodeJson(const QJsonValue& json, bool& out)
+{
     if (!json.isBool())
         return false;
     out = json.toBool();
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, double& out) {
+bool decodeJson(const QJsonValue& json, double& out)
+{
     if (!json.isDouble())
         return false;
     out = json.toDouble();
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, float& out) {
+bool decodeJson(const QJsonValue& json, float& out)
+{
     if (!json.isDouble())
         return false;
     const double value = json.toDouble();
@@ -62,7 +67,8 @@ bool decodeJson(const QJsonValue& json, float& out) {
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, qint64& out) {
+bool decodeJson(const QJsonValue& json, qint64& out)
+{
     const auto value =
         integerIn(json, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
     if (!value)
@@ -71,7 +77,8 @@ bool decodeJson(const QJsonValue& json, qint64& out) {
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, int& out) {
+bool decodeJson(const QJsonValue& json, int& out)
+{
     const auto value = integerIn(json, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     if (!value)
         return false;
@@ -79,7 +86,8 @@ bool decodeJson(const QJsonValue& json, int& out) {
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, quint32& out) {
+bool decodeJson(const QJsonValue& json, quint32& out)
+{
     const auto value = integerIn(json, 0, std::numeric_limits<quint32>::max());
     if (!value)
         return false;
@@ -87,7 +95,8 @@ bool decodeJson(const QJsonValue& json, quint32& out) {
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, QDateTime& out) {
+bool decodeJson(const QJsonValue& json, QDateTime& out)
+{
     if (!json.isString())
         return false;
     const auto date = Iso8601::parse(json.toString());
@@ -97,7 +106,8 @@ bool decodeJson(const QJsonValue& json, QDateTime& out) {
     return true;
 }
 
-bool decodeJson(const QJsonValue& json, QStringList& out) {
+bool decodeJson(const QJsonValue& json, QStringList& out)
+{
     if (!json.isArray())
         return false;
     QStringList values;
@@ -110,39 +120,48 @@ bool decodeJson(const QJsonValue& json, QStringList& out) {
     return true;
 }
 
-QJsonValue encodeJson(const QString& value) {
+QJsonValue encodeJson(const QString& value)
+{
     return value;
 }
 
-QJsonValue encodeJson(bool value) {
+QJsonValue encodeJson(bool value)
+{
     return value;
 }
 
-QJsonValue encodeJson(double value) {
+QJsonValue encodeJson(double value)
+{
     return value;
 }
 
-QJsonValue encodeJson(float value) {
+QJsonValue encodeJson(float value)
+{
     return std::isfinite(value) ? ShortestNumber::widenShortest(value) : static_cast<double>(value);
 }
 
-QJsonValue encodeJson(qint64 value) {
+QJsonValue encodeJson(qint64 value)
+{
     return value;
 }
 
-QJsonValue encodeJson(int value) {
+QJsonValue encodeJson(int value)
+{
     return value;
 }
 
-QJsonValue encodeJson(quint32 value) {
+QJsonValue encodeJson(quint32 value)
+{
     return static_cast<qint64>(value);
 }
 
-QJsonValue encodeJson(const QDateTime& value) {
+QJsonValue encodeJson(const QDateTime& value)
+{
     return Iso8601::format(value);
 }
 
-QJsonValue encodeJson(const QStringList& value) {
+QJsonValue encodeJson(const QStringList& value)
+{
     return QJsonArray::fromStringList(value);
 }
 

@@ -19,9 +19,14 @@ namespace ebbcast {
 // `QJsonObject toJson() const`.
 
 template <typename T>
-concept JsonDocumentType = requires(const T& value, const QJsonValue& json) {
-    { T::fromJson(json) } -> std::same_as<std::optional<T>>;
-    { value.toJson() } -> std::same_as<QJsonObject>;
+concept JsonDocumentType = requires(const T& value, const QJsonValue& json)
+{
+    {
+        T::fromJson(json)
+        } -> std::same_as<std::optional<T>>;
+    {
+        value.toJson()
+        } -> std::same_as<QJsonObject>;
 };
 
 bool decodeJson(const QJsonValue& json, QString& out);
@@ -35,7 +40,8 @@ bool decodeJson(const QJsonValue& json, QDateTime& out);
 bool decodeJson(const QJsonValue& json, QStringList& out);
 
 template <JsonDocumentType T>
-bool decodeJson(const QJsonValue& json, T& out) {
+bool decodeJson(const QJsonValue& json, T& out)
+{
     auto decoded = T::fromJson(json);
     if (!decoded)
         return false;
@@ -44,7 +50,8 @@ bool decodeJson(const QJsonValue& json, T& out) {
 }
 
 template <typename T>
-bool decodeJson(const QJsonValue& json, std::vector<T>& out) {
+bool decodeJson(const QJsonValue& json, std::vector<T>& out)
+{
     if (!json.isArray())
         return false;
     const QJsonArray array = json.toArray();
@@ -72,12 +79,14 @@ QJsonValue encodeJson(const QStringList& value);
 QJsonValue encodeJson(const char*) = delete; // would silently become a bool
 
 template <JsonDocumentType T>
-QJsonValue encodeJson(const T& value) {
+QJsonValue encodeJson(const T& value)
+{
     return value.toJson();
 }
 
 template <typename T>
-QJsonValue encodeJson(const std::vector<T>& values) {
+QJsonValue encodeJson(const std::vector<T>& values)
+{
     QJsonArray array;
     for (const T& value : values)
         array.append(encodeJson(value));

@@ -17,11 +17,13 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-void reportToStandardError(const QString& text) {
+void reportToStandardError(const QString& text)
+{
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
-QString errnoDescription() {
+QString errnoDescription()
+{
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
@@ -31,31 +33,38 @@ Logger::Logger(QString logFilePath, Clock clock, FailureSink failureSink)
     : logFilePath_(std::move(logFilePath))
     , clock_(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
     , failureSink_(failureSink ? std::move(failureSink) : FailureSink(reportToStandardError))
-    , queue_("Tavilon.Logger") {
+    , queue_("Tavilon.Logger")
+{
     QDir().mkpath(QFileInfo(logFilePath_).absolutePath());
 }
 
-Logger::~Logger() {
+Logger::~Logger()
+{
     flush();
 }
 
-void Logger::info(const QString& message) {
+void Logger::info(const QString& message)
+{
     enqueue("INFO", message);
 }
 
-void Logger::error(const QString& message) {
+void Logger::error(const QString& message)
+{
     enqueue("ERROR", message);
 }
 
-void Logger::flush() {
+void Logger::flush()
+{
     queue_.sync();
 }
 
-void Logger::enqueue(const char* level, const QString& message) {
+void Logger::enqueue(const char* level, const QString& message)
+{
     queue_.async([this, level, message] { writeLine(level, message); });
 }
 
-void Logger::writeLine(const char* level, const QString& message) {
+void Logger::writeLine(const char* level, const QString& message)
+{
     if (!message.isValidUtf16())
         return; // text that cannot be encoded as UTF-8 is dropped
     const QByteArray line =

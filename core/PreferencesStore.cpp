@@ -23,24 +23,28 @@ namespace ebbcast {
 namespace {
 
 // A stored string, or the default when the key holds no string. A stored empty string stays empty.
-QString loadString(const QJsonObject& stored, const QString& key, const QString& fallback) {
+QString loadString(const QJsonObject& stored, const QString& key, const QString& fallback)
+{
     const QJsonValue value = stored.value(key);
     return value.isString() ? value.toString() : fallback;
 }
 
-bool loadBool(const QJsonObject& stored, const QString& key, bool fallback) {
+bool loadBool(const QJsonObject& stored, const QString& key, bool fallback)
+{
     const QJsonValue value = stored.value(key);
     return value.isBool() ? value.toBool() : fallback;
 }
 
-double loadDouble(const QJsonObject& stored, const QString& key, double fallback) {
+double loadDouble(const QJsonObject& stored, const QString& key, double fallback)
+{
     const QJsonValue value = stored.value(key);
     return value.isDouble() ? value.toDouble() : fallback;
 }
 
 // Read as an integer (absent or not a number reads as 0, fractions are cut off); a value outside the
 // unsigned 32-bit range is no display at all and falls back to 0, the main display.
-quint32 loadDisplayID(const QJsonObject& stored, const QString& key) {
+quint32 loadDisplayID(const QJsonObject& stored, const QString& key)
+{
     const QJsonValue value = stored.value(key);
     if (!value.isDouble())
         return 0;
@@ -56,7 +60,8 @@ quint32 loadDisplayID(const QJsonObject& stored, const QString& key) {
     return static_cast<quint32>(truncated);
 }
 
-QStringList loadStringList(const QJsonObject& stored, const QString& key, const QStringList& fallback) {
+QStringList loadStringList(const QJsonObject& stored, const QString& key, const QStringList& fallback)
+{
     const QJsonValue value = stored.value(key);
     if (!value.isArray())
         return fallback;
@@ -70,13 +75,15 @@ QStringList loadStringList(const QJsonObject& stored, const QString& key, const 
 }
 
 // "wav" is wav; anything else, including an unknown string, is m4a.
-RecordingAudioFormat loadAudioFormat(const QJsonObject& stored, const QString& key) {
+RecordingAudioFormat loadAudioFormat(const QJsonObject& stored, const QString& key)
+{
     return loadString(stored, key, u"m4a"_s) == u"wav" ? RecordingAudioFormat::wav
                                                        : RecordingAudioFormat::m4a;
 }
 
 // "~" and "~/x" name the user's home; "~name/x" another user's home when that user exists.
-QString expandTilde(const QString& path) {
+QString expandTilde(const QString& path)
+{
     if (!path.startsWith(u'~'))
         return path;
     const qsizetype slash = path.indexOf(u'/');
@@ -96,7 +103,8 @@ QString expandTilde(const QString& path) {
 } // namespace
 
 PreferencesStore::PreferencesStore(SettingsFile& file, Logger& logger, QObject* parent)
-    : PreferencesStore(file, logger, file.load(), parent) {}
+    : PreferencesStore(file, logger, file.load(), parent)
+{}
 
 PreferencesStore::PreferencesStore(SettingsFile& file, Logger& logger, const QJsonObject& stored,
                                    QObject* parent)
@@ -130,18 +138,52 @@ PreferencesStore::PreferencesStore(SettingsFile& file, Logger& logger, const QJs
     , glossenGatewayBaseURL_(
           loadString(stored, u"glossenGatewayBaseURL"_s, QString::fromUtf8(BuildInfo::gatewayBaseURL)))
     , glossenGatewayToken_(loadString(stored, u"glossenGatewayToken"_s, QString()))
-    , updateFeedURL_(loadString(stored, u"updateFeedURL"_s, QString::fromUtf8(BuildInfo::updateFeedURL))) {}
+    , updateFeedURL_(loadString(stored, u"updateFeedURL"_s, QString::fromUtf8(BuildInfo::updateFeedURL)))
+{}
 
-QStringList PreferencesStore::defaultWatchList() {
+QStringList PreferencesStore::defaultWatchList()
+{
     return {u"Zoom"_s, u"Google Chrome"_s, u"Safari"_s, u"Slack"_s, u"OBS"_s, u"Premiere Pro"_s};
 }
 
-QUrl PreferencesStore::recordingFolderURL() const {
+QUrl PreferencesStore::recordingFolderURL() const
+{
     const QString absolute = QFileInfo(expandTilde(recordingFolderPath_)).absoluteFilePath();
     return QUrl::fromLocalFile(absolute.endsWith(u'/') ? absolute : absolute + u'/');
 }
 
-void PreferencesStore::persist(const QString& key, const QJsonValue& value) {
+QJsonValue PreferencesStore::stored(const QString& value)
+{
+    return value;
+}
+
+QJsonValue PreferencesStore::stored(bool value)
+{
+    return value;
+}
+
+QJsonValue PreferencesStore::stored(double value)
+{
+    return value;
+}
+
+QJsonValue PreferencesStore::stored(quint32 value)
+{
+    return static_cast<qint64>(value);
+}
+
+QJsonValue PreferencesStore::stored(const QStringList& value)
+{
+    return QJsonArray::fromStringList(value);
+}
+
+QJsonValue PreferencesStore::stored(RecordingAudioFormat value)
+{
+    return value.rawValue();
+}
+
+void PreferencesStore::persist(const QString& key, const QJsonValue& value)
+{
     try {
         file_.setValue(key, value);
     } catch (const EbbcastError& error) {
@@ -150,160 +192,146 @@ void PreferencesStore::persist(const QString& key, const QJsonValue& value) {
     }
 }
 
-void PreferencesStore::setRecordingFolderPath(const QString& value) {
-    recordingFolderPath_ = value;
-    Q_EMIT recordingFolderPathChanged(value);
-    persist(u"recordingFolderPath"_s, value);
+void PreferencesStore::setRecordingFolderPath(const QString& value)
+{
+    assign(recordingFolderPath_, value, &PreferencesStore::recordingFolderPathChanged,
+           u"recordingFolderPath"_s);
 }
 
-void PreferencesStore::setDefaultDisplayID(quint32 value) {
-    defaultDisplayID_ = value;
-    Q_EMIT defaultDisplayIDChanged(value);
-    persist(u"defaultDisplayID"_s, static_cast<qint64>(value));
+void PreferencesStore::setDefaultDisplayID(quint32 value)
+{
+    assign(defaultDisplayID_, value, &PreferencesStore::defaultDisplayIDChanged, u"defaultDisplayID"_s);
 }
 
-void PreferencesStore::setMicInputDeviceName(const QString& value) {
-    micInputDeviceName_ = value;
-    Q_EMIT micInputDeviceNameChanged(value);
-    persist(u"micInputDeviceName"_s, value);
+void PreferencesStore::setMicInputDeviceName(const QString& value)
+{
+    assign(micInputDeviceName_, value, &PreferencesStore::micInputDeviceNameChanged, u"micInputDeviceName"_s);
 }
 
-void PreferencesStore::setAudioFormat(RecordingAudioFormat value) {
-    audioFormat_ = value;
-    Q_EMIT audioFormatChanged(value);
-    persist(u"audioFormat"_s, value.rawValue());
+void PreferencesStore::setAudioFormat(RecordingAudioFormat value)
+{
+    assign(audioFormat_, value, &PreferencesStore::audioFormatChanged, u"audioFormat"_s);
 }
 
-void PreferencesStore::setAutoStartRecording(bool value) {
-    autoStartRecording_ = value;
-    Q_EMIT autoStartRecordingChanged(value);
-    persist(u"autoStartRecording"_s, value);
+void PreferencesStore::setAutoStartRecording(bool value)
+{
+    assign(autoStartRecording_, value, &PreferencesStore::autoStartRecordingChanged, u"autoStartRecording"_s);
 }
 
-void PreferencesStore::setSilenceThreshold(double value) {
-    silenceThreshold_ = value;
-    Q_EMIT silenceThresholdChanged(value);
-    persist(u"silenceThreshold"_s, value);
+void PreferencesStore::setSilenceThreshold(double value)
+{
+    assign(silenceThreshold_, value, &PreferencesStore::silenceThresholdChanged, u"silenceThreshold"_s);
 }
 
-void PreferencesStore::setAutoStopSilenceSeconds(double value) {
-    autoStopSilenceSeconds_ = value;
-    Q_EMIT autoStopSilenceSecondsChanged(value);
-    persist(u"autoStopSilenceSeconds"_s, value);
+void PreferencesStore::setAutoStopSilenceSeconds(double value)
+{
+    assign(autoStopSilenceSeconds_, value, &PreferencesStore::autoStopSilenceSecondsChanged,
+           u"autoStopSilenceSeconds"_s);
 }
 
-void PreferencesStore::setOnlyAutoRecordWatchedApps(bool value) {
-    onlyAutoRecordWatchedApps_ = value;
-    Q_EMIT onlyAutoRecordWatchedAppsChanged(value);
-    persist(u"onlyAutoRecordWatchedApps"_s, value);
+void PreferencesStore::setOnlyAutoRecordWatchedApps(bool value)
+{
+    assign(onlyAutoRecordWatchedApps_, value, &PreferencesStore::onlyAutoRecordWatchedAppsChanged,
+           u"onlyAutoRecordWatchedApps"_s);
 }
 
-void PreferencesStore::setPromptWhenMicrophoneIsUsed(bool value) {
-    promptWhenMicrophoneIsUsed_ = value;
-    Q_EMIT promptWhenMicrophoneIsUsedChanged(value);
-    persist(u"promptWhenMicrophoneIsUsed"_s, value);
+void PreferencesStore::setPromptWhenMicrophoneIsUsed(bool value)
+{
+    assign(promptWhenMicrophoneIsUsed_, value, &PreferencesStore::promptWhenMicrophoneIsUsedChanged,
+           u"promptWhenMicrophoneIsUsed"_s);
 }
 
-void PreferencesStore::setOnlyPromptWatchedApps(bool value) {
-    onlyPromptWatchedApps_ = value;
-    Q_EMIT onlyPromptWatchedAppsChanged(value);
-    persist(u"onlyPromptWatchedApps"_s, value);
+void PreferencesStore::setOnlyPromptWatchedApps(bool value)
+{
+    assign(onlyPromptWatchedApps_, value, &PreferencesStore::onlyPromptWatchedAppsChanged,
+           u"onlyPromptWatchedApps"_s);
 }
 
-void PreferencesStore::setMicrophonePromptCooldownSeconds(double value) {
-    microphonePromptCooldownSeconds_ = value;
-    Q_EMIT microphonePromptCooldownSecondsChanged(value);
-    persist(u"microphonePromptCooldownSeconds"_s, value);
+void PreferencesStore::setMicrophonePromptCooldownSeconds(double value)
+{
+    assign(microphonePromptCooldownSeconds_, value, &PreferencesStore::microphonePromptCooldownSecondsChanged,
+           u"microphonePromptCooldownSeconds"_s);
 }
 
-void PreferencesStore::setEnabledWatchListApps(const QStringList& value) {
-    enabledWatchListApps_ = value;
-    Q_EMIT enabledWatchListAppsChanged(value);
-    persist(u"enabledWatchListApps"_s, QJsonArray::fromStringList(value));
+void PreferencesStore::setEnabledWatchListApps(const QStringList& value)
+{
+    assign(enabledWatchListApps_, value, &PreferencesStore::enabledWatchListAppsChanged,
+           u"enabledWatchListApps"_s);
 }
 
-void PreferencesStore::setRecorderID(const QString& value) {
-    recorderID_ = value;
-    Q_EMIT recorderIDChanged(value);
-    persist(u"recorderID"_s, value);
+void PreferencesStore::setRecorderID(const QString& value)
+{
+    assign(recorderID_, value, &PreferencesStore::recorderIDChanged, u"recorderID"_s);
 }
 
-void PreferencesStore::setRecorderName(const QString& value) {
-    recorderName_ = value;
-    Q_EMIT recorderNameChanged(value);
-    persist(u"recorderName"_s, value);
+void PreferencesStore::setRecorderName(const QString& value)
+{
+    assign(recorderName_, value, &PreferencesStore::recorderNameChanged, u"recorderName"_s);
 }
 
-void PreferencesStore::setGoogleUploadEnabled(bool value) {
-    googleUploadEnabled_ = value;
-    Q_EMIT googleUploadEnabledChanged(value);
-    persist(u"googleUploadEnabled"_s, value);
+void PreferencesStore::setGoogleUploadEnabled(bool value)
+{
+    assign(googleUploadEnabled_, value, &PreferencesStore::googleUploadEnabledChanged,
+           u"googleUploadEnabled"_s);
 }
 
-void PreferencesStore::setGoogleClientID(const QString& value) {
-    googleClientID_ = value;
-    Q_EMIT googleClientIDChanged(value);
-    persist(u"googleClientID"_s, value);
+void PreferencesStore::setGoogleClientID(const QString& value)
+{
+    assign(googleClientID_, value, &PreferencesStore::googleClientIDChanged, u"googleClientID"_s);
 }
 
-void PreferencesStore::setGoogleClientSecret(const QString& value) {
-    googleClientSecret_ = value;
-    Q_EMIT googleClientSecretChanged(value);
-    persist(u"googleClientSecret"_s, value);
+void PreferencesStore::setGoogleClientSecret(const QString& value)
+{
+    assign(googleClientSecret_, value, &PreferencesStore::googleClientSecretChanged, u"googleClientSecret"_s);
 }
 
-void PreferencesStore::setGoogleDriveFolderURL(const QString& value) {
-    googleDriveFolderURL_ = value;
-    Q_EMIT googleDriveFolderURLChanged(value);
-    persist(u"googleDriveFolderURL"_s, value);
+void PreferencesStore::setGoogleDriveFolderURL(const QString& value)
+{
+    assign(googleDriveFolderURL_, value, &PreferencesStore::googleDriveFolderURLChanged,
+           u"googleDriveFolderURL"_s);
 }
 
-void PreferencesStore::setWebhookURL(const QString& value) {
-    webhookURL_ = value;
-    Q_EMIT webhookURLChanged(value);
-    persist(u"webhookURL"_s, value);
+void PreferencesStore::setWebhookURL(const QString& value)
+{
+    assign(webhookURL_, value, &PreferencesStore::webhookURLChanged, u"webhookURL"_s);
 }
 
-void PreferencesStore::setClockSyncEnabled(bool value) {
-    clockSyncEnabled_ = value;
-    Q_EMIT clockSyncEnabledChanged(value);
-    persist(u"clockSyncEnabled"_s, value);
+void PreferencesStore::setClockSyncEnabled(bool value)
+{
+    assign(clockSyncEnabled_, value, &PreferencesStore::clockSyncEnabledChanged, u"clockSyncEnabled"_s);
 }
 
-void PreferencesStore::setClockSyncURL(const QString& value) {
-    clockSyncURL_ = value;
-    Q_EMIT clockSyncURLChanged(value);
-    persist(u"clockSyncURL"_s, value);
+void PreferencesStore::setClockSyncURL(const QString& value)
+{
+    assign(clockSyncURL_, value, &PreferencesStore::clockSyncURLChanged, u"clockSyncURL"_s);
 }
 
-void PreferencesStore::setCorvanePelkoUserID(const QString& value) {
-    corvanePelkoUserID_ = value;
-    Q_EMIT corvanePelkoUserIDChanged(value);
-    persist(u"corvanePelkoUserID"_s, value);
+void PreferencesStore::setCorvanePelkoUserID(const QString& value)
+{
+    assign(corvanePelkoUserID_, value, &PreferencesStore::corvanePelkoUserIDChanged, u"corvanePelkoUserID"_s);
 }
 
-void PreferencesStore::setEnableLiveTranscription(bool value) {
-    enableLiveTranscription_ = value;
-    Q_EMIT enableLiveTranscriptionChanged(value);
-    persist(u"enableLiveTranscription"_s, value);
+void PreferencesStore::setEnableLiveTranscription(bool value)
+{
+    assign(enableLiveTranscription_, value, &PreferencesStore::enableLiveTranscriptionChanged,
+           u"enableLiveTranscription"_s);
 }
 
-void PreferencesStore::setGlossenGatewayBaseURL(const QString& value) {
-    glossenGatewayBaseURL_ = value;
-    Q_EMIT glossenGatewayBaseURLChanged(value);
-    persist(u"glossenGatewayBaseURL"_s, value);
+void PreferencesStore::setGlossenGatewayBaseURL(const QString& value)
+{
+    assign(glossenGatewayBaseURL_, value, &PreferencesStore::glossenGatewayBaseURLChanged,
+           u"glossenGatewayBaseURL"_s);
 }
 
-void PreferencesStore::setGlossenGatewayToken(const QString& value) {
-    glossenGatewayToken_ = value;
-    Q_EMIT glossenGatewayTokenChanged(value);
-    persist(u"glossenGatewayToken"_s, value);
+void PreferencesStore::setGlossenGatewayToken(const QString& value)
+{
+    assign(glossenGatewayToken_, value, &PreferencesStore::glossenGatewayTokenChanged,
+           u"glossenGatewayToken"_s);
 }
 
-void PreferencesStore::setUpdateFeedURL(const QString& value) {
-    updateFeedURL_ = value;
-    Q_EMIT updateFeedURLChanged(value);
-    persist(u"updateFeedURL"_s, value);
+void PreferencesStore::setUpdateFeedURL(const QString& value)
+{
+    assign(updateFeedURL_, value, &PreferencesStore::updateFeedURLChanged, u"updateFeedURL"_s);
 }
 
 } // namespace ebbcast

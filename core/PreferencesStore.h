@@ -163,6 +163,23 @@ Q_SIGNALS:
 
 private:
     PreferencesStore(SettingsFile& file, Logger& logger, const QJsonObject& stored, QObject* parent);
+    // Every setter: store in memory, notify, then write the key through.
+    template <typename T, typename Signal>
+    void assign(T& field, const T& value, Signal changed, const QString& key)
+    {
+        field = value;
+        Q_EMIT(this->*changed)(value);
+        persist(key, stored(value));
+    }
+
+    // The typed value each kind of setting is written as.
+    static QJsonValue stored(const QString& value);
+    static QJsonValue stored(bool value);
+    static QJsonValue stored(double value);
+    static QJsonValue stored(quint32 value);
+    static QJsonValue stored(const QStringList& value);
+    static QJsonValue stored(RecordingAudioFormat value);
+
     void persist(const QString& key, const QJsonValue& value);
 
     SettingsFile& file_;

@@ -19,7 +19,8 @@ public:
     Q_ENUM(Case)
 
     constexpr RecordingAudioFormat(Case value = m4a) noexcept
-        : value_(value) {}
+        : value_(value)
+    {}
 
     // Only "m4a" and "wav" name a format.
     static std::optional<RecordingAudioFormat> fromRawValue(QStringView rawValue);

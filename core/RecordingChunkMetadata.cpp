@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<RecordingChunkMetadata> RecordingChunkMetadata::fromJson(const QJsonValue& json) {
+std::optional<RecordingChunkMetadata> RecordingChunkMetadata::fromJson(const QJsonValue& json)
+{
     RecordingChunkMetadata value;
     JsonObjectReader reader(json);
     reader.required("index"_L1, value.index)
@@ -41,7 +42,8 @@ std::optional<RecordingChunkMetadata> RecordingChunkMetadata::fromJson(const QJs
     return reader.result(std::move(value));
 }
 
-QJsonObject RecordingChunkMetadata::toJson() const {
+QJsonObject RecordingChunkMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("index"_L1, index)
         .set("kind"_L1, kind)

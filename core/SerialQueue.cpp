@@ -8,9 +8,11 @@ namespace ebbcast {
 
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label))
-    , thread_([this] { run(); }) {}
+    , thread_([this] { run(); })
+{}
 
-SerialQueue::~SerialQueue() {
+SerialQueue::~SerialQueue()
+{
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -19,7 +21,8 @@ SerialQueue::~SerialQueue() {
     thread_.join();
 }
 
-void SerialQueue::async(std::function<void()> job) {
+void SerialQueue::async(std::function<void()> job)
+{
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(job));
@@ -27,14 +30,16 @@ void SerialQueue::async(std::function<void()> job) {
     wake_.notify_one();
 }
 
-void SerialQueue::sync() {
+void SerialQueue::sync()
+{
     std::promise<void> done;
     auto finished = done.get_future();
     async([&done] { done.set_value(); });
     finished.wait();
 }
 
-void SerialQueue::run() {
+void SerialQueue::run()
+{
     // Linux limits thread names to 15 bytes; the full label stays available through label().
     pthread_setname_np(pthread_self(), label_.substr(0, 15).c_str());
     for (;;) {

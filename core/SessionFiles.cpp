@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<SessionFiles> SessionFiles::fromJson(const QJsonValue& json) {
+std::optional<SessionFiles> SessionFiles::fromJson(const QJsonValue& json)
+{
     SessionFiles value;
     JsonObjectReader reader(json);
     reader.required("screen"_L1, value.screen)
@@ -17,7 +18,8 @@ std::optional<SessionFiles> SessionFiles::fromJson(const QJsonValue& json) {
     return reader.result(std::move(value));
 }
 
-QJsonObject SessionFiles::toJson() const {
+QJsonObject SessionFiles::toJson() const
+{
     return JsonObjectWriter()
         .set("screen"_L1, screen)
         .set("system_audio"_L1, systemAudio)

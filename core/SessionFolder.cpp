@@ -14,12 +14,14 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-QString SessionFolder::sessionID(const QDateTime& startTime) {
+QString SessionFolder::sessionID(const QDateTime& startTime)
+{
     // Format strings in Qt 6 use the C locale: ASCII digits, no locale-specific separators.
     return startTime.toLocalTime().toString(u"yyyy-MM-dd_HH-mm-ss"_s);
 }
 
-QString SessionFolder::create(const QString& recordingsRoot, const QString& sessionID) {
+QString SessionFolder::create(const QString& recordingsRoot, const QString& sessionID)
+{
     if (!QDir().mkpath(recordingsRoot)) {
         throw FileError(FileError::Code::createDirectoryFailed, recordingsRoot,
                         u"the folder or one of its parents could not be created"_s);
@@ -38,7 +40,8 @@ QString SessionFolder::create(const QString& recordingsRoot, const QString& sess
                     u"every suffixed name is taken"_s);
 }
 
-QString SessionFolder::ofMetadataPath(const QString& metadataPath) {
+QString SessionFolder::ofMetadataPath(const QString& metadataPath)
+{
     return QFileInfo(metadataPath).absolutePath();
 }
 

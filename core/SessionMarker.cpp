@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<SessionMarker> SessionMarker::fromJson(const QJsonValue& json) {
+std::optional<SessionMarker> SessionMarker::fromJson(const QJsonValue& json)
+{
     SessionMarker value;
     JsonObjectReader reader(json);
     reader.required("id"_L1, value.id)
@@ -17,7 +18,8 @@ std::optional<SessionMarker> SessionMarker::fromJson(const QJsonValue& json) {
     return reader.result(std::move(value));
 }
 
-QJsonObject SessionMarker::toJson() const {
+QJsonObject SessionMarker::toJson() const
+{
     return JsonObjectWriter()
         .set("id"_L1, id)
         .set("timestamp"_L1, timestamp)

@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-std::optional<SessionMetadata> SessionMetadata::fromJson(const QJsonValue& json) {
+std::optional<SessionMetadata> SessionMetadata::fromJson(const QJsonValue& json)
+{
     SessionMetadata value;
     JsonObjectReader reader(json);
     reader.required("session_id"_L1, value.sessionID)
@@ -31,7 +32,8 @@ std::optional<SessionMetadata> SessionMetadata::fromJson(const QJsonValue& json)
     return reader.result(std::move(value));
 }
 
-QJsonObject SessionMetadata::toJson() const {
+QJsonObject SessionMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("session_id"_L1, sessionID)
         .set("start_time"_L1, startTime)

@@ -22,7 +22,8 @@ namespace {
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 // The settings folder is private to the user when this creates it; an existing one is left as it is.
-void ensureFolder(const QString& folder) {
+void ensureFolder(const QString& folder)
+{
     if (QFileInfo(folder).isDir())
         return;
     QDir().mkpath(QFileInfo(folder).absolutePath());
@@ -34,9 +35,11 @@ void ensureFolder(const QString& folder) {
 
 SettingsFile::SettingsFile(QString path, Logger& logger)
     : path_(std::move(path))
-    , logger_(logger) {}
+    , logger_(logger)
+{}
 
-QJsonObject SettingsFile::load() const {
+QJsonObject SettingsFile::load() const
+{
     const auto result = JsonDocumentFile::read(path_);
     if (result.status == JsonDocumentFile::ReadResult::Status::unreadable) {
         logger_.error(u"Failed to read settings: \""_s + path_ +
@@ -46,15 +49,18 @@ QJsonObject SettingsFile::load() const {
     return result.object;
 }
 
-void SettingsFile::setValue(const QString& key, const QJsonValue& value) {
+void SettingsFile::setValue(const QString& key, const QJsonValue& value)
+{
     change([&](QJsonObject& settings) { settings.insert(key, value); });
 }
 
-void SettingsFile::removeValue(const QString& key) {
+void SettingsFile::removeValue(const QString& key)
+{
     change([&](QJsonObject& settings) { settings.remove(key); });
 }
 
-void SettingsFile::change(const std::function<void(QJsonObject&)>& edit) {
+void SettingsFile::change(const std::function<void(QJsonObject&)>& edit)
+{
     ensureFolder(QFileInfo(path_).absolutePath());
     const FileLock lock(path_ + u".lock"_s);
     auto current = JsonDocumentFile::read(path_);
@@ -64,7 +70,8 @@ void SettingsFile::change(const std::function<void(QJsonObject&)>& edit) {
     JsonDocumentFile::write(path_, current.object, ownerOnly);
 }
 
-void SettingsFile::keepCorruptCopy() const {
+void SettingsFile::keepCorruptCopy() const
+{
     const QString stamp = QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
     QString backup = path_ + u".corrupt-"_s + stamp;
     for (int n = 1; QFileInfo::exists(backup); ++n)

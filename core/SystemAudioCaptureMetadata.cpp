@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-SystemAudioCaptureMetadata SystemAudioCaptureMetadata::unavailable() {
+SystemAudioCaptureMetadata SystemAudioCaptureMetadata::unavailable()
+{
     // These texts are read by the transcript and relay stages as they stand.
     return {u"ScreenCaptureKit system audio"_s,
             u"unavailable"_s,
@@ -17,7 +18,8 @@ SystemAudioCaptureMetadata SystemAudioCaptureMetadata::unavailable() {
             u"No ScreenCaptureKit system-audio buffers arrived."_s};
 }
 
-std::optional<SystemAudioCaptureMetadata> SystemAudioCaptureMetadata::fromJson(const QJsonValue& json) {
+std::optional<SystemAudioCaptureMetadata> SystemAudioCaptureMetadata::fromJson(const QJsonValue& json)
+{
     SystemAudioCaptureMetadata value;
     JsonObjectReader reader(json);
     reader.required("source"_L1, value.source)
@@ -29,7 +31,8 @@ std::optional<SystemAudioCaptureMetadata> SystemAudioCaptureMetadata::fromJson(c
     return reader.result(std::move(value));
 }
 
-QJsonObject SystemAudioCaptureMetadata::toJson() const {
+QJsonObject SystemAudioCaptureMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("source"_L1, source)
         .set("status"_L1, status)

@@ -5,7 +5,8 @@
 
 namespace ebbcast {
 
-QString timecode(double seconds) {
+QString timecode(double seconds)
+{
     // Offsets come from clock arithmetic; a value that is not a number is treated like a negative one, and
     // absurdly large ones are held below the range of the millisecond count.
     constexpr double maximumSeconds = 9.0e12;

@@ -7,22 +7,26 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-WrapUpSessionMetadata WrapUpSessionMetadata::pending() {
+WrapUpSessionMetadata WrapUpSessionMetadata::pending()
+{
     return {u"pending"_s, std::nullopt, std::nullopt,
             u"Wrap-up note requested for this recording session."_s};
 }
 
 WrapUpSessionMetadata WrapUpSessionMetadata::complete(const QString& wrapUpFilePath,
-                                                      const QString& wrapUpMetadataPath) {
+                                                      const QString& wrapUpMetadataPath)
+{
     return {u"complete"_s, wrapUpFilePath, wrapUpMetadataPath,
             u"Wrap-up note is attached to this recording session."_s};
 }
 
-WrapUpSessionMetadata WrapUpSessionMetadata::failed(const QString& reason) {
+WrapUpSessionMetadata WrapUpSessionMetadata::failed(const QString& reason)
+{
     return {u"failed"_s, std::nullopt, std::nullopt, reason};
 }
 
-std::optional<WrapUpSessionMetadata> WrapUpSessionMetadata::fromJson(const QJsonValue& json) {
+std::optional<WrapUpSessionMetadata> WrapUpSessionMetadata::fromJson(const QJsonValue& json)
+{
     WrapUpSessionMetadata value;
     JsonObjectReader reader(json);
     reader.required("status"_L1, value.status)
@@ -32,7 +36,8 @@ std::optional<WrapUpSessionMetadata> WrapUpSessionMetadata::fromJson(const QJson
     return reader.result(std::move(value));
 }
 
-QJsonObject WrapUpSessionMetadata::toJson() const {
+QJsonObject WrapUpSessionMetadata::toJson() const
+{
     return JsonObjectWriter()
         .set("status"_L1, status)
         .set("file_path"_L1, filePath)

@@ -26,7 +26,8 @@ protected:
         QString err;
     };
 
-    Result run(const QStringList& arguments) {
+    Result run(const QStringList& arguments)
+    {
         Logger logger(paths_.logFilePath());
         SettingsFile file(paths_.settingsFilePath(), logger);
         PreferencesStore preferences(file, logger);
@@ -43,7 +44,8 @@ protected:
     AppPaths paths_{folder_.file(u"config/Tavilon"_s), folder_.file(u"state/Tavilon"_s)};
 };
 
-TEST_F(CommandLineInterfaceTest, SetThenGetRoundTripsEveryKind) {
+TEST_F(CommandLineInterfaceTest, SetThenGetRoundTripsEveryKind)
+{
     const std::pair<QString, QString> cases[] = {
         {u"autoStartRecording"_s, u"true"_s},
         {u"silenceThreshold"_s, u"0.125"_s},
@@ -63,7 +65,8 @@ TEST_F(CommandLineInterfaceTest, SetThenGetRoundTripsEveryKind) {
     }
 }
 
-TEST_F(CommandLineInterfaceTest, RefusedValuesLeaveTheFileUnchanged) {
+TEST_F(CommandLineInterfaceTest, RefusedValuesLeaveTheFileUnchanged)
+{
     ASSERT_EQ(run({u"settings"_s, u"set"_s, u"recorderID"_s, u"ada"_s}).status, 0);
     const QByteArray before = settingsBytes();
 
@@ -91,7 +94,8 @@ TEST_F(CommandLineInterfaceTest, RefusedValuesLeaveTheFileUnchanged) {
                     .err.contains(u"expected a finite number"_s));
 }
 
-TEST_F(CommandLineInterfaceTest, ResetBringsBackTheDefault) {
+TEST_F(CommandLineInterfaceTest, ResetBringsBackTheDefault)
+{
     run({u"settings"_s, u"set"_s, u"recorderName"_s, u"Ada"_s});
     run({u"settings"_s, u"set"_s, u"recorderID"_s, u"ada"_s});
     EXPECT_EQ(run({u"settings"_s, u"reset"_s, u"recorderName"_s}).status, 0);
@@ -99,7 +103,8 @@ TEST_F(CommandLineInterfaceTest, ResetBringsBackTheDefault) {
     EXPECT_EQ(run({u"settings"_s, u"get"_s, u"recorderID"_s}).out, u"ada\n"_s);
 }
 
-TEST_F(CommandLineInterfaceTest, ListShowsEverySettingInOrderAndHidesSecrets) {
+TEST_F(CommandLineInterfaceTest, ListShowsEverySettingInOrderAndHidesSecrets)
+{
     run({u"settings"_s, u"set"_s, u"glossenGatewayToken"_s, u"s3cret"_s});
     const Result list = run({u"settings"_s, u"list"_s});
     EXPECT_EQ(list.status, 0);
@@ -112,7 +117,8 @@ TEST_F(CommandLineInterfaceTest, ListShowsEverySettingInOrderAndHidesSecrets) {
     EXPECT_EQ(run({u"settings"_s, u"get"_s, u"glossenGatewayToken"_s}).out, u"s3cret\n"_s);
 }
 
-TEST_F(CommandLineInterfaceTest, OverviewHelpVersionAndUnknownCommands) {
+TEST_F(CommandLineInterfaceTest, OverviewHelpVersionAndUnknownCommands)
+{
     const Result overview = run({});
     EXPECT_EQ(overview.status, 0);
     EXPECT_TRUE(overview.out.contains(paths_.settingsFilePath()));
@@ -134,7 +140,8 @@ TEST_F(CommandLineInterfaceTest, OverviewHelpVersionAndUnknownCommands) {
     EXPECT_EQ(run({u"settings"_s, u"delete"_s}).status, 2);
 }
 
-TEST_F(CommandLineInterfaceTest, UnwritableSettingsFailWithStatusOne) {
+TEST_F(CommandLineInterfaceTest, UnwritableSettingsFailWithStatusOne)
+{
     test::TemporaryFolder::writeAll(folder_.file(u"config"_s), "a file where the folder should be");
     const Result result = run({u"settings"_s, u"set"_s, u"recorderName"_s, u"Ada"_s});
     EXPECT_EQ(result.status, 1);

@@ -17,7 +17,8 @@ namespace {
 // The ebbcast executable run as a user would, with its own XDG folders.
 class CommandLineProcessTest : public ::testing::Test {
 protected:
-    std::unique_ptr<QProcess> start(const QStringList& arguments) {
+    std::unique_ptr<QProcess> start(const QStringList& arguments)
+    {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"config"_s));
@@ -27,7 +28,8 @@ protected:
         return process;
     }
 
-    int run(const QStringList& arguments, QByteArray* out = nullptr, QByteArray* err = nullptr) {
+    int run(const QStringList& arguments, QByteArray* out = nullptr, QByteArray* err = nullptr)
+    {
         auto process = start(arguments);
         EXPECT_TRUE(process->waitForFinished(20000));
         if (out)
@@ -37,7 +39,8 @@ protected:
         return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     }
 
-    QJsonObject settings() const {
+    QJsonObject settings() const
+    {
         return QJsonDocument::fromJson(
                    test::TemporaryFolder::readAll(folder_.file(u"config/Tavilon/settings.json"_s)))
             .object();
@@ -46,7 +49,8 @@ protected:
     test::TemporaryFolder folder_;
 };
 
-TEST_F(CommandLineProcessTest, ExitStatusesFollowTheOutcome) {
+TEST_F(CommandLineProcessTest, ExitStatusesFollowTheOutcome)
+{
     QByteArray out;
     QByteArray err;
     EXPECT_EQ(run({u"--version"_s}, &out), 0);
@@ -60,7 +64,8 @@ TEST_F(CommandLineProcessTest, ExitStatusesFollowTheOutcome) {
     EXPECT_EQ(settings(), (QJsonObject{{u"silenceThreshold"_s, 0.05}}));
 }
 
-TEST_F(CommandLineProcessTest, ConcurrentProcessesSettingDifferentKeysLoseNothing) {
+TEST_F(CommandLineProcessTest, ConcurrentProcessesSettingDifferentKeysLoseNothing)
+{
     const QStringList keys = {u"recorderID"_s,   u"recorderName"_s,       u"webhookURL"_s,
                               u"clockSyncURL"_s, u"micInputDeviceName"_s, u"corvanePelkoUserID"_s};
     for (int round = 0; round < 3; ++round) {

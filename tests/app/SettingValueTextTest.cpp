@@ -12,11 +12,13 @@ namespace ebbcast {
 namespace {
 
 template <typename T>
-QMetaType type() {
+QMetaType type()
+{
     return QMetaType::fromType<T>();
 }
 
-TEST(SettingValueText, ParsesEachKindAndPrintsItBackInTheSameForm) {
+TEST(SettingValueText, ParsesEachKindAndPrintsItBackInTheSameForm)
+{
     struct Case {
         QMetaType type;
         QString text;
@@ -46,7 +48,8 @@ TEST(SettingValueText, ParsesEachKindAndPrintsItBackInTheSameForm) {
     }
 }
 
-TEST(SettingValueText, RefusesTextOfTheWrongKind) {
+TEST(SettingValueText, RefusesTextOfTheWrongKind)
+{
     const std::pair<QMetaType, QString> cases[] = {
         {type<bool>(), u"maybe"_s},
         {type<bool>(), u""_s},

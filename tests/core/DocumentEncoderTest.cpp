@@ -19,11 +19,13 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-std::string encoded(const QJsonObject& object) {
+std::string encoded(const QJsonObject& object)
+{
     return DocumentEncoder::encode(object).toStdString();
 }
 
-TEST(DocumentEncoder, WritesTwoSpaceIndentationWithSpacedColonsAndATrailingNewline) {
+TEST(DocumentEncoder, WritesTwoSpaceIndentationWithSpacedColonsAndATrailingNewline)
+{
     QJsonObject inner{{u"b"_s, 1}, {u"a"_s, QJsonArray{u"x"_s, true}}};
     QJsonObject document{{u"outer"_s, inner}, {u"empty"_s, QJsonArray{}}, {u"none"_s, QJsonObject{}}};
     EXPECT_EQ(encoded(document), "{\n"
@@ -39,7 +41,8 @@ TEST(DocumentEncoder, WritesTwoSpaceIndentationWithSpacedColonsAndATrailingNewli
                                  "}\n");
 }
 
-TEST(DocumentEncoder, SortsKeysInUtf8ByteOrderAtEveryLevel) {
+TEST(DocumentEncoder, SortsKeysInUtf8ByteOrderAtEveryLevel)
+{
     // U+FF5E sorts before U+1F600 in UTF-16 code units but after it in UTF-8 bytes... and vice versa:
     // UTF-16 puts the surrogate pair (0xD83D) before 0xFF5E, UTF-8 puts F0 9F after EF BD.
     const QString fullwidth = u"\uFF5E"_s;
@@ -53,12 +56,14 @@ TEST(DocumentEncoder, SortsKeysInUtf8ByteOrderAtEveryLevel) {
     EXPECT_LT(text.find(fullwidth.toStdString()), text.find(emoji.toStdString()));
 }
 
-TEST(DocumentEncoder, EscapesEverySlashAndControlCharacter) {
+TEST(DocumentEncoder, EscapesEverySlashAndControlCharacter)
+{
     QJsonObject document{{u"path"_s, u"/a/b\\c\"d\n\t\u0001\u00e9"_s}};
     EXPECT_EQ(encoded(document), "{\n  \"path\" : \"\\/a\\/b\\\\c\\\"d\\n\\t\\u0001\xc3\xa9\"\n}\n");
 }
 
-TEST(DocumentEncoder, WritesNumbersInShortestRoundTripForm) {
+TEST(DocumentEncoder, WritesNumbersInShortestRoundTripForm)
+{
     struct Case {
         double value;
         const char* text;
@@ -77,7 +82,8 @@ TEST(DocumentEncoder, WritesNumbersInShortestRoundTripForm) {
     }
 }
 
-TEST(DocumentEncoder, RefusesValuesJsonCannotCarry) {
+TEST(DocumentEncoder, RefusesValuesJsonCannotCarry)
+{
     for (const double value : {std::nan(""), std::numeric_limits<double>::infinity()}) {
         try {
             DocumentEncoder::encode(QJsonObject{{u"n"_s, QJsonArray{value}}});
@@ -90,7 +96,8 @@ TEST(DocumentEncoder, RefusesValuesJsonCannotCarry) {
 }
 
 // Walks a document parsed by an independent parser, in file order, checking the stored-document rules.
-void expectStoredDocumentRules(const nlohmann::ordered_json& value, const std::string& where) {
+void expectStoredDocumentRules(const nlohmann::ordered_json& value, const std::string& where)
+{
     static const QRegularExpression fractionalDate(u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d+"_s);
     ASSERT_FALSE(value.is_null()) << "null at " << where;
     if (value.is_object()) {
@@ -109,7 +116,8 @@ void expectStoredDocumentRules(const nlohmann::ordered_json& value, const std::s
     }
 }
 
-TEST(DocumentEncoder, CompleteSessionDocumentReadsBackIdenticallyInQtAndAnIndependentParser) {
+TEST(DocumentEncoder, CompleteSessionDocumentReadsBackIdenticallyInQtAndAnIndependentParser)
+{
     const SessionMetadata session = test::completeSession();
     const QByteArray bytes = DocumentEncoder::encode(session.toJson());
 

@@ -16,11 +16,13 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-QDateTime fixedTime() {
+QDateTime fixedTime()
+{
     return QDateTime(QDate(2026, 12, 6), QTime(8, 30, 38, 450), Qt::UTC);
 }
 
-TEST(Logger, WritesTimestampLevelAndMessageOnOneLine) {
+TEST(Logger, WritesTimestampLevelAndMessageOnOneLine)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"Library/Logs/Tavilon/app.log"_s);
     {
@@ -37,7 +39,8 @@ TEST(Logger, WritesTimestampLevelAndMessageOnOneLine) {
                          "2026-12-06T08:30:38Z [INFO] two\nlines \xc3\xa9\n"));
 }
 
-TEST(Logger, TakesTheTimestampWhenTheLineIsWrittenOnTheLogThread) {
+TEST(Logger, TakesTheTimestampWhenTheLineIsWrittenOnTheLogThread)
+{
     test::TemporaryFolder folder;
     std::thread::id clockThread;
     Logger logger(folder.file(u"app.log"_s), [&clockThread] {
@@ -49,7 +52,8 @@ TEST(Logger, TakesTheTimestampWhenTheLineIsWrittenOnTheLogThread) {
     EXPECT_NE(clockThread, std::this_thread::get_id());
 }
 
-TEST(Logger, LinesFromSeveralThreadsStayWholeAndInCallOrderPerThread) {
+TEST(Logger, LinesFromSeveralThreadsStayWholeAndInCallOrderPerThread)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"app.log"_s);
     constexpr int threads = 4;
@@ -79,7 +83,8 @@ TEST(Logger, LinesFromSeveralThreadsStayWholeAndInCallOrderPerThread) {
     }
 }
 
-TEST(Logger, RecreatesADeletedFileWithOnlyLaterLines) {
+TEST(Logger, RecreatesADeletedFileWithOnlyLaterLines)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"app.log"_s);
     Logger logger(path, fixedTime);
@@ -91,7 +96,8 @@ TEST(Logger, RecreatesADeletedFileWithOnlyLaterLines) {
     EXPECT_EQ(test::TemporaryFolder::readAll(path), QByteArray("2026-12-06T08:30:38Z [INFO] after\n"));
 }
 
-TEST(Logger, ReportsWriteFailuresOutsideTheLogAndNeverThrows) {
+TEST(Logger, ReportsWriteFailuresOutsideTheLogAndNeverThrows)
+{
     test::TemporaryFolder folder;
     std::mutex mutex;
     QStringList reports;
@@ -110,7 +116,8 @@ TEST(Logger, ReportsWriteFailuresOutsideTheLogAndNeverThrows) {
     EXPECT_EQ(reports.at(1), u"Tavilon log write failed: No space left on device"_s);
 }
 
-TEST(Logger, DropsTextThatIsNotValidUnicode) {
+TEST(Logger, DropsTextThatIsNotValidUnicode)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"app.log"_s);
     {

@@ -35,23 +35,27 @@ protected:
     void store(const QByteArray& bytes) { test::TemporaryFolder::writeAll(settingsPath(), bytes); }
     void store(const QJsonObject& values) { store(QJsonDocument(values).toJson()); }
 
-    PreferencesStore& open() {
+    PreferencesStore& open()
+    {
         preferences_.reset();
         file_ = std::make_unique<SettingsFile>(settingsPath(), logger_);
         preferences_ = std::make_unique<PreferencesStore>(*file_, logger_);
         return *preferences_;
     }
 
-    QJsonObject onDisk() const {
+    QJsonObject onDisk() const
+    {
         return QJsonDocument::fromJson(test::TemporaryFolder::readAll(settingsPath())).object();
     }
 
-    QByteArray log() {
+    QByteArray log()
+    {
         logger_.flush();
         return test::TemporaryFolder::readAll(logPath());
     }
 
-    QStringList corruptCopies() const {
+    QStringList corruptCopies() const
+    {
         return QDir(settingsFolder()).entryList({u"settings.json.corrupt-*"_s}, QDir::Files);
     }
 
@@ -61,7 +65,8 @@ protected:
     std::unique_ptr<PreferencesStore> preferences_;
 };
 
-TEST_F(PreferencesStoreTest, EmptyDomainGivesEveryDefaultAndWritesNothing) {
+TEST_F(PreferencesStoreTest, EmptyDomainGivesEveryDefaultAndWritesNothing)
+{
     PreferencesStore& preferences = open();
     EXPECT_EQ(preferences.recordingFolderPath(), u"~/Movies/Tavilon"_s);
     EXPECT_EQ(preferences.defaultDisplayID(), 0U);
@@ -90,7 +95,8 @@ TEST_F(PreferencesStoreTest, EmptyDomainGivesEveryDefaultAndWritesNothing) {
     EXPECT_FALSE(QDir(settingsFolder()).exists());
 }
 
-TEST_F(PreferencesStoreTest, ValuesOfTheWrongKindLoadAsDefaults) {
+TEST_F(PreferencesStoreTest, ValuesOfTheWrongKindLoadAsDefaults)
+{
     store(QJsonObject{{u"silenceThreshold"_s, u"0.5"_s},
                       {u"autoStartRecording"_s, 1},
                       {u"promptWhenMicrophoneIsUsed"_s, u"false"_s},
@@ -106,7 +112,8 @@ TEST_F(PreferencesStoreTest, ValuesOfTheWrongKindLoadAsDefaults) {
     EXPECT_EQ(preferences.microphonePromptCooldownSeconds(), 120.0);
 }
 
-TEST_F(PreferencesStoreTest, EmptyStoredValuesStayEmpty) {
+TEST_F(PreferencesStoreTest, EmptyStoredValuesStayEmpty)
+{
     store(QJsonObject{{u"updateFeedURL"_s, u""_s}, {u"enabledWatchListApps"_s, QJsonArray{}}});
     PreferencesStore& preferences = open();
     EXPECT_EQ(preferences.updateFeedURL(), QString());
@@ -117,7 +124,8 @@ TEST_F(PreferencesStoreTest, EmptyStoredValuesStayEmpty) {
     EXPECT_TRUE(open().enabledWatchListApps().isEmpty());
 }
 
-TEST_F(PreferencesStoreTest, AudioFormatLoadsWavOnlyFromExactlyWav) {
+TEST_F(PreferencesStoreTest, AudioFormatLoadsWavOnlyFromExactlyWav)
+{
     const std::pair<QJsonValue, RecordingAudioFormat> cases[] = {
         {u"wav"_s, RecordingAudioFormat::wav}, {u"m4a"_s, RecordingAudioFormat::m4a},
         {u"WAV"_s, RecordingAudioFormat::m4a}, {u"flac"_s, RecordingAudioFormat::m4a},
@@ -131,7 +139,8 @@ TEST_F(PreferencesStoreTest, AudioFormatLoadsWavOnlyFromExactlyWav) {
     EXPECT_EQ(onDisk().value(u"audioFormat"_s), QJsonValue(u"wav"_s));
 }
 
-TEST_F(PreferencesStoreTest, DisplayIdentifierOutsideTheUnsigned32BitRangeLoadsAsTheMainDisplay) {
+TEST_F(PreferencesStoreTest, DisplayIdentifierOutsideTheUnsigned32BitRangeLoadsAsTheMainDisplay)
+{
     const std::pair<QJsonValue, quint32> cases[] = {
         {7, 7U},
         {4294967295LL, 4294967295U},
@@ -151,14 +160,16 @@ TEST_F(PreferencesStoreTest, DisplayIdentifierOutsideTheUnsigned32BitRangeLoadsA
     EXPECT_EQ(onDisk().value(u"defaultDisplayID"_s).toVariant(), QVariant(4294967295LL));
 }
 
-unsigned modeOf(const QString& path) {
+unsigned modeOf(const QString& path)
+{
     struct stat status {};
     ::stat(QFile::encodeName(path).constData(), &status);
     return status.st_mode & 07777;
 }
 
 // A value different from the current one, for any setting type.
-QVariant otherValue(const QMetaProperty& property, const QVariant& current, int n) {
+QVariant otherValue(const QMetaProperty& property, const QVariant& current, int n)
+{
     const QMetaType type = property.metaType();
     if (type == QMetaType::fromType<bool>())
         return !current.toBool();
@@ -173,7 +184,8 @@ QVariant otherValue(const QMetaProperty& property, const QVariant& current, int 
     return u"value/%1 \"quoted\""_s.arg(n);
 }
 
-TEST_F(PreferencesStoreTest, EveryAssignmentNotifiesAndPersistsAtOnceWithItsTypedValue) {
+TEST_F(PreferencesStoreTest, EveryAssignmentNotifiesAndPersistsAtOnceWithItsTypedValue)
+{
     PreferencesStore& preferences = open();
     const QMetaObject* meta = preferences.metaObject();
     ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), 26);
@@ -200,7 +212,8 @@ TEST_F(PreferencesStoreTest, EveryAssignmentNotifiesAndPersistsAtOnceWithItsType
         EXPECT_EQ(property.read(&reopened), value) << property.name();
 }
 
-TEST_F(PreferencesStoreTest, AssigningTheSameValueAgainWritesAgain) {
+TEST_F(PreferencesStoreTest, AssigningTheSameValueAgainWritesAgain)
+{
     PreferencesStore& preferences = open();
     preferences.setRecorderName(u"Ada"_s);
     ASSERT_TRUE(QFile::remove(settingsPath()));
@@ -208,14 +221,16 @@ TEST_F(PreferencesStoreTest, AssigningTheSameValueAgainWritesAgain) {
     EXPECT_EQ(onDisk().value(u"recorderName"_s), QJsonValue(u"Ada"_s));
 }
 
-TEST_F(PreferencesStoreTest, SettingsFileIsPrivateToTheUser) {
+TEST_F(PreferencesStoreTest, SettingsFileIsPrivateToTheUser)
+{
     open().setGlossenGatewayToken(u"secret"_s);
     EXPECT_EQ(modeOf(settingsPath()), 0600U);
     EXPECT_EQ(modeOf(settingsFolder()), 0700U);
     EXPECT_FALSE(log().contains("secret"));
 }
 
-TEST_F(PreferencesStoreTest, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheFirstWrite) {
+TEST_F(PreferencesStoreTest, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheFirstWrite)
+{
     const QByteArray corrupt = "{\"recorderName\": \"Ada\", oops";
     store(corrupt);
     PreferencesStore& preferences = open();
@@ -234,7 +249,8 @@ TEST_F(PreferencesStoreTest, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheFirs
     EXPECT_EQ(corruptCopies().size(), 1) << "a repaired file is not kept aside again";
 }
 
-TEST_F(PreferencesStoreTest, FailedWritesKeepTheValueInMemoryAndAreReportedNotThrown) {
+TEST_F(PreferencesStoreTest, FailedWritesKeepTheValueInMemoryAndAreReportedNotThrown)
+{
     test::TemporaryFolder::writeAll(folder_.file(u"config"_s), "a file where the folder should be");
     PreferencesStore& preferences = open();
     QSignalSpy failed(&preferences, &PreferencesStore::saveFailed);
@@ -245,7 +261,8 @@ TEST_F(PreferencesStoreTest, FailedWritesKeepTheValueInMemoryAndAreReportedNotTh
     EXPECT_TRUE(log().contains("[ERROR] Failed to save setting recorderName: "));
 }
 
-TEST_F(PreferencesStoreTest, NumberJsonCannotHoldIsNotWritten) {
+TEST_F(PreferencesStoreTest, NumberJsonCannotHoldIsNotWritten)
+{
     PreferencesStore& preferences = open();
     preferences.setSilenceThreshold(0.5);
     QSignalSpy failed(&preferences, &PreferencesStore::saveFailed);
@@ -254,7 +271,8 @@ TEST_F(PreferencesStoreTest, NumberJsonCannotHoldIsNotWritten) {
     EXPECT_EQ(onDisk().value(u"silenceThreshold"_s).toDouble(), 0.5);
 }
 
-TEST_F(PreferencesStoreTest, WritersOfDifferentKeysLoseNothing) {
+TEST_F(PreferencesStoreTest, WritersOfDifferentKeysLoseNothing)
+{
     constexpr int rounds = 60;
     const auto writer = [this](const QString& key) {
         SettingsFile file(settingsPath(), logger_); // each with its own lock descriptor, like a process
@@ -269,7 +287,8 @@ TEST_F(PreferencesStoreTest, WritersOfDifferentKeysLoseNothing) {
     EXPECT_EQ(onDisk().value(u"autoStopSilenceSeconds"_s).toInt(), rounds);
 }
 
-TEST_F(PreferencesStoreTest, RecordingFolderUrlExpandsTheHomeFolderAndIsADirectory) {
+TEST_F(PreferencesStoreTest, RecordingFolderUrlExpandsTheHomeFolderAndIsADirectory)
+{
     PreferencesStore& preferences = open();
     EXPECT_EQ(preferences.recordingFolderURL(),
               QUrl::fromLocalFile(QDir::homePath() + u"/Movies/Tavilon/"_s));

@@ -5,13 +5,15 @@ using namespace Qt::StringLiterals;
 namespace ebbcast::test {
 namespace {
 
-QDateTime utc(int hour, int minute, int second) {
+QDateTime utc(int hour, int minute, int second)
+{
     return QDateTime(QDate(2026, 12, 6), QTime(hour, minute, second), Qt::UTC);
 }
 
 } // namespace
 
-RecordingChunkMetadata completeChunk() {
+RecordingChunkMetadata completeChunk()
+{
     RecordingChunkMetadata chunk;
     chunk.index = 1;
     chunk.kind = u"microphone"_s;
@@ -44,7 +46,8 @@ RecordingChunkMetadata completeChunk() {
     return chunk;
 }
 
-SessionMetadata startedSession() {
+SessionMetadata startedSession()
+{
     SessionMetadata session;
     session.sessionID = u"2026-12-06_09-15-02"_s;
     session.startTime = utc(8, 15, 2);
@@ -62,7 +65,8 @@ SessionMetadata startedSession() {
     return session;
 }
 
-SessionMetadata completeSession() {
+SessionMetadata completeSession()
+{
     SessionMetadata session = startedSession();
     session.endTime = utc(9, 15, 2);
     session.duration = 3600.25;

@@ -18,7 +18,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-TEST(SessionFolder, IdentifierIsTheStartTimeInTheLocalZone) {
+TEST(SessionFolder, IdentifierIsTheStartTimeInTheLocalZone)
+{
     // The tests run with TZ=Europe/Berlin: 08:15:02.700 UTC is 09:15:02 local time in December.
     EXPECT_EQ(SessionFolder::sessionID(QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2, 700), Qt::UTC)),
               u"2026-12-06_09-15-02"_s);
@@ -26,7 +27,8 @@ TEST(SessionFolder, IdentifierIsTheStartTimeInTheLocalZone) {
               u"2026-07-02_00-05-09"_s);
 }
 
-TEST(SessionFolder, TakenNamesGetNumberedSuffixesInOrder) {
+TEST(SessionFolder, TakenNamesGetNumberedSuffixesInOrder)
+{
     test::TemporaryFolder temporary;
     const QString root = temporary.file(u"Movies/Tavilon"_s); // created with its parents
     const QString id = u"2026-12-06_09-15-02"_s;
@@ -38,7 +40,8 @@ TEST(SessionFolder, TakenNamesGetNumberedSuffixesInOrder) {
     EXPECT_TRUE(QFileInfo(root + u"/2026-12-06_09-15-02-3"_s).isDir());
 }
 
-TEST(SessionFolder, ConcurrentStartsInTheSameSecondGetDistinctFolders) {
+TEST(SessionFolder, ConcurrentStartsInTheSameSecondGetDistinctFolders)
+{
     test::TemporaryFolder temporary;
     std::mutex mutex;
     std::set<QString> created;
@@ -55,7 +58,8 @@ TEST(SessionFolder, ConcurrentStartsInTheSameSecondGetDistinctFolders) {
     EXPECT_EQ(created.size(), 8U);
 }
 
-TEST(SessionFolder, RootThatCannotBeCreatedIsAFileError) {
+TEST(SessionFolder, RootThatCannotBeCreatedIsAFileError)
+{
     test::TemporaryFolder temporary;
     test::TemporaryFolder::writeAll(temporary.file(u"blocker"_s), "not a folder");
     try {
@@ -67,7 +71,8 @@ TEST(SessionFolder, RootThatCannotBeCreatedIsAFileError) {
     }
 }
 
-TEST(SessionFolder, FolderOfADocumentIsTheParentOfItsMetadataPath) {
+TEST(SessionFolder, FolderOfADocumentIsTheParentOfItsMetadataPath)
+{
     EXPECT_EQ(SessionFolder::ofMetadataPath(u"/r/2026-12-06_09-15-02-1/metadata.json"_s),
               u"/r/2026-12-06_09-15-02-1"_s);
 }

@@ -19,7 +19,8 @@ namespace ebbcast {
 namespace {
 
 // Removes the member at a "/"-separated path ("recorder/id", "live_chunks/0/kind").
-QJsonValue without(const QJsonValue& value, QStringList path) {
+QJsonValue without(const QJsonValue& value, QStringList path)
+{
     const QString head = path.takeFirst();
     if (value.isArray()) {
         QJsonArray array = value.toArray();
@@ -38,7 +39,8 @@ QJsonValue without(const QJsonValue& value, QStringList path) {
     return object;
 }
 
-QJsonValue replaced(const QJsonValue& value, QStringList path, const QJsonValue& replacement) {
+QJsonValue replaced(const QJsonValue& value, QStringList path, const QJsonValue& replacement)
+{
     const QString head = path.takeFirst();
     if (value.isArray()) {
         QJsonArray array = value.toArray();
@@ -52,7 +54,8 @@ QJsonValue replaced(const QJsonValue& value, QStringList path, const QJsonValue&
 }
 
 // Readable test names: the member path with its separators replaced.
-std::string caseName(const char* path, size_t index) {
+std::string caseName(const char* path, size_t index)
+{
     std::string name = std::to_string(index) + "_" + path;
     for (char& c : name)
         if (c == '/')
@@ -62,7 +65,8 @@ std::string caseName(const char* path, size_t index) {
 
 class RequiredMember : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(RequiredMember, MissingMakesTheWholeDocumentUnreadable) {
+TEST_P(RequiredMember, MissingMakesTheWholeDocumentUnreadable)
+{
     const QJsonObject complete = test::completeSession().toJson();
     ASSERT_TRUE(SessionMetadata::fromJson(complete).has_value());
     const QJsonValue broken = without(complete, QString::fromLatin1(GetParam()).split(u'/'));
@@ -93,7 +97,8 @@ struct BadValue {
 
 class MistypedMember : public ::testing::TestWithParam<BadValue> {};
 
-TEST_P(MistypedMember, MakesTheDocumentUnreadable) {
+TEST_P(MistypedMember, MakesTheDocumentUnreadable)
+{
     const QJsonValue broken = replaced(test::completeSession().toJson(),
                                        QString::fromLatin1(GetParam().path).split(u'/'), GetParam().value);
     EXPECT_FALSE(SessionMetadata::fromJson(broken).has_value());
@@ -111,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadValue{"recorder", u"velno"_s}),
     [](const auto& testCase) { return caseName(testCase.param.path, testCase.index); });
 
-TEST(SessionMetadata, MissingOrNullOptionalMembersReadAsNoValue) {
+TEST(SessionMetadata, MissingOrNullOptionalMembersReadAsNoValue)
+{
     QJsonObject json = test::completeSession().toJson();
     for (const auto* key :
          {"end_time", "duration", "clock_sync", "interrupted", "interruption_note", "wrap_up", "live_chunks"})
@@ -125,7 +131,8 @@ TEST(SessionMetadata, MissingOrNullOptionalMembersReadAsNoValue) {
                  decoded->interruptionNote || decoded->wrapUp || decoded->liveChunks);
 }
 
-TEST(SessionMetadata, DatesKeepOnlyWholeSecondsAndReadOffsetsAsUtc) {
+TEST(SessionMetadata, DatesKeepOnlyWholeSecondsAndReadOffsetsAsUtc)
+{
     // 09:15:02.700 in a UTC+1 zone is written as 08:15:02Z and reads back without the 0.7 s.
     RecordingChunkMetadata chunk = test::completeChunk();
     chunk.startTime = QDateTime(QDate(2026, 12, 6), QTime(9, 15, 2, 700), Qt::OffsetFromUTC, 3600);
@@ -140,7 +147,8 @@ TEST(SessionMetadata, DatesKeepOnlyWholeSecondsAndReadOffsetsAsUtc) {
     EXPECT_EQ(RecordingChunkMetadata::fromJson(withOffset)->startTime, decoded->startTime);
 }
 
-TEST(SessionMetadata, CompletingAStartedDocumentAddsEndTimeAndDurationAndNeverWritesNull) {
+TEST(SessionMetadata, CompletingAStartedDocumentAddsEndTimeAndDurationAndNeverWritesNull)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"metadata.json"_s);
     SessionMetadata session = test::startedSession();
@@ -165,7 +173,8 @@ TEST(SessionMetadata, CompletingAStartedDocumentAddsEndTimeAndDurationAndNeverWr
     EXPECT_EQ(SessionMetadata::fromJson(*reread), session);
 }
 
-TEST(SessionMetadata, WriteFailureLeavesTheOldDocumentInPlace) {
+TEST(SessionMetadata, WriteFailureLeavesTheOldDocumentInPlace)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"metadata.json"_s);
     MetadataWriter::write(test::startedSession(), path);
@@ -181,7 +190,8 @@ TEST(SessionMetadata, WriteFailureLeavesTheOldDocumentInPlace) {
         << "no temporary file is left behind";
 }
 
-TEST(SessionMetadata, UnreadableFilesAreTreatedAsAbsent) {
+TEST(SessionMetadata, UnreadableFilesAreTreatedAsAbsent)
+{
     test::TemporaryFolder folder;
     const QString path = folder.file(u"metadata.json"_s);
     EXPECT_FALSE(JsonDocumentFile::readObject(path).has_value());
@@ -192,7 +202,8 @@ TEST(SessionMetadata, UnreadableFilesAreTreatedAsAbsent) {
     }
 }
 
-TEST(SessionMetadata, FixedValuesCarryTheirExactTexts) {
+TEST(SessionMetadata, FixedValuesCarryTheirExactTexts)
+{
     const auto unavailable = SystemAudioCaptureMetadata::unavailable();
     EXPECT_EQ(unavailable.source, u"ScreenCaptureKit system audio"_s);
     EXPECT_EQ(unavailable.status, u"unavailable"_s);
@@ -215,7 +226,8 @@ TEST(SessionMetadata, FixedValuesCarryTheirExactTexts) {
               (QJsonObject{{u"name"_s, u"Zoom"_s}, {u"bundleIdentifier"_s, u"zoom.us"_s}}));
 }
 
-TEST(SessionMetadata, ChunkDocumentSitsBesideItsAudioFile) {
+TEST(SessionMetadata, ChunkDocumentSitsBesideItsAudioFile)
+{
     EXPECT_EQ(MetadataWriter::chunkDocumentPath(u"/s/chunks/mic_chunk_0001.wav"_s),
               u"/s/chunks/mic_chunk_0001.json"_s);
     EXPECT_EQ(MetadataWriter::chunkDocumentPath(u"/s.d/chunks/system_chunk_0012.m4a"_s),

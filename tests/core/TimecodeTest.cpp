@@ -8,7 +8,8 @@
 namespace ebbcast {
 namespace {
 
-TEST(Timecode, PrintsHoursMinutesSecondsAndRoundedMilliseconds) {
+TEST(Timecode, PrintsHoursMinutesSecondsAndRoundedMilliseconds)
+{
     struct Case {
         double seconds;
         const char* expected;
@@ -30,7 +31,8 @@ TEST(Timecode, PrintsHoursMinutesSecondsAndRoundedMilliseconds) {
         EXPECT_EQ(timecode(c.seconds).toStdString(), c.expected) << c.seconds;
 }
 
-TEST(Timecode, HugeOffsetsStayWellFormed) {
+TEST(Timecode, HugeOffsetsStayWellFormed)
+{
     const std::string text = timecode(std::numeric_limits<double>::infinity()).toStdString();
     EXPECT_NE(text.find(':'), std::string::npos);
     EXPECT_EQ(text.find('-'), std::string::npos);
