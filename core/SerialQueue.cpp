@@ -16,6 +16,7 @@ SerialQueue::~SerialQueue()
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        timers_.clear();
     }
     wake_.notify_one();
     thread_.join();
@@ -38,6 +39,26 @@ void SerialQueue::sync()
     finished.wait();
 }
 
+SerialQueue::TimerID SerialQueue::scheduleRepeating(std::chrono::milliseconds firstDelay,
+                                                    std::chrono::milliseconds interval,
+                                                    std::function<void()> job)
+{
+    TimerID id = 0;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextTimerID_++;
+        timers_.emplace(id, Timer{std::chrono::steady_clock::now() + firstDelay, interval, std::move(job)});
+    }
+    wake_.notify_one();
+    return id;
+}
+
+void SerialQueue::cancelTimer(TimerID id)
+{
+    std::lock_guard lock(mutex_);
+    timers_.erase(id);
+}
+
 void SerialQueue::run()
 {
     // Linux limits thread names to 15 bytes; the full label stays available through label().
@@ -46,11 +67,35 @@ void SerialQueue::run()
         std::function<void()> job;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty())
-                return; // stopping, and everything queued has run
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            for (;;) {
+                if (!jobs_.empty()) {
+                    job = std::move(jobs_.front());
+                    jobs_.pop_front();
+                    break;
+                }
+                if (stopping_)
+                    return; // everything queued has run; timers end with the queue
+                if (timers_.empty()) {
+                    wake_.wait(lock);
+                    continue;
+                }
+                auto due = timers_.begin();
+                for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+                    if (it->second.deadline < due->second.deadline)
+                        due = it;
+                }
+                const TimePoint now = std::chrono::steady_clock::now();
+                if (due->second.deadline > now) {
+                    wake_.wait_until(lock, due->second.deadline);
+                    continue;
+                }
+                Timer& timer = due->second;
+                job = timer.job;
+                timer.deadline += timer.interval;
+                if (timer.deadline <= now)
+                    timer.deadline = now + timer.interval;
+                break;
+            }
         }
         job();
     }

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "AudioInputEngine.h"
+#include "PcmFileWriter.h"
+#include "RecordingChunkMetadata.h"
+#include "SerialQueue.h"
+#include "WallClock.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace ebbcast {
+
+class Logger;
+
+// Records the default audio input for one session: every buffer goes into the full-session file and into
+// consecutive chunk files "mic_chunk_%04d.wav" cut after 300 s of written audio, at buffer boundaries.
+// A watchdog on the serial queue "Tavilon.MicRecorder.Watchdog" logs stalls and wall/audio divergence and
+// restarts a stalled engine.
+// Threads: start()/stop() from the owner's thread; the buffer handler, onLevel and rotation reports on the
+// engine's tap thread; checks and restarts on the watchdog queue. stateLock_ guards the counters and flags
+// and is never held across a file write, a log call, a callback or an engine call. The files and chunk
+// fields belong to the tap thread while the tap is installed, to start()/stop() otherwise.
+class MicRecorder {
+public:
+    struct Timing {
+        double chunkDurationSeconds = 300;
+        std::chrono::milliseconds watchdogFirstCheck{10000};
+        std::chrono::milliseconds watchdogInterval{5000};
+        double stallThresholdSeconds = 10;
+        double stallLogIntervalSeconds = 30;
+    };
+
+    MicRecorder(QString outputPath, QString preferredDeviceName, Logger& logger,
+                std::unique_ptr<AudioInputEngine> engine, PcmFileWriterFactory writerFactory, WallClock clock,
+                Timing timing);
+    ~MicRecorder();
+
+    MicRecorder(const MicRecorder&) = delete;
+    MicRecorder& operator=(const MicRecorder&) = delete;
+
+    // Throws FileError or the engine's error; a failed start leaves nothing open and no watchdog.
+    void start(const std::optional<QString>& chunkFolder);
+    void stop();
+
+    QString deviceName() const;
+
+    // Set before start().
+    std::function<void(float level)> onLevel;
+    std::function<void(const RecordingChunkMetadata& chunk, const QString& chunkPath)> onChunkCompleted;
+
+    // One watchdog check, as the timer runs it, followed by any restart it queued. Waits for both.
+    void runWatchdogCheck();
+
+    static constexpr std::uint32_t tapBufferFrames = 1024;
+
+private:
+    void handleBuffer(const AudioInputBuffer& buffer, const AudioInputFormat& format);
+    void beginChunk(const AudioInputFormat& format);
+    void finishChunk();
+    void watchdogCheck();
+    void requestEngineRestart();
+    void restartEngine();
+    void markRecordingStopped();
+    double secondsFor(std::int64_t frames, double sampleRate) const;
+
+    const QString outputPath_;
+    const QString preferredDeviceName_;
+    Logger& logger_;
+    std::unique_ptr<AudioInputEngine> engine_;
+    PcmFileWriterFactory writerFactory_;
+    WallClock clock_;
+    Timing timing_;
+
+    // Tap-thread (or stopped) state.
+    std::unique_ptr<PcmFileWriter> file_;
+    std::optional<QString> chunkFolder_;
+    std::unique_ptr<PcmFileWriter> chunkFile_;
+    std::int64_t chunkIndex_ = 0;
+    std::optional<QDateTime> chunkStartedAt_;
+
+    mutable std::mutex stateLock_;
+    bool isRecovering_ = false;
+    bool isRecording_ = false;
+    std::optional<QDateTime> recordingStartedAt_;
+    std::optional<QDateTime> lastBufferAt_;
+    std::optional<QDateTime> lastDiagnosticLogAt_;
+    double sampleRate_ = 0;
+    std::int64_t fullFrameCount_ = 0;
+    std::int64_t chunkFrameCount_ = 0;
+    QString deviceName_;
+
+    std::optional<SerialQueue::TimerID> watchdog_;
+    SerialQueue watchdogQueue_{"Tavilon.MicRecorder.Watchdog"};
+};
+
+} // namespace ebbcast

@@ -1,0 +1,23 @@
+#include "RecorderError.h"
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+
+RecorderError::RecorderError(Code code, const QString& description)
+    : EbbcastError(description)
+    , code_(code)
+{}
+
+RecorderError RecorderError::writerSetupFailed(const QString& message)
+{
+    return RecorderError(Code::writerSetupFailed, message);
+}
+
+RecorderError RecorderError::noDisplayAvailable()
+{
+    return RecorderError(Code::noDisplayAvailable,
+                         u"No display is available for ScreenCaptureKit capture."_s);
+}
+
+} // namespace ebbcast

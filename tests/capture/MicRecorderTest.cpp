@@ -1,0 +1,389 @@
+#include "MicRecorder.h"
+
+#include "FakeAudioInputEngine.h"
+#include "FakePcmFileWriter.h"
+#include "FileError.h"
+#include "Logger.h"
+#include "ManualClock.h"
+#include "TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+struct Report {
+    RecordingChunkMetadata chunk;
+    QString path;
+};
+
+class MicRecorderTest : public ::testing::Test {
+protected:
+    // The watchdog timer is left to fire after an hour: checks run only when a test asks for one.
+    MicRecorder& make(AudioInputFormat format = {48000, 1}, double chunkSeconds = 300,
+                      QString preferredDevice = QString())
+    {
+        auto engine = std::make_unique<test::FakeAudioInputEngine>(format);
+        engine_ = engine.get();
+        MicRecorder::Timing timing;
+        timing.chunkDurationSeconds = chunkSeconds;
+        timing.watchdogFirstCheck = std::chrono::hours(1);
+        recorder_ =
+            std::make_unique<MicRecorder>(u"/s/microphone.wav"_s, preferredDevice, logger_, std::move(engine),
+                                          files_.factory(), clock_.wallClock(), timing);
+        recorder_->onChunkCompleted = [this](const RecordingChunkMetadata& chunk, const QString& path) {
+            reports_.push_back({chunk, path});
+        };
+        return *recorder_;
+    }
+
+    // Buffers of 1024 frames arriving in real time on the manual clock.
+    void deliverSeconds(double seconds, double sampleRate = 48000)
+    {
+        const int buffers = static_cast<int>(std::ceil(seconds * sampleRate / 1024));
+        for (int i = 0; i < buffers; ++i) {
+            clock_.advance(1024 / sampleRate);
+            engine_->deliver();
+        }
+    }
+
+    QStringList logLines()
+    {
+        logger_.flush();
+        return QString::fromUtf8(test::TemporaryFolder::readAll(logPath())).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    int countLines(const QString& text)
+    {
+        int count = 0;
+        for (const QString& line : logLines())
+            count += line.contains(text) ? 1 : 0;
+        return count;
+    }
+
+    QString logPath() const { return folder_.file(u"app.log"_s); }
+    QString chunks() const { return folder_.file(u"chunks"_s); }
+
+    test::TemporaryFolder folder_;
+    Logger logger_{logPath(), [] {
+                       return QDateTime(QDate(2026, 12, 6), QTime(8, 0), Qt::UTC);
+                   }};
+    test::ManualClock clock_;
+    test::FakePcmFiles files_;
+    test::FakeAudioInputEngine* engine_ = nullptr;
+    std::vector<Report> reports_;
+    std::unique_ptr<MicRecorder> recorder_;
+};
+
+TEST_F(MicRecorderTest, WithoutAChunkFolderOnlyTheFullFileIsWritten)
+{
+    MicRecorder& recorder = make();
+    recorder.start(std::nullopt);
+    deliverSeconds(400);
+    recorder.stop();
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(files_.opened(), QStringList{u"/s/microphone.wav"_s});
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 18750 * 1024);
+    EXPECT_EQ(files_.openCount(), 0);
+}
+
+TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kilohertz)
+{
+    MicRecorder& recorder = make();
+    recorder.start(chunks());
+    // 14,400,000 frames is 14062.5 buffers: buffer 14063 closes the chunk.
+    for (int i = 0; i < 14062; ++i) {
+        clock_.advance(1024 / 48000.0);
+        engine_->deliver();
+    }
+    EXPECT_TRUE(reports_.empty());
+    clock_.advance(1024 / 48000.0);
+    engine_->deliver();
+    ASSERT_EQ(reports_.size(), 1U);
+    const RecordingChunkMetadata& chunk = reports_[0].chunk;
+    EXPECT_EQ(chunk.index, 1);
+    EXPECT_EQ(chunk.kind, u"microphone"_s);
+    EXPECT_EQ(chunk.filePath, chunks() + u"/mic_chunk_0001.wav"_s);
+    EXPECT_EQ(reports_[0].path, chunk.filePath);
+    EXPECT_EQ(files_.file(chunk.filePath).frames, 14063 * 1024);
+    EXPECT_DOUBLE_EQ(chunk.duration, 14063 * 1024 / 48000.0);
+    EXPECT_GE(chunk.duration, 300.0);
+    EXPECT_EQ(chunk.startTime, test::ManualClock().now());
+    EXPECT_EQ(chunk.endTime, chunk.startTime.addMSecs(300011)) << "end = start + audio written";
+    EXPECT_FALSE(chunk.sessionStartTime || chunk.timecodeStart || chunk.clockSyncStatus);
+    EXPECT_EQ(files_.opened().last(), chunks() + u"/mic_chunk_0002.wav"_s);
+
+    recorder.stop();
+    ASSERT_EQ(reports_.size(), 2U) << "a stop right after a rotation reports the new, short chunk";
+    EXPECT_EQ(reports_[1].chunk.index, 2);
+    EXPECT_EQ(reports_[1].chunk.duration, 0.0);
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 14063 * 1024);
+}
+
+TEST_F(MicRecorderTest, ShortSessionYieldsOneChunkReportedAtStop)
+{
+    MicRecorder& recorder = make();
+    recorder.start(folder_.file(u"session/chunks"_s));
+    EXPECT_TRUE(QDir(folder_.file(u"session/chunks"_s)).exists())
+        << "the chunk folder is created with parents";
+    deliverSeconds(42);
+    EXPECT_TRUE(reports_.empty());
+    recorder.stop();
+    ASSERT_EQ(reports_.size(), 1U);
+    EXPECT_EQ(reports_[0].chunk.index, 1);
+    EXPECT_NEAR(reports_[0].chunk.duration, 42.0, 0.03);
+    EXPECT_EQ(files_.openCount(), 0);
+}
+
+TEST_F(MicRecorderTest, FailedChunkOpensAtRotationLeaveGapsInTheNumbering)
+{
+    MicRecorder& recorder = make({48000, 1}, 1.0);
+    recorder.start(chunks());
+    files_.failNextOpenOf(chunks() + u"/mic_chunk_0002.wav"_s);
+    files_.failNextOpenOf(chunks() + u"/mic_chunk_0003.wav"_s);
+    deliverSeconds(1.0); // closes chunk 1; opening 0002 fails
+    engine_->deliver();  // retries with 0003, which fails too
+    engine_->deliver();  // 0004 opens
+    deliverSeconds(0.5);
+    recorder.stop();
+
+    ASSERT_EQ(reports_.size(), 2U);
+    EXPECT_EQ(reports_[0].chunk.index, 1);
+    EXPECT_EQ(reports_[1].chunk.index, 4);
+    EXPECT_EQ(reports_[1].chunk.filePath, chunks() + u"/mic_chunk_0004.wav"_s);
+    EXPECT_EQ(countLines(u"[ERROR] Microphone chunk rotation failed: Could not write the file "_s), 2);
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, (47 + 2 + 24) * 1024) << "the full file went on";
+}
+
+TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
+{
+    MicRecorder& recorder = make({0, 1}, 1.0);
+    recorder.start(chunks());
+    for (int i = 0; i < 500; ++i)
+        engine_->deliver();
+    recorder.stop();
+    ASSERT_EQ(reports_.size(), 1U);
+    EXPECT_EQ(reports_[0].chunk.duration, 0.0);
+    EXPECT_EQ(reports_[0].chunk.endTime, reports_[0].chunk.startTime);
+    EXPECT_EQ(countLines(u"Microphone recorder stopped: framesWritten=512000, sampleRate=0.0, "
+                         "audioDuration=0.0s, wallDuration=0.0s"_s),
+              1);
+}
+
+TEST_F(MicRecorderTest, WriteFailuresLoseOnlyThatBufferInThatFile)
+{
+    MicRecorder& recorder = make();
+    recorder.start(chunks());
+    engine_->deliver(3);
+    files_.failWritesTo(u"microphone.wav"_s);
+    engine_->deliver(2);
+    files_.failWritesTo(QString());
+    engine_->deliver(1);
+    files_.failWritesTo(u"mic_chunk_0001.wav"_s);
+    engine_->deliver(1);
+    files_.failWritesTo(QString());
+    recorder.stop();
+
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 5 * 1024);
+    EXPECT_EQ(files_.file(chunks() + u"/mic_chunk_0001.wav"_s).frames, 6 * 1024);
+    EXPECT_EQ(countLines(u"[ERROR] Microphone full-file write failed: Could not write the file "
+                         "\"/s/microphone.wav\": No space left on device"_s),
+              2);
+    EXPECT_EQ(countLines(u"[ERROR] Microphone chunk write failed: "_s), 1);
+}
+
+TEST_F(MicRecorderTest, StalledInputLogsAndRestartsAtMostEvery30Seconds)
+{
+    MicRecorder& recorder = make();
+    recorder.start(std::nullopt);
+    clock_.advance(9.9);
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(countLines(u"stalled"_s), 0);
+
+    clock_.advance(0.1);
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(countLines(u"[ERROR] Microphone buffer flow stalled for 10.0s while recording; "
+                         "wall=10.0s, audioWritten=0.0s"_s),
+              1);
+    EXPECT_EQ(engine_->startCount, 2) << "one restart";
+    EXPECT_EQ(countLines(u"[INFO] Microphone input engine restarted after buffer stall or route change"_s),
+              1);
+
+    for (int i = 0; i < 5; ++i) { // 15 s ... 35 s: still inside the 30 s throttle
+        clock_.advance(5);
+        recorder.runWatchdogCheck();
+    }
+    EXPECT_EQ(countLines(u"stalled"_s), 1);
+    EXPECT_EQ(engine_->startCount, 2);
+
+    clock_.advance(5); // 40 s: 30 s after the first line
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(countLines(u"stalled for 40.0s"_s), 1);
+    EXPECT_EQ(engine_->startCount, 3);
+    recorder.stop();
+}
+
+TEST_F(MicRecorderTest, DivergenceAloneIsLoggedWithoutARestart)
+{
+    MicRecorder& recorder = make();
+    recorder.start(std::nullopt);
+    clock_.advance(10);
+    engine_->deliver(469); // 10.005 s of audio arriving at once, 10 s after the start
+    clock_.advance(10);
+    engine_->deliver();
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(countLines(u"[ERROR] Microphone wall/audio duration divergence while recording: "
+                         "wall=20.0s, audioWritten=10.0s"_s),
+              1);
+    EXPECT_EQ(engine_->startCount, 1);
+    recorder.stop();
+    EXPECT_EQ(
+        countLines(u"[ERROR] Microphone full-file wall/audio duration divergence: wall=20.0s, audio=10.0s"_s),
+        1);
+}
+
+TEST_F(MicRecorderTest, ConfigurationChangeWhileARestartIsQueuedQueuesNoSecond)
+{
+    MicRecorder& recorder = make();
+    recorder.start(std::nullopt);
+    ASSERT_TRUE(engine_->hasConfigurationHandler());
+    engine_->holdStarts(true);
+    engine_->changeConfiguration(); // the restart runs on the watchdog queue and waits in start()
+    while (engine_->startCount < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    engine_->changeConfiguration();
+    engine_->changeConfiguration();
+    engine_->holdStarts(false);
+    recorder.runWatchdogCheck(); // drains the queue
+    EXPECT_EQ(engine_->startCount, 2);
+    EXPECT_EQ(countLines(u"[INFO] Microphone audio configuration changed; checking input engine"_s), 3);
+
+    engine_->changeConfiguration(); // the first restart has finished: a new one is allowed
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(engine_->startCount, 3);
+    recorder.stop();
+    EXPECT_FALSE(engine_->hasConfigurationHandler());
+}
+
+TEST_F(MicRecorderTest, FailedRestartIsLoggedAndRecordingGoesOn)
+{
+    MicRecorder& recorder = make();
+    recorder.start(chunks());
+    engine_->failStarts = true;
+    engine_->changeConfiguration();
+    recorder.runWatchdogCheck();
+    EXPECT_EQ(countLines(u"[ERROR] Microphone input engine restart failed: input device unavailable"_s), 1);
+    engine_->deliver(2);
+    recorder.stop();
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 2 * 1024);
+}
+
+TEST_F(MicRecorderTest, FailedStartsLeaveNothingOpen)
+{
+    {
+        MicRecorder& recorder = make();
+        engine_->failStarts = true;
+        EXPECT_THROW(recorder.start(chunks()), RecorderError);
+        EXPECT_FALSE(engine_->tapInstalled());
+        EXPECT_FALSE(engine_->hasConfigurationHandler());
+        EXPECT_EQ(files_.openCount(), 0);
+    }
+    {
+        test::TemporaryFolder::writeAll(folder_.file(u"blocker"_s), "a file");
+        MicRecorder& recorder = make();
+        EXPECT_THROW(recorder.start(folder_.file(u"blocker/chunks"_s)), FileError);
+        EXPECT_EQ(files_.openCount(), 0);
+        EXPECT_FALSE(engine_->tapInstalled());
+    }
+    {
+        files_.failEveryOpen(true);
+        MicRecorder& recorder = make();
+        EXPECT_THROW(recorder.start(std::nullopt), FileError);
+        EXPECT_FALSE(engine_->tapInstalled());
+        files_.failEveryOpen(false);
+    }
+    recorder_.reset();
+    EXPECT_EQ(countLines(u"Microphone recorder stopped"_s), 0) << "no summary for a recording that never ran";
+}
+
+TEST_F(MicRecorderTest, ReportsItsStartAndStopInTheLog)
+{
+    MicRecorder& recorder = make({44100, 2}, 300, u"USB Headset"_s);
+    EXPECT_EQ(recorder.deviceName(), u"Default microphone"_s);
+    recorder.start(std::nullopt);
+    EXPECT_EQ(recorder.deviceName(), u"USB Headset"_s);
+    EXPECT_EQ(engine_->tapBufferSize, 1024U);
+    EXPECT_EQ(engine_->tapFormat, (AudioInputFormat{44100, 2}));
+    deliverSeconds(3, 44100);
+    recorder.stop();
+    EXPECT_EQ(countLines(u"[INFO] Microphone recorder starting: preferredDeviceRequested=USB Headset, "
+                         "actualDevice=system default (AVAudioEngine explicit routing is not implemented), "
+                         "sampleRate=44100.0, channels=2, commonFormat=1, interleaved=true"_s),
+              1);
+    EXPECT_EQ(countLines(u"[INFO] Microphone recorder stopped: framesWritten=133120, sampleRate=44100.0, "
+                         "audioDuration=3.0s, wallDuration=3.0s"_s),
+              1);
+    EXPECT_EQ(countLines(u"divergence"_s), 0);
+}
+
+TEST_F(MicRecorderTest, ChunkWhoseWallTimeDivergesFromItsAudioIsLogged)
+{
+    MicRecorder& recorder = make();
+    recorder.start(chunks());
+    engine_->deliver(47); // about 1 s of audio over 10 s of wall time
+    clock_.advance(10);
+    recorder.stop();
+    EXPECT_EQ(
+        countLines(u"[ERROR] Microphone chunk 1 wall/audio duration divergence: wall=10.0s, audio=1.0s"_s),
+        1);
+}
+
+TEST_F(MicRecorderTest, LevelIsTheRootMeanSquareOfTheFirstChannel)
+{
+    MicRecorder& recorder = make({48000, 2});
+    std::vector<float> levels;
+    recorder.onLevel = [&levels](float level) {
+        levels.push_back(level);
+    };
+    recorder.start(std::nullopt);
+    engine_->deliver(1, 1024, 0.25F); // first channel 0.25, second 0.5
+    engine_->deliver(1, 0, 0.25F);    // no frames
+    recorder.stop();
+    ASSERT_EQ(levels.size(), 2U);
+    EXPECT_FLOAT_EQ(levels[0], 0.25F);
+    EXPECT_EQ(levels[1], 0.0F);
+}
+
+TEST(MicRecorderWatchdog, TimerRunsChecksOnItsOwnAfterTheFirstDelay)
+{
+    test::TemporaryFolder folder;
+    Logger logger(folder.file(u"app.log"_s));
+    test::FakePcmFiles files;
+    auto engine = std::make_unique<test::FakeAudioInputEngine>();
+    test::FakeAudioInputEngine& fake = *engine;
+    MicRecorder::Timing timing;
+    timing.watchdogFirstCheck = std::chrono::milliseconds(40);
+    timing.watchdogInterval = std::chrono::milliseconds(10);
+    timing.stallThresholdSeconds = 0.02;
+    timing.stallLogIntervalSeconds = 0.05;
+    MicRecorder recorder(u"/s/microphone.wav"_s, QString(), logger, std::move(engine), files.factory(),
+                         systemTime, timing);
+    recorder.start(std::nullopt);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fake.startCount < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    recorder.stop();
+    EXPECT_GE(fake.startCount, 3) << "stalls detected by the timer restarted the engine";
+    const int starts = fake.startCount;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(fake.startCount, starts) << "no check runs after stop";
+}
+
+} // namespace
+} // namespace ebbcast
