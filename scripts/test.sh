@@ -10,7 +10,10 @@ build="${EBBCAST_BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh"
 
 sandbox="$(mktemp -d -t ebbcast-tests.XXXXXX)"
-cleanup() { rm -rf "$sandbox"; }
+cleanup() {
+    "$root/scripts/test-services.sh" stop || true
+    rm -rf "$sandbox"
+}
 trap cleanup EXIT
 
 export HOME="$sandbox/home"
@@ -21,6 +24,10 @@ export XDG_CACHE_HOME="$HOME/.cache"
 export XDG_RUNTIME_DIR="$sandbox/runtime"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 0700 "$XDG_RUNTIME_DIR"
+
+# A private sound server instead of the user's own; tests never reach a real device.
+unset PULSE_SERVER PULSE_COOKIE
+"$root/scripts/test-services.sh" start
 
 cd "$build"
 ctest --output-on-failure --parallel "$(nproc)" --timeout 300 "$@"

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 
+#include <cmath>
 #include <mutex>
 
 namespace ebbcast::test {
@@ -12,31 +13,32 @@ namespace ebbcast::test {
 class ManualClock {
 public:
     explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2), Qt::UTC))
-        : now_(std::move(start))
-    {}
+        : start_(std::move(start))
+    {
+    }
 
+    // Steps smaller than a millisecond add up exactly; the date is rounded to the millisecond.
     QDateTime now() const
     {
         const std::lock_guard lock(mutex_);
-        return now_;
+        return start_.addMSecs(std::llround(elapsedSeconds_ * 1000.0));
     }
 
     void advance(double seconds)
     {
         const std::lock_guard lock(mutex_);
-        now_ = now_.addMSecs(static_cast<qint64>(seconds * 1000.0));
+        elapsedSeconds_ += seconds;
     }
 
     WallClock wallClock()
     {
-        return [this] {
-            return now();
-        };
+        return [this] { return now(); };
     }
 
 private:
     mutable std::mutex mutex_;
-    QDateTime now_;
+    QDateTime start_;
+    double elapsedSeconds_ = 0;
 };
 
 } // namespace ebbcast::test

@@ -1,0 +1,306 @@
+#include "PulseAudioConnection.h"
+
+#include "AudioDeviceError.h"
+
+#include <pulse/pulseaudio.h>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+struct ServerInfo {
+    bool done = false;
+    QString defaultSourceName;
+    QString defaultSinkName;
+};
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata)
+{
+    auto* result = static_cast<std::pair<ServerInfo*, pa_threaded_mainloop*>*>(userdata);
+    if (info != nullptr) {
+        result->first->defaultSourceName = QString::fromUtf8(info->default_source_name);
+        result->first->defaultSinkName = QString::fromUtf8(info->default_sink_name);
+    }
+    result->first->done = true;
+    pa_threaded_mainloop_signal(result->second, 0);
+}
+
+// Runs one introspection operation with the loop locked and waits for its callback, or cancels it.
+template <typename Start>
+bool runOperation(PulseAudioConnection& connection, Start start, const std::function<bool()>& done)
+{
+    pa_operation* operation = start();
+    if (operation == nullptr)
+        return false;
+    const bool finished = connection.waitLocked(done, PulseAudioConnection::operationTimeout);
+    if (!finished)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return finished;
+}
+
+ServerInfo queryServerInfo(PulseAudioConnection& connection)
+{
+    ServerInfo info;
+    std::pair<ServerInfo*, pa_threaded_mainloop*> context{&info, connection.mainloop()};
+    if (!runOperation(
+            connection,
+            [&] { return pa_context_get_server_info(connection.context(), onServerInfo, &context); },
+            [&info] { return info.done; }))
+        throw AudioDeviceError::serverUnavailable(connection.lastError());
+    return info;
+}
+
+} // namespace
+
+PulseAudioConnection::PulseAudioConnection(QString applicationName)
+    : applicationName_(std::move(applicationName))
+    , mainloop_(pa_threaded_mainloop_new())
+{
+    pa_threaded_mainloop_set_name(mainloop_, "Tavilon.Pulse");
+    pa_threaded_mainloop_start(mainloop_);
+}
+
+PulseAudioConnection::~PulseAudioConnection()
+{
+    {
+        Lock lock(*this);
+        eventHandler_ = nullptr;
+        disconnectLocked();
+    }
+    pa_threaded_mainloop_stop(mainloop_);
+    pa_threaded_mainloop_free(mainloop_);
+}
+
+PulseAudioConnection::Lock::Lock(PulseAudioConnection& connection)
+    : mainloop_(connection.mainloop_)
+{
+    pa_threaded_mainloop_lock(mainloop_);
+}
+
+PulseAudioConnection::Lock::~Lock()
+{
+    pa_threaded_mainloop_unlock(mainloop_);
+}
+
+void PulseAudioConnection::setEventHandler(std::function<void(Event, std::uint32_t)> handler)
+{
+    Lock lock(*this);
+    eventHandler_ = std::move(handler);
+}
+
+QString PulseAudioConnection::lastError() const
+{
+    if (context_ == nullptr)
+        return u"not connected"_s;
+    return QString::fromUtf8(pa_strerror(pa_context_errno(context_)));
+}
+
+bool PulseAudioConnection::waitLocked(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    if (done() || context_ == nullptr)
+        return done();
+    struct Expiry {
+        bool expired = false;
+        pa_threaded_mainloop* mainloop = nullptr;
+    } expiry{false, mainloop_};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+            auto* state = static_cast<Expiry*>(userdata);
+            state->expired = true;
+            pa_threaded_mainloop_signal(state->mainloop, 0);
+        },
+        &expiry);
+    while (!done() && !expiry.expired)
+        pa_threaded_mainloop_wait(mainloop_);
+    if (timer != nullptr)
+        api->time_free(timer);
+    return done();
+}
+
+void PulseAudioConnection::connect()
+{
+    Lock lock(*this);
+    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY)
+        return;
+    disconnectLocked();
+
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), applicationName_.toUtf8().constData());
+    pa_context_set_state_callback(context_, onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        const QString reason = lastError();
+        disconnectLocked();
+        throw AudioDeviceError::serverUnavailable(reason);
+    }
+    waitLocked(
+        [this] {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        operationTimeout);
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        const QString reason = pa_context_errno(context_) != 0 ? lastError() : u"the connection timed out"_s;
+        disconnectLocked();
+        throw AudioDeviceError::serverUnavailable(reason);
+    }
+
+    const ServerInfo info = queryServerInfo(*this);
+    defaultSourceName_ = info.defaultSourceName;
+    defaultSinkName_ = info.defaultSinkName;
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
+            onSubscription(context, static_cast<int>(type), index, self);
+        },
+        this);
+    if (pa_operation* operation = pa_context_subscribe(
+            context_,
+            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE),
+            nullptr, nullptr))
+        pa_operation_unref(operation);
+}
+
+void PulseAudioConnection::disconnectLocked()
+{
+    if (context_ == nullptr)
+        return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+void PulseAudioConnection::onContextState(pa_context* context, void* self)
+{
+    auto* connection = static_cast<PulseAudioConnection*>(self);
+    pa_threaded_mainloop_signal(connection->mainloop_, 0);
+    const pa_context_state_t state = pa_context_get_state(context);
+    if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && connection->eventHandler_)
+        connection->eventHandler_(Event::connectionLost, PA_INVALID_INDEX);
+}
+
+void PulseAudioConnection::onSubscription(pa_context* context, int type, std::uint32_t index, void* self)
+{
+    auto* connection = static_cast<PulseAudioConnection*>(self);
+    const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SOURCE && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        if (connection->eventHandler_)
+            connection->eventHandler_(Event::sourceRemoved, index);
+        return;
+    }
+    if (facility != PA_SUBSCRIPTION_EVENT_SERVER)
+        return;
+    // The server changed: find out whether its default source or sink did.
+    pa_operation* operation = pa_context_get_server_info(
+        context,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* owner = static_cast<PulseAudioConnection*>(userdata);
+            if (info == nullptr)
+                return;
+            const QString source = QString::fromUtf8(info->default_source_name);
+            const QString sink = QString::fromUtf8(info->default_sink_name);
+            const bool sourceChanged = source != owner->defaultSourceName_;
+            const bool sinkChanged = sink != owner->defaultSinkName_;
+            owner->defaultSourceName_ = source;
+            owner->defaultSinkName_ = sink;
+            if (!owner->eventHandler_)
+                return;
+            if (sourceChanged)
+                owner->eventHandler_(Event::defaultSourceChanged, PA_INVALID_INDEX);
+            if (sinkChanged)
+                owner->eventHandler_(Event::defaultSinkChanged, PA_INVALID_INDEX);
+        },
+        self);
+    if (operation != nullptr)
+        pa_operation_unref(operation);
+}
+
+PulseAudioConnection::Source PulseAudioConnection::sourceNamed(const QString& name)
+{
+    struct Result {
+        bool done = false;
+        bool found = false;
+        Source source;
+        pa_threaded_mainloop* mainloop = nullptr;
+    } result{false, false, {}, mainloop_};
+    const QByteArray utf8 = name.toUtf8();
+    runOperation(
+        *this,
+        [&] {
+            return pa_context_get_source_info_by_name(
+                context_, utf8.constData(),
+                [](pa_context*, const pa_source_info* info, int endOfList, void* userdata) {
+                    auto* state = static_cast<Result*>(userdata);
+                    if (endOfList == 0 && info != nullptr) {
+                        state->found = true;
+                        state->source = {QString::fromUtf8(info->name), QString::fromUtf8(info->description),
+                                         info->index, info->sample_spec.rate, info->sample_spec.channels};
+                        return;
+                    }
+                    state->done = true;
+                    pa_threaded_mainloop_signal(state->mainloop, 0);
+                },
+                &result);
+        },
+        [&result] { return result.done; });
+    if (!result.found)
+        throw AudioDeviceError::noDefaultInput();
+    return result.source;
+}
+
+PulseAudioConnection::Source PulseAudioConnection::defaultSource()
+{
+    connect();
+    Lock lock(*this);
+    const ServerInfo info = queryServerInfo(*this);
+    if (info.defaultSourceName.isEmpty())
+        throw AudioDeviceError::noDefaultInput();
+    return sourceNamed(info.defaultSourceName);
+}
+
+PulseAudioConnection::Source PulseAudioConnection::defaultSinkMonitor()
+{
+    connect();
+    Lock lock(*this);
+    const ServerInfo info = queryServerInfo(*this);
+    if (info.defaultSinkName.isEmpty())
+        throw AudioDeviceError::noDefaultOutput();
+
+    struct Result {
+        bool done = false;
+        QString monitor;
+        pa_threaded_mainloop* mainloop = nullptr;
+    } result{false, {}, mainloop_};
+    const QByteArray sink = info.defaultSinkName.toUtf8();
+    runOperation(
+        *this,
+        [&] {
+            return pa_context_get_sink_info_by_name(
+                context_, sink.constData(),
+                [](pa_context*, const pa_sink_info* sinkInfo, int endOfList, void* userdata) {
+                    auto* state = static_cast<Result*>(userdata);
+                    if (endOfList == 0 && sinkInfo != nullptr) {
+                        state->monitor = QString::fromUtf8(sinkInfo->monitor_source_name);
+                        return;
+                    }
+                    state->done = true;
+                    pa_threaded_mainloop_signal(state->mainloop, 0);
+                },
+                &result);
+        },
+        [&result] { return result.done; });
+    if (result.monitor.isEmpty())
+        throw AudioDeviceError::noDefaultOutput();
+    try {
+        return sourceNamed(result.monitor);
+    } catch (const AudioDeviceError&) {
+        throw AudioDeviceError::noDefaultOutput();
+    }
+}
+
+} // namespace ebbcast

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "PulseAudioConnection.h"
+#include "PulseAudioRecordStream.h"
+#include "SerialQueue.h"
+#include "SystemAudioSource.h"
+
+#include <memory>
+#include <mutex>
+
+namespace ebbcast {
+
+// System audio from the monitor of the default PulseAudio sink: signed 16-bit, 48 kHz, stereo, in buffers of
+// 1024 frames stamped with their capture time. When the default sink changes or the stream ends, the source
+// reconnects to the new default sink's monitor on its serial queue.
+// Threads: start()/stop() from the owner's thread; the handler runs on the PulseAudio thread.
+class PulseAudioSystemAudioSource : public SystemAudioSource {
+public:
+    PulseAudioSystemAudioSource();
+    ~PulseAudioSystemAudioSource() override;
+
+    void start(Handler handler) override;
+    void stop() override;
+
+    static constexpr int sampleRate = 48000;
+    static constexpr int channelCount = 2;
+    static constexpr std::uint32_t framesPerBuffer = 1024;
+
+private:
+    void connectStream();
+    void reconnect();
+
+    PulseAudioConnection connection_{QStringLiteral("Ebbcast")};
+    std::unique_ptr<PulseAudioRecordStream> stream_;
+    std::mutex handlerLock_;
+    Handler handler_;
+    bool running_ = false; // guarded by handlerLock_
+    SerialQueue reconnectQueue_{"Tavilon.SystemAudio"};
+};
+
+} // namespace ebbcast

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Starts and stops the real services the integration tests use, inside the caller's private HOME and
+# XDG_RUNTIME_DIR (scripts/test.sh sets them up):
+#   PulseAudio without a sound card: the null sink "ebbcast_speaker" is the default output (its monitor is the
+#   system audio), and "ebbcast_microphone", remapped from the monitor of the null sink "ebbcast_mic_feed", is
+#   the default input. Sound played into ebbcast_mic_feed reaches the microphone.
+# Usage: test-services.sh start | stop
+set -euo pipefail
+
+: "${XDG_RUNTIME_DIR:?set XDG_RUNTIME_DIR to a private folder first}"
+
+wait_for() { # seconds command...
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+        if [ "$SECONDS" -ge "$deadline" ]; then return 1; fi
+        sleep 0.05
+    done
+}
+
+start_pulseaudio() {
+    pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit -n \
+        --load=module-native-protocol-unix --log-target=stderr 2>"$XDG_RUNTIME_DIR/pulseaudio.log" || true
+    if ! wait_for 10 pactl info; then
+        echo "PulseAudio did not start:" >&2
+        cat "$XDG_RUNTIME_DIR/pulseaudio.log" >&2 || true
+        return 1
+    fi
+    pactl load-module module-null-sink sink_name=ebbcast_speaker \
+        sink_properties=device.description=Test_Speaker >/dev/null
+    pactl load-module module-null-sink sink_name=ebbcast_mic_feed \
+        sink_properties=device.description=Test_Microphone_Feed >/dev/null
+    pactl load-module module-remap-source master=ebbcast_mic_feed.monitor source_name=ebbcast_microphone \
+        source_properties=device.description=Test_Microphone >/dev/null
+    pactl set-default-sink ebbcast_speaker
+    pactl set-default-source ebbcast_microphone
+}
+
+stop_pulseaudio() {
+    pulseaudio --kill >/dev/null 2>&1 || true
+}
+
+case "${1:-}" in
+    start) start_pulseaudio ;;
+    stop) stop_pulseaudio ;;
+    *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+esac

@@ -1,0 +1,247 @@
+#include "SystemAudioRecorder.h"
+
+#include "FakeAudioMediaWriter.h"
+#include "Logger.h"
+#include "ManualClock.h"
+#include "RecorderError.h"
+#include "TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+struct Report {
+    RecordingChunkMetadata chunk;
+    QString path;
+};
+
+class SystemAudioRecorderTest : public ::testing::Test {
+protected:
+    SystemAudioRecorder& make(bool withChunks = true)
+    {
+        recorder_ = std::make_unique<SystemAudioRecorder>(
+            fullPath(), withChunks ? std::optional<QString>(chunks()) : std::nullopt, logger_,
+            writers_.factory(), clock_.wallClock(), SystemAudioRecorder::Timing{});
+        recorder_->onChunkCompleted = [this](const RecordingChunkMetadata& chunk, const QString& path) {
+            const std::lock_guard lock(reportsLock_);
+            reports_.push_back({chunk, path});
+        };
+        return *recorder_;
+    }
+
+    static AudioSampleBuffer buffer(double time, std::int16_t value = 16384, int frames = 1024)
+    {
+        AudioSampleBuffer buffer;
+        buffer.presentationTimeSeconds = time;
+        buffer.data.resize(frames * 4);
+        auto* samples = reinterpret_cast<std::int16_t*>(buffer.data.data());
+        for (int i = 0; i < frames * 2; ++i)
+            samples[i] = value;
+        return buffer;
+    }
+
+    // Buffers of 1024 frames at 48 kHz arriving in real time on the manual clock.
+    void deliverSeconds(double seconds)
+    {
+        const int count = static_cast<int>(std::ceil(seconds * 48000 / 1024));
+        for (int i = 0; i < count; ++i) {
+            clock_.advance(1024 / 48000.0);
+            recorder_->append(buffer(time_));
+            time_ += 1024 / 48000.0;
+        }
+    }
+
+    int countLines(const QString& text)
+    {
+        logger_.flush();
+        int count = 0;
+        for (const QString& line :
+             QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"app.log"_s))).split(u'\n'))
+            count += line.contains(text) ? 1 : 0;
+        return count;
+    }
+
+    QString fullPath() const { return folder_.file(u"system_audio.m4a"_s); }
+    QString chunks() const { return folder_.file(u"chunks"_s); }
+    QString chunk(int n) const { return chunks() + QString::asprintf("/system_chunk_%04d.m4a", n); }
+
+    test::TemporaryFolder folder_;
+    Logger logger_{folder_.file(u"app.log"_s)};
+    test::ManualClock clock_;
+    test::FakeAudioMediaWriters writers_;
+    std::mutex reportsLock_;
+    std::vector<Report> reports_;
+    std::unique_ptr<SystemAudioRecorder> recorder_;
+    double time_ = 1000.0;
+};
+
+TEST_F(SystemAudioRecorderTest, TenAndAHalfMinutesGiveTwoFullChunksAndAShortOne)
+{
+    SystemAudioRecorder& recorder = make();
+    const QDateTime start = clock_.now();
+    deliverSeconds(630);
+    recorder.stop();
+
+    ASSERT_EQ(reports_.size(), 3U);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(reports_[i].chunk.index, static_cast<qint64>(i + 1));
+        EXPECT_EQ(reports_[i].chunk.kind, u"system_audio"_s);
+        EXPECT_EQ(reports_[i].chunk.filePath, chunk(static_cast<int>(i + 1)));
+        EXPECT_EQ(reports_[i].path, chunk(static_cast<int>(i + 1)));
+    }
+    EXPECT_GE(reports_[0].chunk.duration, 300.0);
+    EXPECT_LT(reports_[0].chunk.duration, 300.03) << "closed by the first buffer at or after 300 s";
+    EXPECT_NEAR(reports_[1].chunk.duration, 300.0, 0.03);
+    EXPECT_NEAR(reports_[2].chunk.duration, 30.0, 0.1);
+    EXPECT_EQ(reports_[0].chunk.startTime, start.addMSecs(21)) << "the chunk began with the first buffer";
+    EXPECT_EQ(reports_[1].chunk.startTime, reports_[0].chunk.endTime);
+    EXPECT_DOUBLE_EQ(reports_[0].chunk.duration,
+                     static_cast<double>(reports_[0].chunk.startTime.msecsTo(reports_[0].chunk.endTime)) /
+                         1000.0);
+
+    const auto full = writers_.record(fullPath());
+    EXPECT_TRUE(full.started && full.finished && full.markedFinished);
+    EXPECT_EQ(full.startTime, 1000.0) << "the file starts at the first buffer's time stamp";
+    EXPECT_EQ(full.appended, 29532);
+    EXPECT_EQ(writers_.record(chunk(1)).appended + writers_.record(chunk(2)).appended +
+                  writers_.record(chunk(3)).appended,
+              29532)
+        << "the buffer that triggers a rotation belongs to the old chunk";
+    EXPECT_EQ(recorder.bufferCount(), 29532);
+}
+
+TEST_F(SystemAudioRecorderTest, SessionWithoutBuffersLeavesNoFilesAndSaysUnavailable)
+{
+    SystemAudioRecorder& recorder = make();
+    recorder.stop();
+    EXPECT_TRUE(writers_.created().isEmpty());
+    EXPECT_TRUE(reports_.empty());
+    const SystemAudioCaptureMetadata summary = recorder.captureMetadata();
+    EXPECT_EQ(summary.source, u"ScreenCaptureKit system audio"_s);
+    EXPECT_EQ(summary.status, u"unavailable"_s);
+    EXPECT_EQ(summary.bufferCount, 0);
+    EXPECT_FALSE(summary.firstBufferAt.has_value());
+    EXPECT_EQ(summary.note,
+              u"No ScreenCaptureKit system-audio buffers arrived. Microphone audio may still contain "
+              "speaker bleed, but that is not system audio capture."_s);
+}
+
+TEST_F(SystemAudioRecorderTest, InvalidBuffersChangeNothingAndTheFirstValidOneIsAnnouncedOnce)
+{
+    SystemAudioRecorder& recorder = make();
+    AudioSampleBuffer invalid = buffer(1.0);
+    invalid.valid = false;
+    recorder.append(invalid);
+    EXPECT_TRUE(writers_.created().isEmpty());
+    EXPECT_EQ(recorder.bufferCount(), 0);
+
+    recorder.append(buffer(2.0));
+    recorder.append(buffer(2.1));
+    recorder.stop();
+    EXPECT_EQ(countLines(u"[INFO] ScreenCaptureKit system audio buffers are being received"_s), 1);
+    const SystemAudioCaptureMetadata summary = recorder.captureMetadata();
+    EXPECT_EQ(summary.status, u"capturing"_s);
+    EXPECT_EQ(summary.bufferCount, 2);
+    EXPECT_EQ(summary.firstBufferAt, clock_.now());
+    EXPECT_EQ(summary.note,
+              u"System audio came from ScreenCaptureKit audio sample buffers, not microphone input."_s);
+}
+
+TEST_F(SystemAudioRecorderTest, LevelIsTheRootMeanSquareOfAll16BitSamples)
+{
+    SystemAudioRecorder& recorder = make(false);
+    std::vector<float> levels;
+    recorder.onLevel = [&levels](float level) {
+        levels.push_back(level);
+    };
+    recorder.append(buffer(0, 16384));
+    AudioSampleBuffer oneByte = buffer(0);
+    oneByte.data = QByteArray(1, '\x7f');
+    recorder.append(oneByte);
+    AudioSampleBuffer empty = buffer(0);
+    empty.data.clear();
+    recorder.append(empty);
+    recorder.stop();
+    ASSERT_EQ(levels.size(), 3U);
+    EXPECT_NEAR(levels[0], 16384 / 32767.0, 1e-6);
+    EXPECT_EQ(levels[1], 0.0F);
+    EXPECT_EQ(levels[2], 0.0F);
+    EXPECT_EQ(recorder.lastLevel(), 0.0F);
+    EXPECT_TRUE(writers_.created() == QStringList{fullPath()}) << "no chunk folder, no chunks";
+}
+
+TEST_F(SystemAudioRecorderTest, SetUpFailuresDropTheBufferAndRetryWithTheNextIndex)
+{
+    SystemAudioRecorder& recorder = make();
+    writers_.failCreateOf(chunk(1));
+    writers_.refuseInputOf(chunk(2));
+    recorder.append(buffer(1.0)); // chunk 1 cannot be created
+    recorder.append(buffer(1.1)); // chunk 2 refuses the input
+    recorder.append(buffer(1.2)); // chunk 3 works
+    recorder.stop();
+
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not write the file "_s), 1);
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Cannot add system audio chunk input"_s), 1);
+    EXPECT_EQ(recorder.bufferCount(), 1) << "dropped buffers are not counted";
+    EXPECT_EQ(writers_.record(fullPath()).appended, 1) << "nor written to the full file";
+    EXPECT_EQ(writers_.record(fullPath()).startTime, 1.2);
+    ASSERT_EQ(reports_.size(), 1U);
+    EXPECT_EQ(reports_[0].chunk.index, 3);
+}
+
+TEST_F(SystemAudioRecorderTest, FullFileThatRefusesItsInputIsAWriterSetUpFailure)
+{
+    SystemAudioRecorder& recorder = make(false);
+    writers_.refuseInputOf(fullPath());
+    recorder.append(buffer(1.0));
+    recorder.stop();
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Cannot add system audio input"_s), 1);
+    EXPECT_EQ(RecorderError::writerSetupFailed(u"Cannot add system audio input"_s).description(),
+              u"Cannot add system audio input"_s);
+    EXPECT_EQ(RecorderError::noDisplayAvailable().description(),
+              u"No display is available for ScreenCaptureKit capture."_s);
+}
+
+TEST_F(SystemAudioRecorderTest, FailedWritersAreLoggedAndTheirChunksNeverReported)
+{
+    SystemAudioRecorder& recorder = make();
+    writers_.failFinishOf(chunk(1));
+    writers_.failFinishOf(fullPath());
+    deliverSeconds(2);
+    recorder.stop();
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: disk full"_s), 1);
+    EXPECT_EQ(countLines(u"[ERROR] System audio writer failed: unknown error"_s), 1);
+}
+
+TEST_F(SystemAudioRecorderTest, ChunkOpenedAtRotationWithoutAnyBufferIsDiscardedAtStop)
+{
+    SystemAudioRecorder& recorder = make();
+    deliverSeconds(300.05);
+    ASSERT_EQ(writers_.created().last(), chunk(2));
+    recorder.stop();
+    ASSERT_EQ(reports_.size(), 1U);
+    EXPECT_EQ(reports_[0].chunk.index, 1);
+    EXPECT_TRUE(writers_.record(chunk(2)).finished);
+    EXPECT_FALSE(writers_.record(chunk(2)).started);
+}
+
+TEST_F(SystemAudioRecorderTest, ChunkFolderThatCannotBeCreatedIsLoggedPerBuffer)
+{
+    test::TemporaryFolder::writeAll(chunks(), "a file where the folder should be");
+    SystemAudioRecorder& recorder = make();
+    recorder.append(buffer(1.0));
+    recorder.append(buffer(1.1));
+    recorder.stop();
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not create the folder"_s), 2);
+    EXPECT_EQ(recorder.bufferCount(), 0);
+    EXPECT_FALSE(QFile::exists(fullPath())) << "a full file that never started is not left behind";
+}
+
+} // namespace
+} // namespace ebbcast
