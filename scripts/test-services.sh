@@ -33,9 +33,27 @@ start_pulseaudio() {
         source_properties=device.description=Test_Microphone >/dev/null
     pactl set-default-sink ebbcast_speaker
     pactl set-default-source ebbcast_microphone
+    # An idle null sink renders up to 2 s ahead in one burst, so its monitor delivers in irregular lumps that
+    # no real device produces. A low-latency stream of silence on each keeps the monitors flowing in real time.
+    for sink in ebbcast_speaker ebbcast_mic_feed; do
+        pacat --playback --latency-msec=10 --raw --format=s16le --rate=48000 --channels=2 \
+            --client-name=ebbcast-test-clock -d "$sink" </dev/zero >/dev/null 2>&1 &
+        echo $! >>"$XDG_RUNTIME_DIR/ebbcast-feeders.pid"
+    done
+    feeders_connected() { [ "$(pactl list short sink-inputs | wc -l)" -ge 2 ]; }
+    if ! wait_for 10 feeders_connected; then
+        echo "The silence feeders did not connect to PulseAudio" >&2
+        return 1
+    fi
+    # A new null sink has already rendered 2 s ahead and sleeps until then: wait that out once.
+    sleep 2.5
 }
 
 stop_pulseaudio() {
+    if [ -f "$XDG_RUNTIME_DIR/ebbcast-feeders.pid" ]; then
+        xargs -r kill <"$XDG_RUNTIME_DIR/ebbcast-feeders.pid" 2>/dev/null || true
+        rm -f "$XDG_RUNTIME_DIR/ebbcast-feeders.pid"
+    fi
     pulseaudio --kill >/dev/null 2>&1 || true
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +13,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/log.h>
 #include <libswresample/swresample.h>
 }
 
@@ -32,6 +34,9 @@ QString describe(int code)
 FfmpegAacWriter::FfmpegAacWriter(const QString& path)
     : path_(path)
 {
+    // Failures reach the log through the writer's status; FFmpeg's own chatter stays off the terminal.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
     const QByteArray fileName = QFile::encodeName(path);
     int result = avformat_alloc_output_context2(&format_, nullptr, "ipod", fileName.constData());
     if (result < 0)

@@ -14,8 +14,7 @@ class ManualClock {
 public:
     explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2), Qt::UTC))
         : start_(std::move(start))
-    {
-    }
+    {}
 
     // Steps smaller than a millisecond add up exactly; the date is rounded to the millisecond.
     QDateTime now() const
@@ -32,7 +31,9 @@ public:
 
     WallClock wallClock()
     {
-        return [this] { return now(); };
+        return [this] {
+            return now();
+        };
     }
 
 private:
