@@ -98,6 +98,13 @@ public:
         gateChanged_.notify_all();
     }
 
+    // The installed tap itself, for callers that deliver their own buffers.
+    TapBlock tap()
+    {
+        const std::lock_guard lock(mutex_);
+        return tap_;
+    }
+
     bool tapInstalled()
     {
         const std::lock_guard lock(mutex_);
