@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -137,9 +138,35 @@ TEST(AudioCaptureIntegration, SystemAudioRecordsTheDefaultSinkAsAacWithChunks)
         EXPECT_EQ(test::MediaProbe::firstAudioStream(path).codec, u"aac"_s);
         const auto decoded = test::MediaProbe::decodeAudio(path);
         EXPECT_GT(decoded.rms, 0.1) << path.toStdString();
-        if (i + 1 < reports.chunks.size())
+        if (i + 1 < reports.chunks.size()) {
             EXPECT_NEAR(decoded.seconds, 1.0, 0.1);
+        }
     }
+}
+
+TEST(AudioCaptureIntegration, ChangingTheDefaultSourceRestartsTheEngineAndRecordingGoesOn)
+{
+    test::TemporaryFolder folder;
+    const QString logPath = folder.file(u"app.log"_s);
+    Logger logger(logPath);
+    test::TonePlayer tone(u"ebbcast_mic_feed"_s, folder.path());
+    MicRecorder recorder(folder.file(u"microphone.wav"_s), QString(), logger,
+                         std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime, {});
+    recorder.start(std::nullopt);
+    sleepSeconds(1.0);
+    QProcess::execute(u"pactl"_s, {u"set-default-source"_s, u"ebbcast_speaker.monitor"_s});
+    sleepSeconds(1.0);
+    QProcess::execute(u"pactl"_s, {u"set-default-source"_s, u"ebbcast_microphone"_s});
+    sleepSeconds(1.0);
+    recorder.stop();
+
+    logger.flush();
+    const QByteArray log = test::TemporaryFolder::readAll(logPath);
+    EXPECT_GE(log.count("[INFO] Microphone audio configuration changed; checking input engine"), 2)
+        << log.constData();
+    EXPECT_GE(log.count("[INFO] Microphone input engine restarted after buffer stall or route change"), 2);
+    const auto full = test::MediaProbe::decodeAudio(folder.file(u"microphone.wav"_s));
+    EXPECT_NEAR(full.seconds, 3.0, 0.5) << "little audio is lost across the restarts";
 }
 
 TEST(AudioCaptureIntegration, NoSoundServerGivesAClearErrorAndWritesNothing)

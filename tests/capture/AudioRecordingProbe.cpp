@@ -1,6 +1,6 @@
 // Records the microphone and the system audio into a folder, as a session does, until it is killed.
 // Used by the crash tests: prints "recording" once both recorders run.
-// Usage: ebbcast_audio_recording_probe FOLDER CHUNK_SECONDS
+// Usage: ebbcast_audio_recording_probe FOLDER CHUNK_SECONDS   (0: no chunks, only the full files)
 
 #include "FfmpegAacWriter.h"
 #include "Logger.h"
@@ -42,13 +42,15 @@ int main(int argc, char* argv[])
     MicRecorder mic(folder + u"/microphone.wav"_s, QString(), logger,
                     std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime,
                     micTiming);
-    SystemAudioRecorder systemAudio(folder + u"/system_audio.m4a"_s, folder + u"/chunks"_s, logger,
+    const std::optional<QString> chunks =
+        chunkSeconds > 0 ? std::optional<QString>(folder + u"/chunks"_s) : std::nullopt;
+    SystemAudioRecorder systemAudio(folder + u"/system_audio.m4a"_s, chunks, logger,
                                     FfmpegAacWriter::factory(), systemTime,
                                     SystemAudioRecorder::Timing{chunkSeconds});
     SerialQueue captureQueue("Tavilon.ScreenRecorder");
     PulseAudioSystemAudioSource source;
     try {
-        mic.start(folder + u"/chunks"_s);
+        mic.start(chunks);
         source.start([&](const AudioSampleBuffer& buffer) {
             captureQueue.async([&systemAudio, buffer] { systemAudio.append(buffer); });
         });
