@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <future>
 
 namespace ebbcast {
@@ -47,7 +48,9 @@ SerialQueue::TimerID SerialQueue::scheduleRepeating(std::chrono::milliseconds fi
     {
         std::lock_guard lock(mutex_);
         id = nextTimerID_++;
-        timers_.emplace(id, Timer{std::chrono::steady_clock::now() + firstDelay, interval, std::move(job)});
+        // A zero interval would spin the queue; a millisecond is the shortest period on offer.
+        const auto period = std::max(interval, std::chrono::milliseconds(1));
+        timers_.emplace(id, Timer{std::chrono::steady_clock::now() + firstDelay, period, std::move(job)});
     }
     wake_.notify_one();
     return id;

@@ -85,7 +85,13 @@ bool FfmpegAacWriter::addAudioInput()
     encoder_->time_base = AVRational{1, sampleRate};
     if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(encoder_, codec, nullptr) < 0)
+    // The fast coder holds the bit rate at about half the CPU of the default two-loop search; at 192 kb/s the
+    // difference in quality is not audible, and the audio shares the machine with the screen encoder.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "aac_coder", "fast", 0);
+    const int opened = avcodec_open2(encoder_, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0)
         return false;
     stream_ = avformat_new_stream(format_, nullptr);
     if (stream_ == nullptr)

@@ -95,6 +95,11 @@ struct BadValue {
     QJsonValue value;
 };
 
+void PrintTo(const BadValue& bad, std::ostream* out)
+{
+    *out << bad.path << " = " << QJsonDocument(QJsonArray{bad.value}).toJson(QJsonDocument::Compact).toStdString();
+}
+
 class MistypedMember : public ::testing::TestWithParam<BadValue> {};
 
 TEST_P(MistypedMember, MakesTheDocumentUnreadable)
