@@ -25,8 +25,8 @@ namespace {
 TEST(AudioCrash, KilledRecordingsStayPlayableUpToTheKill)
 {
     test::TemporaryFolder work;
-    test::TonePlayer speaker(u"ebbcast_speaker"_s, work.path(), 60);
-    test::TonePlayer microphone(u"ebbcast_mic_feed"_s, work.path(), 60);
+    test::TonePlayer speakerTone(u"ebbcast_speaker"_s, work.path(), 60);
+    test::TonePlayer microphoneTone(u"ebbcast_mic_feed"_s, work.path(), 60);
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> killAfterMs(2500, 4500); // past the first 2 s fragment
 
