@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
-// Every test program runs with a Qt application object, as the application itself does.
+#include <cstdlib>
+#include <ctime>
+
+// Every test program runs with a Qt application object, as the application itself does, in a time zone away
+// from UTC (so local-time rules are really exercised) and a UTF-8 locale, however it is started.
 int main(int argc, char* argv[])
 {
+    setenv("TZ", "Europe/Berlin", 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    tzset();
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication application(argc, argv);
     return RUN_ALL_TESTS();
