@@ -1,10 +1,12 @@
 #include "AudioDeviceError.h"
+#include "ChunkReports.h"
 #include "FfmpegAacWriter.h"
 #include "Logger.h"
 #include "MediaProbe.h"
 #include "MicRecorder.h"
 #include "PulseAudioInputEngine.h"
 #include "PulseAudioSystemAudioSource.h"
+#include "SmallDisk.h"
 #include "SystemAudioRecorder.h"
 #include "TemporaryFolder.h"
 #include "WavFileWriter.h"
@@ -14,8 +16,6 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
-
-#include <sys/mount.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,19 +31,6 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
-
-struct Reports {
-    std::mutex mutex;
-    std::vector<std::pair<RecordingChunkMetadata, QString>> chunks;
-
-    auto callback()
-    {
-        return [this](const RecordingChunkMetadata& chunk, const QString& path) {
-            const std::lock_guard lock(mutex);
-            chunks.emplace_back(chunk, path);
-        };
-    }
-};
 
 void sleepSeconds(double seconds)
 {
@@ -65,7 +52,7 @@ TEST(AudioCaptureIntegration, MicrophoneRecordsTheDefaultSourceAsFloatWavWithChu
     timing.chunkDurationSeconds = 1.0;
     MicRecorder recorder(folder.file(u"microphone.wav"_s), QString(), logger, std::move(engine),
                          WavFileWriter::factory(), systemTime, timing);
-    Reports reports;
+    test::ChunkReports reports;
     std::atomic<float> loudest{0};
     recorder.onChunkCompleted = reports.callback();
     recorder.onLevel = [&loudest](float level) {
@@ -85,14 +72,15 @@ TEST(AudioCaptureIntegration, MicrophoneRecordsTheDefaultSourceAsFloatWavWithChu
     EXPECT_GT(full.rms, 0.1) << "the tone is in the recording";
     EXPECT_GT(loudest.load(), 0.1F);
 
-    ASSERT_GE(reports.chunks.size(), 3U);
-    for (size_t i = 0; i < reports.chunks.size(); ++i) {
-        const auto& [chunk, path] = reports.chunks[i];
+    const auto chunks = reports.all();
+    ASSERT_GE(chunks.size(), 3U);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const auto& [chunk, path] = chunks[i];
         EXPECT_EQ(chunk.index, static_cast<qint64>(i + 1));
         EXPECT_EQ(path, folder.file(QString::asprintf("chunks/mic_chunk_%04d.wav", static_cast<int>(i + 1))));
         const auto decoded = test::MediaProbe::decodeAudio(path);
         EXPECT_NEAR(decoded.seconds, chunk.duration, 0.05);
-        if (i + 1 < reports.chunks.size()) {
+        if (i + 1 < chunks.size()) {
             EXPECT_GE(chunk.duration, 1.0);
             EXPECT_GT(decoded.rms, 0.1) << path.toStdString();
         }
@@ -107,7 +95,7 @@ TEST(AudioCaptureIntegration, SystemAudioRecordsTheDefaultSinkAsAacWithChunks)
     sleepSeconds(0.3);
     SystemAudioRecorder recorder(folder.file(u"system_audio.m4a"_s), folder.file(u"chunks"_s), logger,
                                  FfmpegAacWriter::factory(), systemTime, SystemAudioRecorder::Timing{1.0});
-    Reports reports;
+    test::ChunkReports reports;
     recorder.onChunkCompleted = reports.callback();
     PulseAudioSystemAudioSource source;
     source.start([&recorder](const AudioSampleBuffer& buffer) { recorder.append(buffer); });
@@ -130,15 +118,16 @@ TEST(AudioCaptureIntegration, SystemAudioRecordsTheDefaultSinkAsAacWithChunks)
     EXPECT_GT(summary.bufferCount, 100);
     EXPECT_GT(summary.lastLevel, 0.1F);
 
-    ASSERT_GE(reports.chunks.size(), 2U);
-    for (size_t i = 0; i < reports.chunks.size(); ++i) {
-        const auto& [chunk, path] = reports.chunks[i];
+    const auto chunks = reports.all();
+    ASSERT_GE(chunks.size(), 2U);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const auto& [chunk, path] = chunks[i];
         EXPECT_EQ(path,
                   folder.file(QString::asprintf("chunks/system_chunk_%04d.m4a", static_cast<int>(i + 1))));
         EXPECT_EQ(test::MediaProbe::firstAudioStream(path).codec, u"aac"_s);
         const auto decoded = test::MediaProbe::decodeAudio(path);
         EXPECT_GT(decoded.rms, 0.1) << path.toStdString();
-        if (i + 1 < reports.chunks.size()) {
+        if (i + 1 < chunks.size()) {
             EXPECT_NEAR(decoded.seconds, 1.0, 0.1);
         }
     }
@@ -257,11 +246,10 @@ TEST(AacWriterIntegration, ConvertsOtherRatesAndChannelCounts)
 TEST(AacWriterIntegration, FullDiskTurnsTheWriterFailedAndKeepsEarlierFragmentsPlayable)
 {
     test::TemporaryFolder folder;
-    const QString mountPoint = folder.file(u"tiny"_s);
-    QDir().mkpath(mountPoint);
-    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=300k") != 0)
+    test::SmallDisk disk(folder.file(u"tiny"_s), 300);
+    if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
-    const QString path = mountPoint + u"/system_audio.m4a"_s;
+    const QString path = disk.file(u"system_audio.m4a"_s);
     {
         FfmpegAacWriter writer(path);
         ASSERT_TRUE(writer.addAudioInput());
@@ -275,7 +263,7 @@ TEST(AacWriterIntegration, FullDiskTurnsTheWriterFailedAndKeepsEarlierFragmentsP
             << writer.errorDescription().toStdString();
     }
     const auto decoded = test::MediaProbe::decodeAudio(path);
-    ::umount(QFile::encodeName(mountPoint).constData());
+    disk.unmount();
     EXPECT_GT(decoded.seconds, 4.0) << "the fragments written before the disk filled up still play";
 }
 

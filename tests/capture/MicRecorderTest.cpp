@@ -1,5 +1,6 @@
 #include "MicRecorder.h"
 
+#include "ChunkReports.h"
 #include "FakeAudioInputEngine.h"
 #include "FakePcmFileWriter.h"
 #include "FileError.h"
@@ -18,11 +19,6 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-struct Report {
-    RecordingChunkMetadata chunk;
-    QString path;
-};
-
 class MicRecorderTest : public ::testing::Test {
 protected:
     // The watchdog timer is left to fire after an hour: checks run only when a test asks for one.
@@ -37,9 +33,7 @@ protected:
         recorder_ =
             std::make_unique<MicRecorder>(u"/s/microphone.wav"_s, preferredDevice, logger_, std::move(engine),
                                           files_.factory(), clock_.wallClock(), timing);
-        recorder_->onChunkCompleted = [this](const RecordingChunkMetadata& chunk, const QString& path) {
-            reports_.push_back({chunk, path});
-        };
+        recorder_->onChunkCompleted = reports_.callback();
         return *recorder_;
     }
 
@@ -77,7 +71,9 @@ protected:
     test::ManualClock clock_;
     test::FakePcmFiles files_;
     test::FakeAudioInputEngine* engine_ = nullptr;
-    std::vector<Report> reports_;
+    test::ChunkReports reports_;
+
+    std::vector<test::ChunkReports::Report> reports() const { return reports_.all(); }
     std::unique_ptr<MicRecorder> recorder_;
 };
 
@@ -87,7 +83,7 @@ TEST_F(MicRecorderTest, WithoutAChunkFolderOnlyTheFullFileIsWritten)
     recorder.start(std::nullopt);
     deliverSeconds(400);
     recorder.stop();
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_TRUE(reports().empty());
     EXPECT_EQ(files_.opened(), QStringList{u"/s/microphone.wav"_s});
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 18750 * 1024);
     EXPECT_EQ(files_.openCount(), 0);
@@ -102,15 +98,15 @@ TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kiloh
         clock_.advance(1024 / 48000.0);
         engine_->deliver();
     }
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_TRUE(reports().empty());
     clock_.advance(1024 / 48000.0);
     engine_->deliver();
-    ASSERT_EQ(reports_.size(), 1U);
-    const RecordingChunkMetadata& chunk = reports_[0].chunk;
+    ASSERT_EQ(reports().size(), 1U);
+    const RecordingChunkMetadata chunk = reports()[0].chunk;
     EXPECT_EQ(chunk.index, 1);
     EXPECT_EQ(chunk.kind, u"microphone"_s);
     EXPECT_EQ(chunk.filePath, chunks() + u"/mic_chunk_0001.wav"_s);
-    EXPECT_EQ(reports_[0].path, chunk.filePath);
+    EXPECT_EQ(reports()[0].path, chunk.filePath);
     EXPECT_EQ(files_.file(chunk.filePath).frames, 14063 * 1024);
     EXPECT_DOUBLE_EQ(chunk.duration, 14063 * 1024 / 48000.0);
     EXPECT_GE(chunk.duration, 300.0);
@@ -120,9 +116,9 @@ TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kiloh
     EXPECT_EQ(files_.opened().last(), chunks() + u"/mic_chunk_0002.wav"_s);
 
     recorder.stop();
-    ASSERT_EQ(reports_.size(), 2U) << "a stop right after a rotation reports the new, short chunk";
-    EXPECT_EQ(reports_[1].chunk.index, 2);
-    EXPECT_EQ(reports_[1].chunk.duration, 0.0);
+    ASSERT_EQ(reports().size(), 2U) << "a stop right after a rotation reports the new, short chunk";
+    EXPECT_EQ(reports()[1].chunk.index, 2);
+    EXPECT_EQ(reports()[1].chunk.duration, 0.0);
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 14063 * 1024);
 }
 
@@ -133,11 +129,11 @@ TEST_F(MicRecorderTest, ShortSessionYieldsOneChunkReportedAtStop)
     EXPECT_TRUE(QDir(folder_.file(u"session/chunks"_s)).exists())
         << "the chunk folder is created with parents";
     deliverSeconds(42);
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_TRUE(reports().empty());
     recorder.stop();
-    ASSERT_EQ(reports_.size(), 1U);
-    EXPECT_EQ(reports_[0].chunk.index, 1);
-    EXPECT_NEAR(reports_[0].chunk.duration, 42.0, 0.03);
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.index, 1);
+    EXPECT_NEAR(reports()[0].chunk.duration, 42.0, 0.03);
     EXPECT_EQ(files_.openCount(), 0);
 }
 
@@ -153,10 +149,10 @@ TEST_F(MicRecorderTest, FailedChunkOpensAtRotationLeaveGapsInTheNumbering)
     deliverSeconds(0.5);
     recorder.stop();
 
-    ASSERT_EQ(reports_.size(), 2U);
-    EXPECT_EQ(reports_[0].chunk.index, 1);
-    EXPECT_EQ(reports_[1].chunk.index, 4);
-    EXPECT_EQ(reports_[1].chunk.filePath, chunks() + u"/mic_chunk_0004.wav"_s);
+    ASSERT_EQ(reports().size(), 2U);
+    EXPECT_EQ(reports()[0].chunk.index, 1);
+    EXPECT_EQ(reports()[1].chunk.index, 4);
+    EXPECT_EQ(reports()[1].chunk.filePath, chunks() + u"/mic_chunk_0004.wav"_s);
     EXPECT_EQ(countLines(u"[ERROR] Microphone chunk rotation failed: Could not write the file "_s), 2);
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, (47 + 2 + 24) * 1024) << "the full file went on";
 }
@@ -168,9 +164,9 @@ TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
     for (int i = 0; i < 500; ++i)
         engine_->deliver();
     recorder.stop();
-    ASSERT_EQ(reports_.size(), 1U);
-    EXPECT_EQ(reports_[0].chunk.duration, 0.0);
-    EXPECT_EQ(reports_[0].chunk.endTime, reports_[0].chunk.startTime);
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.duration, 0.0);
+    EXPECT_EQ(reports()[0].chunk.endTime, reports()[0].chunk.startTime);
     EXPECT_EQ(countLines(u"Microphone recorder stopped: framesWritten=512000, sampleRate=0.0, "
                          "audioDuration=0.0s, wallDuration=0.0s"_s),
               1);

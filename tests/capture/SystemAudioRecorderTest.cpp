@@ -1,5 +1,6 @@
 #include "SystemAudioRecorder.h"
 
+#include "ChunkReports.h"
 #include "FakeAudioMediaWriter.h"
 #include "Logger.h"
 #include "ManualClock.h"
@@ -15,11 +16,6 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-struct Report {
-    RecordingChunkMetadata chunk;
-    QString path;
-};
-
 class SystemAudioRecorderTest : public ::testing::Test {
 protected:
     SystemAudioRecorder& make(bool withChunks = true)
@@ -27,10 +23,7 @@ protected:
         recorder_ = std::make_unique<SystemAudioRecorder>(
             fullPath(), withChunks ? std::optional<QString>(chunks()) : std::nullopt, logger_,
             writers_.factory(), clock_.wallClock(), SystemAudioRecorder::Timing{});
-        recorder_->onChunkCompleted = [this](const RecordingChunkMetadata& chunk, const QString& path) {
-            const std::lock_guard lock(reportsLock_);
-            reports_.push_back({chunk, path});
-        };
+        recorder_->onChunkCompleted = reports_.callback();
         return *recorder_;
     }
 
@@ -74,8 +67,9 @@ protected:
     Logger logger_{folder_.file(u"app.log"_s)};
     test::ManualClock clock_;
     test::FakeAudioMediaWriters writers_;
-    std::mutex reportsLock_;
-    std::vector<Report> reports_;
+    test::ChunkReports reports_;
+
+    std::vector<test::ChunkReports::Report> reports() const { return reports_.all(); }
     std::unique_ptr<SystemAudioRecorder> recorder_;
     double time_ = 1000.0;
 };
@@ -87,21 +81,21 @@ TEST_F(SystemAudioRecorderTest, TenAndAHalfMinutesGiveTwoFullChunksAndAShortOne)
     deliverSeconds(630);
     recorder.stop();
 
-    ASSERT_EQ(reports_.size(), 3U);
+    ASSERT_EQ(reports().size(), 3U);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(reports_[i].chunk.index, static_cast<qint64>(i + 1));
-        EXPECT_EQ(reports_[i].chunk.kind, u"system_audio"_s);
-        EXPECT_EQ(reports_[i].chunk.filePath, chunk(static_cast<int>(i + 1)));
-        EXPECT_EQ(reports_[i].path, chunk(static_cast<int>(i + 1)));
+        EXPECT_EQ(reports()[i].chunk.index, static_cast<qint64>(i + 1));
+        EXPECT_EQ(reports()[i].chunk.kind, u"system_audio"_s);
+        EXPECT_EQ(reports()[i].chunk.filePath, chunk(static_cast<int>(i + 1)));
+        EXPECT_EQ(reports()[i].path, chunk(static_cast<int>(i + 1)));
     }
-    EXPECT_GE(reports_[0].chunk.duration, 300.0);
-    EXPECT_LT(reports_[0].chunk.duration, 300.03) << "closed by the first buffer at or after 300 s";
-    EXPECT_NEAR(reports_[1].chunk.duration, 300.0, 0.03);
-    EXPECT_NEAR(reports_[2].chunk.duration, 30.0, 0.1);
-    EXPECT_EQ(reports_[0].chunk.startTime, start.addMSecs(21)) << "the chunk began with the first buffer";
-    EXPECT_EQ(reports_[1].chunk.startTime, reports_[0].chunk.endTime);
-    EXPECT_DOUBLE_EQ(reports_[0].chunk.duration,
-                     static_cast<double>(reports_[0].chunk.startTime.msecsTo(reports_[0].chunk.endTime)) /
+    EXPECT_GE(reports()[0].chunk.duration, 300.0);
+    EXPECT_LT(reports()[0].chunk.duration, 300.03) << "closed by the first buffer at or after 300 s";
+    EXPECT_NEAR(reports()[1].chunk.duration, 300.0, 0.03);
+    EXPECT_NEAR(reports()[2].chunk.duration, 30.0, 0.1);
+    EXPECT_EQ(reports()[0].chunk.startTime, start.addMSecs(21)) << "the chunk began with the first buffer";
+    EXPECT_EQ(reports()[1].chunk.startTime, reports()[0].chunk.endTime);
+    EXPECT_DOUBLE_EQ(reports()[0].chunk.duration,
+                     static_cast<double>(reports()[0].chunk.startTime.msecsTo(reports()[0].chunk.endTime)) /
                          1000.0);
 
     const auto full = writers_.record(fullPath());
@@ -120,7 +114,7 @@ TEST_F(SystemAudioRecorderTest, SessionWithoutBuffersLeavesNoFilesAndSaysUnavail
     SystemAudioRecorder& recorder = make();
     recorder.stop();
     EXPECT_TRUE(writers_.created().isEmpty());
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_TRUE(reports().empty());
     const SystemAudioCaptureMetadata summary = recorder.captureMetadata();
     EXPECT_EQ(summary.source, u"ScreenCaptureKit system audio"_s);
     EXPECT_EQ(summary.status, u"unavailable"_s);
@@ -190,8 +184,8 @@ TEST_F(SystemAudioRecorderTest, SetUpFailuresDropTheBufferAndRetryWithTheNextInd
     EXPECT_EQ(recorder.bufferCount(), 1) << "dropped buffers are not counted";
     EXPECT_EQ(writers_.record(fullPath()).appended, 1) << "nor written to the full file";
     EXPECT_EQ(writers_.record(fullPath()).startTime, 1.2);
-    ASSERT_EQ(reports_.size(), 1U);
-    EXPECT_EQ(reports_[0].chunk.index, 3);
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.index, 3);
 }
 
 TEST_F(SystemAudioRecorderTest, FullFileThatRefusesItsInputIsAWriterSetUpFailure)
@@ -214,7 +208,7 @@ TEST_F(SystemAudioRecorderTest, FailedWritersAreLoggedAndTheirChunksNeverReporte
     writers_.failFinishOf(fullPath());
     deliverSeconds(2);
     recorder.stop();
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_TRUE(reports().empty());
     EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: disk full"_s), 1);
     EXPECT_EQ(countLines(u"[ERROR] System audio writer failed: unknown error"_s), 1);
 }
@@ -225,8 +219,8 @@ TEST_F(SystemAudioRecorderTest, ChunkOpenedAtRotationWithoutAnyBufferIsDiscarded
     while (writers_.created().isEmpty() || writers_.created().last() != chunk(2))
         deliverSeconds(0.01); // one buffer at a time until the rotation opens chunk 2
     recorder.stop();
-    ASSERT_EQ(reports_.size(), 1U);
-    EXPECT_EQ(reports_[0].chunk.index, 1);
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.index, 1);
     EXPECT_TRUE(writers_.record(chunk(2)).finished);
     EXPECT_FALSE(writers_.record(chunk(2)).started);
 }

@@ -1,6 +1,7 @@
 #include "WavFileWriter.h"
 
 #include "FileError.h"
+#include "SmallDisk.h"
 #include "TemporaryFolder.h"
 #include "WavHeaderRepair.h"
 
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
-#include <sys/mount.h>
 
 #include <vector>
 
@@ -101,11 +101,10 @@ TEST(WavFileWriter, RefusesBuffersOfAnotherChannelCountAndUnwritablePaths)
 TEST(WavFileWriter, FullDiskFailsWritesAndKeepsWhatWasWrittenReadable)
 {
     test::TemporaryFolder folder;
-    const QString mountPoint = folder.file(u"tiny"_s);
-    QDir().mkpath(mountPoint);
-    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=256k") != 0)
+    test::SmallDisk disk(folder.file(u"tiny"_s), 256);
+    if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
-    const QString path = mountPoint + u"/microphone.wav"_s;
+    const QString path = disk.file(u"microphone.wav"_s);
     const std::vector<float> samples = ramp(1024, 1);
     int written = 0;
     QString failure;
@@ -122,7 +121,7 @@ TEST(WavFileWriter, FullDiskFailsWritesAndKeepsWhatWasWrittenReadable)
         }
     }
     const ReadBack file = readBack(path);
-    ::umount(QFile::encodeName(mountPoint).constData());
+    disk.unmount();
     EXPECT_TRUE(failure.contains(u"microphone.wav"_s)) << failure.toStdString();
     EXPECT_GT(written, 10);
     ASSERT_TRUE(file.opened);

@@ -97,7 +97,8 @@ struct BadValue {
 
 void PrintTo(const BadValue& bad, std::ostream* out)
 {
-    *out << bad.path << " = " << QJsonDocument(QJsonArray{bad.value}).toJson(QJsonDocument::Compact).toStdString();
+    *out << bad.path << " = "
+         << QJsonDocument(QJsonArray{bad.value}).toJson(QJsonDocument::Compact).toStdString();
 }
 
 class MistypedMember : public ::testing::TestWithParam<BadValue> {};
