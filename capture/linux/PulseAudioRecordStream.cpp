@@ -36,15 +36,15 @@ void PulseAudioRecordStream::start(const QString& sourceName, Reader reader,
     PulseAudioConnection::Lock lock(connection_);
     stopLocked();
 
-    pa_sample_spec spec{};
-    spec.format = format_ == SampleFormat::float32 ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
-    spec.rate = sampleRate_;
-    spec.channels = static_cast<std::uint8_t>(channelCount_);
-    if (!pa_sample_spec_valid(&spec))
+    pa_sample_spec requested{};
+    requested.format = format_ == SampleFormat::float32 ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
+    requested.rate = sampleRate_;
+    requested.channels = static_cast<std::uint8_t>(channelCount_);
+    if (!pa_sample_spec_valid(&requested))
         throw AudioDeviceError::streamFailed(
             u"the audio format %1 Hz, %2 channels is not usable"_s.arg(sampleRate_).arg(channelCount_));
 
-    stream_ = pa_stream_new(connection_.context(), name_.toUtf8().constData(), &spec, nullptr);
+    stream_ = pa_stream_new(connection_.context(), name_.toUtf8().constData(), &requested, nullptr);
     if (stream_ == nullptr)
         throw AudioDeviceError::streamFailed(connection_.lastError());
     reader_ = std::move(reader);
