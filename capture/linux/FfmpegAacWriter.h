@@ -14,9 +14,10 @@ struct SwrContext;
 
 namespace ebbcast {
 
-// AAC (FFmpeg's native encoder with its fast coder), 48 kHz, stereo, 192 kb/s, in an MPEG-4 audio file (.m4a) written in fragments of at most 2 seconds,
-// each flushed to the file as it is complete, so a recording cut short by a crash plays up to its last
-// fragment. Input buffers of any rate and channel count are converted; timestamps follow the samples written.
+// AAC (FFmpeg's native encoder with its fast coder), 48 kHz, stereo, 192 kb/s, in an MPEG-4 audio file (.m4a)
+// written in fragments of at most 2 seconds, each flushed to the file as it is complete, so a recording cut
+// short by a crash plays up to its last fragment. Input buffers of any rate and channel count are converted;
+// timestamps follow the samples written.
 class FfmpegAacWriter : public AudioMediaWriter {
 public:
     // Creates the file; throws FileError when it cannot be created.

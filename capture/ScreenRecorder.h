@@ -1,0 +1,78 @@
+#pragma once
+
+#include "DisplayMetadata.h"
+#include "ScreenDisplay.h"
+#include "ScreenFrameSource.h"
+#include "SerialQueue.h"
+#include "SystemAudioCaptureMetadata.h"
+#include "SystemAudioSource.h"
+#include "VideoMediaWriter.h"
+
+#include <QCoro/QCoroTask>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+namespace ebbcast {
+
+class Logger;
+class PreferencesStore;
+class SystemAudioRecorder;
+
+// Records one display into the session's movie and hands the system-audio buffers of the same capture to the
+// session's system-audio recorder. Frames and audio buffers are handled on the one serial queue
+// "Tavilon.ScreenRecorder", so the video writer and the system-audio recorder are never entered concurrently;
+// at most five frames wait there, later ones are dropped.
+// Threads: prepare(), start() and stop() are coroutines started on the main thread; their blocking parts run
+// on worker threads. The frame and audio sources call in on their own threads and only queue work.
+class ScreenRecorder {
+public:
+    ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAudio, PreferencesStore& preferences,
+                   Logger& logger, std::unique_ptr<ScreenFrameSource> frameSource,
+                   std::unique_ptr<SystemAudioSource> audioSource, VideoMediaWriterFactory writerFactory);
+    ~ScreenRecorder();
+
+    ScreenRecorder(const ScreenRecorder&) = delete;
+    ScreenRecorder& operator=(const ScreenRecorder&) = delete;
+
+    // Chooses the display and sets up the movie writer. Throws RecorderError, ScreenCaptureError or
+    // FileError.
+    QCoro::Task<DisplayMetadata> prepare();
+    // Starts capture; a system-audio source that cannot start is logged and the capture goes on without it.
+    QCoro::Task<> start();
+    // Never throws.
+    QCoro::Task<> stop();
+
+    SystemAudioCaptureMetadata systemAudioMetadata() const;
+
+    static constexpr int maximumFramesPerSecond = 30;
+    static constexpr int queueDepth = 5;
+
+private:
+    void enqueueFrame(const ScreenFrame& frame);
+    void handleFrame(const ScreenFrame& frame);
+    void stopSources();
+
+    const QString outputPath_;
+    SystemAudioRecorder& systemAudio_;
+    PreferencesStore& preferences_;
+    Logger& logger_;
+    std::unique_ptr<ScreenFrameSource> frameSource_;
+    std::unique_ptr<SystemAudioSource> audioSource_;
+    VideoMediaWriterFactory writerFactory_;
+
+    std::optional<ScreenDisplay> selectedDisplay_;
+    std::unique_ptr<VideoMediaWriter> writer_;
+    std::optional<double> firstVideoPTS_; // queue thread only
+    bool capturing_ = false;
+    bool audioAttached_ = false;
+    std::atomic<int> waitingFrames_{0};
+    SerialQueue queue_{"Tavilon.ScreenRecorder"};
+};
+
+// Finishes a writer on a worker thread and resumes once it is done; the caller reads the status afterwards.
+QCoro::Task<> finishWritingAsync(VideoMediaWriter& writer);
+
+} // namespace ebbcast

@@ -1,0 +1,198 @@
+#include "FfmpegH264Writer.h"
+
+#include "FileError.h"
+
+#include <QFile>
+
+#include <cmath>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+QString describe(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
+} // namespace
+
+FfmpegH264Writer::FfmpegH264Writer(const QString& path, int width, int height)
+    : path_(path)
+    , width_(width)
+    , height_(height)
+{
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    const QByteArray fileName = QFile::encodeName(path);
+    int result = avformat_alloc_output_context2(&format_, nullptr, "mov", fileName.constData());
+    if (result < 0)
+        throw FileError(FileError::Code::writeFailed, path, describe(result));
+    result = avio_open(&format_->pb, fileName.constData(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        avformat_free_context(format_);
+        format_ = nullptr;
+        throw FileError(FileError::Code::writeFailed, path, describe(result));
+    }
+}
+
+FfmpegH264Writer::~FfmpegH264Writer()
+{
+    sws_freeContext(converter_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&encoder_);
+    if (format_ != nullptr) {
+        if (format_->pb != nullptr)
+            avio_closep(&format_->pb);
+        avformat_free_context(format_);
+    }
+}
+
+VideoMediaWriterFactory FfmpegH264Writer::factory()
+{
+    return [](const QString& path, int width, int height) -> std::unique_ptr<VideoMediaWriter> {
+        return std::make_unique<FfmpegH264Writer>(path, width, height);
+    };
+}
+
+bool FfmpegH264Writer::addVideoInput()
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (codec == nullptr || encoder_ != nullptr || width_ <= 0 || height_ <= 0 || width_ % 2 != 0 ||
+        height_ % 2 != 0)
+        return false;
+    encoder_ = avcodec_alloc_context3(codec);
+    encoder_->width = width_;
+    encoder_->height = height_;
+    encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder_->time_base = AVRational{1, 1000}; // frames carry their capture times, in milliseconds
+    encoder_->framerate = AVRational{30, 1};
+    encoder_->bit_rate = averageBitRate;
+    encoder_->gop_size = 60;
+    if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
+        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "preset", preset, 0);
+    av_dict_set(&options, "profile", "high", 0);
+    const int opened = avcodec_open2(encoder_, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return false;
+    stream_ = avformat_new_stream(format_, nullptr);
+    if (stream_ == nullptr || avcodec_parameters_from_context(stream_->codecpar, encoder_) < 0)
+        return false;
+    stream_->time_base = AVRational{1, 90000};
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    if (frame_ == nullptr || packet_ == nullptr)
+        return false;
+    frame_->format = AV_PIX_FMT_YUV420P;
+    frame_->width = width_;
+    frame_->height = height_;
+    return av_frame_get_buffer(frame_, 0) >= 0;
+}
+
+void FfmpegH264Writer::startWriting()
+{
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+    const int result = avformat_write_header(format_, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        fail(u"Could not start the movie"_s, result);
+        return;
+    }
+    avio_flush(format_->pb);
+    status_ = Status::writing;
+}
+
+void FfmpegH264Writer::fail(const QString& what, int code)
+{
+    status_ = Status::failed;
+    error_ = what + u" \""_s + path_ + u"\": "_s + describe(code);
+}
+
+bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeSeconds)
+{
+    if (!isReadyForMoreMediaData() || !frame.hasImage() || frame.width < width_ || frame.height < height_)
+        return false;
+    const std::int64_t pts = std::llround(presentationTimeSeconds * 1000.0);
+    if (pts <= lastPtsMilliseconds_)
+        return false; // two frames in the same millisecond: the movie keeps the first
+    lastPtsMilliseconds_ = pts;
+
+    converter_ = sws_getCachedContext(converter_, width_, height_, AV_PIX_FMT_BGR0, width_, height_,
+                                      AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    int result = converter_ != nullptr ? av_frame_make_writable(frame_) : AVERROR(ENOMEM);
+    if (result >= 0) {
+        const auto* source = reinterpret_cast<const std::uint8_t*>(frame.pixels.constData());
+        const int sourceStride = frame.bytesPerLine;
+        sws_scale(converter_, &source, &sourceStride, 0, height_, frame_->data, frame_->linesize);
+        frame_->pts = pts;
+        // A keyframe, and so a new fragment, at least every 2 s of movie time whatever the frame rate.
+        const bool keyframeDue =
+            lastKeyframeMilliseconds_ < 0 || pts - lastKeyframeMilliseconds_ >= keyframeIntervalMilliseconds;
+        frame_->pict_type = keyframeDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        if (keyframeDue)
+            lastKeyframeMilliseconds_ = pts;
+        result = avcodec_send_frame(encoder_, frame_);
+    }
+    if (result < 0) {
+        fail(u"Could not encode the movie"_s, result);
+        return false;
+    }
+    return drainPackets();
+}
+
+bool FfmpegH264Writer::drainPackets()
+{
+    int result = 0;
+    while ((result = avcodec_receive_packet(encoder_, packet_)) >= 0) {
+        av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
+        packet_->stream_index = stream_->index;
+        result = av_interleaved_write_frame(format_, packet_);
+        if (result < 0) {
+            fail(u"Could not write the movie"_s, result);
+            return false;
+        }
+    }
+    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+        fail(u"Could not encode the movie"_s, result);
+        return false;
+    }
+    return true;
+}
+
+void FfmpegH264Writer::finishWriting()
+{
+    if (status_ == Status::writing) {
+        avcodec_send_frame(encoder_, nullptr);
+        if (drainPackets()) {
+            const int result = av_write_trailer(format_);
+            if (result < 0)
+                fail(u"Could not finish the movie"_s, result);
+        }
+        if (status_ != Status::failed && format_->pb != nullptr && format_->pb->error < 0)
+            fail(u"Could not write the movie"_s, format_->pb->error);
+        if (status_ != Status::failed)
+            status_ = Status::completed;
+    }
+    if (format_->pb != nullptr)
+        avio_closep(&format_->pb);
+}
+
+} // namespace ebbcast

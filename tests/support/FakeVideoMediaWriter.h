@@ -1,0 +1,94 @@
+#pragma once
+
+#include "VideoMediaWriter.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace ebbcast::test {
+
+// What the recorder did to its movie writer, shared with the test; failures and a blocking append on command.
+struct FakeVideoRecord {
+    QString path;
+    int width = 0;
+    int height = 0;
+    bool started = false;
+    bool markedFinished = false;
+    bool finished = false;
+    std::vector<double> appendedTimes;
+
+    bool refuseInput = false;
+    bool failAppends = false;
+    bool failBeforeFinish = false;
+    bool failAtFinish = false;
+    bool holdAppends = false;
+
+    std::mutex mutex;
+    std::condition_variable released;
+
+    void release()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            holdAppends = false;
+        }
+        released.notify_all();
+    }
+};
+
+class FakeVideoMediaWriter : public VideoMediaWriter {
+public:
+    explicit FakeVideoMediaWriter(FakeVideoRecord& record)
+        : record_(record)
+    {}
+
+    static VideoMediaWriterFactory factory(FakeVideoRecord& record)
+    {
+        return [&record](const QString& path, int width, int height) -> std::unique_ptr<VideoMediaWriter> {
+            record.path = path;
+            record.width = width;
+            record.height = height;
+            return std::make_unique<FakeVideoMediaWriter>(record);
+        };
+    }
+
+    bool addVideoInput() override { return !record_.refuseInput; }
+    void startWriting() override
+    {
+        record_.started = true;
+        status_ = Status::writing;
+    }
+    Status status() const override { return status_; }
+    bool isReadyForMoreMediaData() const override { return status_ == Status::writing; }
+    bool append(const ScreenFrame&, double time) override
+    {
+        std::unique_lock lock(record_.mutex);
+        record_.released.wait(lock, [this] { return !record_.holdAppends; });
+        if (record_.failAppends) {
+            status_ = Status::failed;
+            return false;
+        }
+        record_.appendedTimes.push_back(time);
+        if (record_.failBeforeFinish)
+            status_ = Status::failed;
+        return true;
+    }
+    void markAsFinished() override { record_.markedFinished = true; }
+    void finishWriting() override
+    {
+        record_.finished = true;
+        if (status_ == Status::writing)
+            status_ = record_.failAtFinish ? Status::failed : Status::completed;
+    }
+    QString errorDescription() const override
+    {
+        return record_.failAppends || record_.failAtFinish ? QStringLiteral("encoder gave up") : QString();
+    }
+
+private:
+    FakeVideoRecord& record_;
+    Status status_ = Status::unknown;
+};
+
+} // namespace ebbcast::test
