@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CPU seconds for recording both audio tracks from a private PulseAudio daemon, side by side in one run with
 # the command-line tools a user would use for the same files:
-#   ours:  ebbcast_audio_recording_probe (microphone.wav + system_audio.m4a, each also cut into chunks)
+#   ours:  ebbcast_recording_probe (microphone.wav + system_audio.m4a, each also cut into chunks)
 #   ours, no chunks: the same files without chunks, which is what the tools produce
 #   tools: parecord --format=float32le (the WAV) and ffmpeg -f pulse ... -c:a aac -b:a 192k (the m4a)
 # Usage: bench/audio_capture_cpu.sh [SECONDS]   (default 60; builds first)
@@ -10,7 +10,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
 "$root/scripts/build.sh" >/dev/null
-probe="${EBBCAST_BUILD_DIR:-$root/build}/tests/ebbcast_audio_recording_probe"
+probe="${EBBCAST_BUILD_DIR:-$root/build}/tests/ebbcast_recording_probe"
 
 sandbox="$(mktemp -d -t ebbcast-bench.XXXXXX)"
 export HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/runtime"

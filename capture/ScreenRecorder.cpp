@@ -82,10 +82,10 @@ QCoro::Task<> ScreenRecorder::start()
 {
     if (!selectedDisplay_)
         throw RecorderError::noDisplayAvailable();
-    const ScreenDisplay display = *selectedDisplay_;
-    co_await runOnWorker([this, display] {
+    co_await runOnWorker([this] {
         frameSource_->start(
-            display, maximumFramesPerSecond, [this](const ScreenFrame& frame) { enqueueFrame(frame); },
+            *selectedDisplay_, maximumFramesPerSecond,
+            [this](const ScreenFrame& frame) { enqueueFrame(frame); },
             [this](const QString& description) {
                 logger_.error(u"ScreenCaptureKit stream stopped with error: "_s + description);
             });

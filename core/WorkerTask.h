@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QtConcurrent/QtConcurrentRun>
-
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
 #include <optional>
@@ -14,30 +13,36 @@ namespace ebbcast {
 // Runs blocking work on a pool thread and resumes the awaiting coroutine on its own thread when it is done.
 // An exception thrown by the work is rethrown to the awaiting coroutine as it was (QFuture alone would wrap
 // anything that is not a QException).
+// Await the call in the expression that makes it (`co_await runOnWorker([this] { ... })`): the work is taken
+// by reference, because GCC 12 may destroy a coroutine's by-value argument twice, which corrupts anything
+// reference-counted that a lambda captured by value. For the same reason, let the work capture only `this`
+// and references, and keep awaited futures in named variables.
 template <typename Work>
-auto runOnWorker(Work work) -> QCoro::Task<std::invoke_result_t<Work>>
+auto runOnWorker(Work&& work) -> QCoro::Task<std::invoke_result_t<Work>>
 {
     using Result = std::invoke_result_t<Work>;
     std::exception_ptr error;
     if constexpr (std::is_void_v<Result>) {
-        co_await QtConcurrent::run([&work, &error] {
+        QFuture<void> done = QtConcurrent::run([&work, &error] {
             try {
                 work();
             } catch (...) {
                 error = std::current_exception();
             }
         });
+        co_await done;
         if (error)
             std::rethrow_exception(error);
     } else {
         std::optional<Result> result;
-        co_await QtConcurrent::run([&work, &error, &result] {
+        QFuture<void> done = QtConcurrent::run([&work, &error, &result] {
             try {
                 result.emplace(work());
             } catch (...) {
                 error = std::current_exception();
             }
         });
+        co_await done;
         if (error)
             std::rethrow_exception(error);
         co_return std::move(*result);

@@ -4,6 +4,7 @@
 #   PulseAudio without a sound card: the null sink "ebbcast_speaker" is the default output (its monitor is the
 #   system audio), and "ebbcast_microphone", remapped from the monitor of the null sink "ebbcast_mic_feed", is
 #   the default input. Sound played into ebbcast_mic_feed reaches the microphone.
+#   Xvfb on $DISPLAY (1920x1080, 24-bit), one RandR monitor.
 # Usage: test-services.sh start | stop
 set -euo pipefail
 
@@ -49,6 +50,24 @@ start_pulseaudio() {
     sleep 2.5
 }
 
+start_xvfb() {
+    : "${DISPLAY:?set DISPLAY to a free display number first}"
+    Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$XDG_RUNTIME_DIR/xvfb.log" 2>&1 &
+    echo $! >"$XDG_RUNTIME_DIR/xvfb.pid"
+    if ! wait_for 10 xdpyinfo; then
+        echo "Xvfb did not start:" >&2
+        cat "$XDG_RUNTIME_DIR/xvfb.log" >&2 || true
+        return 1
+    fi
+}
+
+stop_xvfb() {
+    if [ -f "$XDG_RUNTIME_DIR/xvfb.pid" ]; then
+        kill "$(cat "$XDG_RUNTIME_DIR/xvfb.pid")" 2>/dev/null || true
+        rm -f "$XDG_RUNTIME_DIR/xvfb.pid"
+    fi
+}
+
 stop_pulseaudio() {
     if [ -f "$XDG_RUNTIME_DIR/ebbcast-feeders.pid" ]; then
         xargs -r kill <"$XDG_RUNTIME_DIR/ebbcast-feeders.pid" 2>/dev/null || true
@@ -58,7 +77,7 @@ stop_pulseaudio() {
 }
 
 case "${1:-}" in
-    start) start_pulseaudio ;;
-    stop) stop_pulseaudio ;;
+    start) start_xvfb && start_pulseaudio ;;
+    stop) stop_pulseaudio; stop_xvfb ;;
     *) echo "usage: $0 start|stop" >&2; exit 2 ;;
 esac

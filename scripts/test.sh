@@ -25,8 +25,15 @@ export XDG_RUNTIME_DIR="$sandbox/runtime"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 0700 "$XDG_RUNTIME_DIR"
 
-# A private sound server instead of the user's own; tests never reach a real device.
-unset PULSE_SERVER PULSE_COOKIE
+# A private sound server and X display instead of the user's own; tests never reach a real device.
+unset PULSE_SERVER PULSE_COOKIE WAYLAND_DISPLAY XAUTHORITY
+for number in $(seq 99 199); do
+    if [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ]; then
+        export DISPLAY=":$number"
+        break
+    fi
+done
+export QT_QPA_PLATFORM=xcb
 "$root/scripts/test-services.sh" start
 
 cd "$build"

@@ -83,6 +83,9 @@ bool FfmpegH264Writer::addVideoInput()
     encoder_->framerate = AVRational{30, 1};
     encoder_->bit_rate = averageBitRate;
     encoder_->gop_size = 60;
+    // No B-frames: frames leave the encoder in the order they came, so the movie's first frame is shown at
+    // 0 (fragmented movies carry no edit list to hide a reordering delay) and a crash loses less.
+    encoder_->max_b_frames = 0;
     if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;

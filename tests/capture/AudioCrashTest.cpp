@@ -35,7 +35,7 @@ TEST(AudioCrash, KilledRecordingsStayPlayableUpToTheKill)
         const QString folder = work.file(u"session-%1"_s.arg(trial));
         QDir().mkpath(folder);
         QProcess recorder;
-        recorder.start(QString::fromUtf8(EBBCAST_AUDIO_RECORDING_PROBE), {folder, u"1"_s});
+        recorder.start(QString::fromUtf8(EBBCAST_RECORDING_PROBE), {folder, u"1"_s});
         ASSERT_TRUE(recorder.waitForReadyRead(10000)) << recorder.readAllStandardError().constData();
         ASSERT_EQ(recorder.readLine().trimmed(), "recording");
         QElapsedTimer recording;

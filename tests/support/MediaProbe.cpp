@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
 
 #include <cmath>
 #include <cstring>
@@ -61,6 +62,39 @@ MediaProbe::Decoded MediaProbe::decodeAudio(const QString& path)
     return result;
 }
 
+MediaProbe::Video MediaProbe::decodeVideo(const QString& path)
+{
+    Video result;
+    QProcess ffprobe;
+    ffprobe.start(u"ffprobe"_s,
+                  {u"-v"_s, u"error"_s, u"-select_streams"_s, u"v:0"_s, u"-print_format"_s, u"json"_s,
+                   u"-show_streams"_s, u"-show_entries"_s, u"frame=best_effort_timestamp_time"_s, path});
+    if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0)
+        return result;
+    const QJsonObject report = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
+    const QJsonArray streams = report.value(u"streams"_s).toArray();
+    if (streams.isEmpty())
+        return result;
+    const QJsonObject stream = streams.first().toObject();
+    result.found = true;
+    result.codec = stream.value(u"codec_name"_s).toString();
+    result.profile = stream.value(u"profile"_s).toString();
+    result.width = stream.value(u"width"_s).toInt();
+    result.height = stream.value(u"height"_s).toInt();
+    const QStringList rate = stream.value(u"avg_frame_rate"_s).toString().split(u'/');
+    if (rate.size() == 2 && rate[1].toDouble() > 0)
+        result.averageFrameRate = rate[0].toDouble() / rate[1].toDouble();
+    const QJsonArray frames = report.value(u"frames"_s).toArray();
+    result.decodedFrames = static_cast<int>(frames.size());
+    if (!frames.isEmpty()) {
+        result.firstFrameTime =
+            frames.first().toObject().value(u"best_effort_timestamp_time"_s).toString().toDouble();
+        result.lastFrameTime =
+            frames.last().toObject().value(u"best_effort_timestamp_time"_s).toString().toDouble();
+    }
+    return result;
+}
+
 struct TonePlayer::Process {
     QProcess player;
 };
@@ -77,6 +111,22 @@ TonePlayer::TonePlayer(const QString& sink, const QString& workFolder, double se
     process_->player.start(u"paplay"_s, {u"--latency-msec=20"_s, u"--device="_s + sink, tone});
     if (!process_->player.waitForStarted(5000))
         throw std::runtime_error("paplay did not start");
+}
+
+TestPattern::TestPattern(const QStringList& area)
+    : process_(new QProcess)
+{
+    process_->start(QString::fromUtf8(EBBCAST_TEST_PATTERN), area);
+    if (!process_->waitForStarted(5000))
+        throw std::runtime_error("the test pattern did not start");
+    QThread::msleep(800); // mapped and painting
+}
+
+TestPattern::~TestPattern()
+{
+    process_->kill();
+    process_->waitForFinished(5000);
+    delete process_;
 }
 
 TonePlayer::~TonePlayer()

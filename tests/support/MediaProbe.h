@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+class QProcess;
 
 namespace ebbcast::test {
 
@@ -24,8 +27,32 @@ public:
         double rms = 0;     // root mean square of the decoded samples
     };
 
+    struct Video {
+        bool found = false;
+        QString codec;
+        QString profile;
+        int width = 0;
+        int height = 0;
+        double averageFrameRate = 0;
+        int decodedFrames = 0;
+        double firstFrameTime = -1; // seconds, of the first decoded frame
+        double lastFrameTime = -1;  // seconds, of the last decoded frame
+    };
+
     static Stream firstAudioStream(const QString& path);
     static Decoded decodeAudio(const QString& path);
+    // Decodes every frame of the first video stream.
+    static Video decodeVideo(const QString& path);
+};
+
+// A window of moving content on $DISPLAY (the whole screen, or X Y WIDTH HEIGHT) until destroyed.
+class TestPattern {
+public:
+    explicit TestPattern(const QStringList& area = {});
+    ~TestPattern();
+
+private:
+    QProcess* process_;
 };
 
 // Plays a 440 Hz tone into a PulseAudio sink until destroyed (paplay).

@@ -15,19 +15,20 @@ T runTask(QCoro::Task<T> task)
 {
     std::exception_ptr error;
     if constexpr (std::is_void_v<T>) {
-        auto wrapper = [](QCoro::Task<T> inner, std::exception_ptr& failure) -> QCoro::Task<> {
+        // The task is passed by reference: see runOnWorker about by-value coroutine arguments.
+        auto wrapper = [](QCoro::Task<T>& inner, std::exception_ptr& failure) -> QCoro::Task<> {
             try {
                 co_await std::move(inner);
             } catch (...) {
                 failure = std::current_exception();
             }
         };
-        QCoro::waitFor(wrapper(std::move(task), error));
+        QCoro::waitFor(wrapper(task, error));
         if (error)
             std::rethrow_exception(error);
     } else {
         std::optional<T> result;
-        auto wrapper = [](QCoro::Task<T> inner, std::exception_ptr& failure,
+        auto wrapper = [](QCoro::Task<T>& inner, std::exception_ptr& failure,
                           std::optional<T>& value) -> QCoro::Task<> {
             try {
                 value.emplace(co_await std::move(inner));
@@ -35,7 +36,7 @@ T runTask(QCoro::Task<T> task)
                 failure = std::current_exception();
             }
         };
-        QCoro::waitFor(wrapper(std::move(task), error, result));
+        QCoro::waitFor(wrapper(task, error, result));
         if (error)
             std::rethrow_exception(error);
         return std::move(*result);

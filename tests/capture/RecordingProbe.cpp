@@ -1,0 +1,98 @@
+// Records into a folder as a session does, until it is killed or gets SIGTERM: the microphone and the system
+// audio, and with --screen also the screen (which then owns the system-audio capture). Prints "recording"
+// once everything runs. Used by the crash tests and the benchmarks. Usage: ebbcast_recording_probe FOLDER
+// CHUNK_SECONDS [--screen]   (CHUNK_SECONDS 0: no chunks)
+
+#include "FfmpegAacWriter.h"
+#include "FfmpegH264Writer.h"
+#include "Logger.h"
+#include "MicRecorder.h"
+#include "PreferencesStore.h"
+#include "PulseAudioInputEngine.h"
+#include "PulseAudioSystemAudioSource.h"
+#include "RunTask.h"
+#include "ScreenRecorder.h"
+#include "SerialQueue.h"
+#include "SettingsFile.h"
+#include "SystemAudioRecorder.h"
+#include "WavFileWriter.h"
+#include "X11ScreenFrameSource.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace ebbcast;
+
+namespace {
+volatile std::sig_atomic_t stopRequested = 0;
+
+void waitForStopRequest()
+{
+    std::printf("recording\n");
+    std::fflush(stdout);
+    while (stopRequested == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s FOLDER CHUNK_SECONDS [--screen]\n", argv[0]);
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const double chunkSeconds = QString::fromLocal8Bit(argv[2]).toDouble();
+    const bool withScreen = argc > 3 && QByteArray(argv[3]) == "--screen";
+    std::signal(SIGTERM, [](int) { stopRequested = 1; });
+
+    Logger logger(folder + u"/app.log"_s);
+    const std::optional<QString> chunks =
+        chunkSeconds > 0 ? std::optional<QString>(folder + u"/chunks"_s) : std::nullopt;
+    MicRecorder::Timing micTiming;
+    micTiming.chunkDurationSeconds = chunkSeconds > 0 ? chunkSeconds : 300;
+    MicRecorder mic(folder + u"/microphone.wav"_s, QString(), logger,
+                    std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime,
+                    micTiming);
+    SystemAudioRecorder systemAudio(folder + u"/system_audio.m4a"_s, chunks, logger,
+                                    FfmpegAacWriter::factory(), systemTime,
+                                    SystemAudioRecorder::Timing{chunkSeconds > 0 ? chunkSeconds : 300});
+    try {
+        if (withScreen) {
+            SettingsFile settings(folder + u"/settings.json"_s, logger);
+            PreferencesStore preferences(settings, logger);
+            ScreenRecorder screen(folder + u"/screen.mov"_s, systemAudio, preferences, logger,
+                                  std::make_unique<X11ScreenFrameSource>(),
+                                  std::make_unique<PulseAudioSystemAudioSource>(),
+                                  FfmpegH264Writer::factory());
+            test::runTask(screen.prepare());
+            mic.start(chunks);
+            test::runTask(screen.start());
+            waitForStopRequest();
+            test::runTask(screen.stop());
+            mic.stop();
+            return 0;
+        }
+        SerialQueue captureQueue("Tavilon.ScreenRecorder");
+        PulseAudioSystemAudioSource source;
+        mic.start(chunks);
+        source.start([&](const AudioSampleBuffer& buffer) {
+            captureQueue.async([&systemAudio, buffer] { systemAudio.append(buffer); });
+        });
+        waitForStopRequest();
+        source.stop();
+        captureQueue.sync();
+        systemAudio.stop();
+        mic.stop();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
