@@ -3,6 +3,7 @@
 // once everything runs. Used by the crash tests and the benchmarks. Usage: ebbcast_recording_probe FOLDER
 // CHUNK_SECONDS [--screen]   (CHUNK_SECONDS 0: no chunks)
 
+#include "AudioDeviceError.h"
 #include "FfmpegAacWriter.h"
 #include "FfmpegH264Writer.h"
 #include "Logger.h"
@@ -31,6 +32,13 @@ using namespace ebbcast;
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 
+// No system audio at all: the screen recorder carries on with video only.
+class NoSystemAudio : public SystemAudioSource {
+public:
+    void start(Handler) override { throw AudioDeviceError::noDefaultOutput(); }
+    void stop() override {}
+};
+
 void waitForStopRequest()
 {
     std::printf("recording\n");
@@ -49,7 +57,9 @@ int main(int argc, char* argv[])
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const double chunkSeconds = QString::fromLocal8Bit(argv[2]).toDouble();
-    const bool withScreen = argc > 3 && QByteArray(argv[3]) == "--screen";
+    const QByteArray mode = argc > 3 ? QByteArray(argv[3]) : QByteArray();
+    const bool withScreen = mode == "--screen" || mode == "--screen-only";
+    const bool screenOnly = mode == "--screen-only";
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
 
     Logger logger(folder + u"/app.log"_s);
@@ -67,16 +77,22 @@ int main(int argc, char* argv[])
         if (withScreen) {
             SettingsFile settings(folder + u"/settings.json"_s, logger);
             PreferencesStore preferences(settings, logger);
+            std::unique_ptr<SystemAudioSource> audio;
+            if (screenOnly)
+                audio = std::make_unique<NoSystemAudio>();
+            else
+                audio = std::make_unique<PulseAudioSystemAudioSource>();
             ScreenRecorder screen(folder + u"/screen.mov"_s, systemAudio, preferences, logger,
-                                  std::make_unique<X11ScreenFrameSource>(),
-                                  std::make_unique<PulseAudioSystemAudioSource>(),
+                                  std::make_unique<X11ScreenFrameSource>(), std::move(audio),
                                   FfmpegH264Writer::factory());
             test::runTask(screen.prepare());
-            mic.start(chunks);
+            if (!screenOnly)
+                mic.start(chunks);
             test::runTask(screen.start());
             waitForStopRequest();
             test::runTask(screen.stop());
-            mic.stop();
+            if (!screenOnly)
+                mic.stop();
             return 0;
         }
         SerialQueue captureQueue("Tavilon.ScreenRecorder");
