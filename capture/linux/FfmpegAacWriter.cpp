@@ -1,5 +1,6 @@
 #include "FfmpegAacWriter.h"
 
+#include "FfmpegSupport.h"
 #include "FileError.h"
 
 #include <QFile>
@@ -20,32 +21,20 @@ extern "C" {
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-QString describe(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
-} // namespace
 
 FfmpegAacWriter::FfmpegAacWriter(const QString& path)
     : path_(path)
 {
-    // Failures reach the log through the writer's status; FFmpeg's own chatter stays off the terminal.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    FfmpegSupport::initialize();
     const QByteArray fileName = QFile::encodeName(path);
     int result = avformat_alloc_output_context2(&format_, nullptr, "ipod", fileName.constData());
     if (result < 0)
-        throw FileError(FileError::Code::writeFailed, path, describe(result));
+        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
     result = avio_open(&format_->pb, fileName.constData(), AVIO_FLAG_WRITE);
     if (result < 0) {
         avformat_free_context(format_);
         format_ = nullptr;
-        throw FileError(FileError::Code::writeFailed, path, describe(result));
+        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
     }
     format_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
 }
@@ -124,7 +113,7 @@ void FfmpegAacWriter::startWriting(double)
 void FfmpegAacWriter::fail(const QString& what, int code)
 {
     status_ = Status::failed;
-    error_ = what + u" \""_s + path_ + u"\": "_s + describe(code);
+    error_ = what + u" \""_s + path_ + u"\": "_s + FfmpegSupport::errorText(code);
 }
 
 bool FfmpegAacWriter::ensureResampler(const AudioSampleBuffer& buffer)

@@ -1,5 +1,6 @@
 #include "FfmpegH264Writer.h"
 
+#include "FfmpegSupport.h"
 #include "FileError.h"
 
 #include <QFile>
@@ -19,33 +20,22 @@ extern "C" {
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-QString describe(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
-} // namespace
 
 FfmpegH264Writer::FfmpegH264Writer(const QString& path, int width, int height)
     : path_(path)
     , width_(width)
     , height_(height)
 {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    FfmpegSupport::initialize();
     const QByteArray fileName = QFile::encodeName(path);
     int result = avformat_alloc_output_context2(&format_, nullptr, "mov", fileName.constData());
     if (result < 0)
-        throw FileError(FileError::Code::writeFailed, path, describe(result));
+        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
     result = avio_open(&format_->pb, fileName.constData(), AVIO_FLAG_WRITE);
     if (result < 0) {
         avformat_free_context(format_);
         format_ = nullptr;
-        throw FileError(FileError::Code::writeFailed, path, describe(result));
+        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
     }
 }
 
@@ -126,7 +116,7 @@ void FfmpegH264Writer::startWriting()
 void FfmpegH264Writer::fail(const QString& what, int code)
 {
     status_ = Status::failed;
-    error_ = what + u" \""_s + path_ + u"\": "_s + describe(code);
+    error_ = what + u" \""_s + path_ + u"\": "_s + FfmpegSupport::errorText(code);
 }
 
 bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeSeconds)

@@ -1,5 +1,6 @@
 #include "X11ScreenFrameSource.h"
 
+#include "FfmpegSupport.h"
 #include "ScreenCaptureError.h"
 
 #include <pthread.h>
@@ -21,13 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
-
-QString describe(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
 
 struct XcbDisconnect {
     void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
@@ -124,11 +118,7 @@ std::vector<ScreenDisplay> X11ScreenFrameSource::displays()
 void X11ScreenFrameSource::start(const ScreenDisplay& display, int framesPerSecond, FrameHandler frames,
                                  StoppedHandler stopped)
 {
-    static std::once_flag registered;
-    std::call_once(registered, [] {
-        avdevice_register_all();
-        av_log_set_level(AV_LOG_FATAL);
-    });
+    FfmpegSupport::initialize();
     stop();
     const AVInputFormat* x11grab = av_find_input_format("x11grab");
     if (x11grab == nullptr)
@@ -151,7 +141,7 @@ void X11ScreenFrameSource::start(const ScreenDisplay& display, int framesPerSeco
     if (opened < 0) {
         avformat_close_input(&input_);
         throw ScreenCaptureError::captureFailed(u"cannot open the X display "_s + displayName_ + u": "_s +
-                                                describe(opened));
+                                                FfmpegSupport::errorText(opened));
     }
     const AVCodecParameters* parameters = input_->streams[0]->codecpar;
     const auto format = static_cast<AVPixelFormat>(parameters->format);
@@ -177,7 +167,8 @@ void X11ScreenFrameSource::captureLoop()
             continue;
         if (result < 0) {
             if (!stopping_ && stopped_)
-                stopped_(u"the X display stopped delivering frames ("_s + describe(result) + u")"_s);
+                stopped_(u"the X display stopped delivering frames ("_s + FfmpegSupport::errorText(result) +
+                         u")"_s);
             break;
         }
         ScreenFrame frame;

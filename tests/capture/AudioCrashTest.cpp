@@ -1,3 +1,4 @@
+#include "CrashTrial.h"
 #include "MediaProbe.h"
 #include "TemporaryFolder.h"
 #include "WavHeaderRepair.h"
@@ -27,23 +28,12 @@ TEST(AudioCrash, KilledRecordingsStayPlayableUpToTheKill)
     test::TemporaryFolder work;
     test::TonePlayer speakerTone(u"ebbcast_speaker"_s, work.path(), 60);
     test::TonePlayer microphoneTone(u"ebbcast_mic_feed"_s, work.path(), 60);
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> killAfterMs(2500, 4500); // past the first 2 s fragment
 
     for (int trial = 0; trial < 3; ++trial) {
         SCOPED_TRACE(trial);
         const QString folder = work.file(u"session-%1"_s.arg(trial));
         QDir().mkpath(folder);
-        QProcess recorder;
-        recorder.start(QString::fromUtf8(EBBCAST_RECORDING_PROBE), {folder, u"1"_s});
-        ASSERT_TRUE(recorder.waitForReadyRead(10000)) << recorder.readAllStandardError().constData();
-        ASSERT_EQ(recorder.readLine().trimmed(), "recording");
-        QElapsedTimer recording;
-        recording.start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs(random)));
-        ::kill(static_cast<pid_t>(recorder.processId()), SIGKILL);
-        const double elapsed = static_cast<double>(recording.elapsed()) / 1000.0;
-        recorder.waitForFinished(5000);
+        const double elapsed = test::recordThenKill({folder, u"1"_s}, 2500, 4500); // past the first fragment
 
         const QString wav = folder + u"/microphone.wav"_s;
         WavHeaderRepair::repair(wav);

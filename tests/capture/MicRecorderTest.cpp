@@ -4,6 +4,7 @@
 #include "FakeAudioInputEngine.h"
 #include "FakePcmFileWriter.h"
 #include "FileError.h"
+#include "LogLines.h"
 #include "Logger.h"
 #include "ManualClock.h"
 #include "TemporaryFolder.h"
@@ -53,13 +54,7 @@ protected:
         return QString::fromUtf8(test::TemporaryFolder::readAll(logPath())).split(u'\n', Qt::SkipEmptyParts);
     }
 
-    int countLines(const QString& text)
-    {
-        int count = 0;
-        for (const QString& line : logLines())
-            count += line.contains(text) ? 1 : 0;
-        return count;
-    }
+    int countLines(const QString& text) { return test::countLogLines(logger_, text); }
 
     QString logPath() const { return folder_.file(u"app.log"_s); }
     QString chunks() const { return folder_.file(u"chunks"_s); }

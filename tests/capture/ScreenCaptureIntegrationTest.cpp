@@ -1,3 +1,4 @@
+#include "CrashTrial.h"
 #include "FfmpegAacWriter.h"
 #include "FfmpegH264Writer.h"
 #include "Logger.h"
@@ -191,22 +192,11 @@ TEST(ScreenCaptureIntegration, KilledRecordingsPlayUpToTheirLastFragment)
 {
     test::TemporaryFolder work;
     test::TestPattern pattern;
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> killAfterMs(3000, 5000);
     for (int trial = 0; trial < 2; ++trial) {
         SCOPED_TRACE(trial);
         const QString folder = work.file(u"session-%1"_s.arg(trial));
         QDir().mkpath(folder);
-        QProcess recorder;
-        recorder.start(QString::fromUtf8(EBBCAST_RECORDING_PROBE), {folder, u"0"_s, u"--screen"_s});
-        ASSERT_TRUE(recorder.waitForReadyRead(15000)) << recorder.readAllStandardError().constData();
-        ASSERT_EQ(recorder.readLine().trimmed(), "recording");
-        QElapsedTimer recording;
-        recording.start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs(random)));
-        ::kill(static_cast<pid_t>(recorder.processId()), SIGKILL);
-        const double elapsed = static_cast<double>(recording.elapsed()) / 1000.0;
-        recorder.waitForFinished(5000);
+        const double elapsed = test::recordThenKill({folder, u"0"_s, u"--screen"_s}, 3000, 5000);
 
         const auto video = test::MediaProbe::decodeVideo(folder + u"/screen.mov"_s);
         std::printf("killed after %.2f s: screen.mov plays to %.2f s (%d frames)\n", elapsed,

@@ -4,6 +4,7 @@
 #include "FakeScreenFrameSource.h"
 #include "FakeSystemAudioSource.h"
 #include "FakeVideoMediaWriter.h"
+#include "LogLines.h"
 #include "Logger.h"
 #include "ManualClock.h"
 #include "PreferencesStore.h"
@@ -39,15 +40,7 @@ protected:
         return *recorder_;
     }
 
-    int countLines(const QString& text)
-    {
-        logger_.flush();
-        int count = 0;
-        for (const QString& line :
-             QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"app.log"_s))).split(u'\n'))
-            count += line.contains(text) ? 1 : 0;
-        return count;
-    }
+    int countLines(const QString& text) { return test::countLogLines(logger_, text); }
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};

@@ -2,6 +2,7 @@
 
 #include "ChunkReports.h"
 #include "FakeAudioMediaWriter.h"
+#include "LogLines.h"
 #include "Logger.h"
 #include "ManualClock.h"
 #include "RecorderError.h"
@@ -49,15 +50,7 @@ protected:
         }
     }
 
-    int countLines(const QString& text)
-    {
-        logger_.flush();
-        int count = 0;
-        for (const QString& line :
-             QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"app.log"_s))).split(u'\n'))
-            count += line.contains(text) ? 1 : 0;
-        return count;
-    }
+    int countLines(const QString& text) { return test::countLogLines(logger_, text); }
 
     QString fullPath() const { return folder_.file(u"system_audio.m4a"_s); }
     QString chunks() const { return folder_.file(u"chunks"_s); }
