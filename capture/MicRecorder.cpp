@@ -1,5 +1,6 @@
 #include "MicRecorder.h"
 
+#include "AudioLevel.h"
 #include "EbbcastError.h"
 #include "FileError.h"
 #include "Logger.h"
@@ -38,19 +39,6 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
 bool diverges(double wall, double audio)
 {
     return std::fabs(wall - audio) > std::max(2.0, wall * 0.05);
-}
-
-// Root mean square of the first channel.
-float levelOf(const AudioInputBuffer& buffer)
-{
-    if (buffer.samples == nullptr || buffer.frameLength == 0 || buffer.channelCount <= 0)
-        return 0.0F;
-    double sum = 0;
-    for (std::uint32_t frame = 0; frame < buffer.frameLength; ++frame) {
-        const double sample = buffer.samples[static_cast<std::size_t>(frame) * buffer.channelCount];
-        sum += sample * sample;
-    }
-    return static_cast<float>(std::sqrt(sum / buffer.frameLength));
 }
 
 } // namespace
@@ -211,7 +199,7 @@ void MicRecorder::handleBuffer(const AudioInputBuffer& buffer, const AudioInputF
     }
 
     if (onLevel)
-        onLevel(levelOf(buffer));
+        onLevel(AudioLevel::ofFirstChannel(buffer));
 }
 
 void MicRecorder::finishChunk()

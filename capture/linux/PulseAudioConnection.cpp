@@ -253,6 +253,74 @@ PulseAudioConnection::Source PulseAudioConnection::sourceNamed(const QString& na
     return result.source;
 }
 
+std::vector<PulseAudioConnection::Source> PulseAudioConnection::inputSources()
+{
+    connect();
+    Lock lock(*this);
+    struct Result {
+        bool done = false;
+        std::vector<Source> sources;
+        pa_threaded_mainloop* mainloop = nullptr;
+    } result{false, {}, mainloop_};
+    const bool finished = runOperation(
+        *this,
+        [&] {
+            return pa_context_get_source_info_list(
+                context_,
+                [](pa_context*, const pa_source_info* info, int endOfList, void* userdata) {
+                    auto* state = static_cast<Result*>(userdata);
+                    if (endOfList == 0 && info != nullptr) {
+                        if (info->monitor_of_sink == PA_INVALID_INDEX)
+                            state->sources.push_back({QString::fromUtf8(info->name),
+                                                      QString::fromUtf8(info->description), info->index,
+                                                      info->sample_spec.rate, info->sample_spec.channels});
+                        return;
+                    }
+                    state->done = true;
+                    pa_threaded_mainloop_signal(state->mainloop, 0);
+                },
+                &result);
+        },
+        [&result] { return result.done; });
+    if (!finished)
+        throw AudioDeviceError::serverUnavailable(lastError());
+    return result.sources;
+}
+
+std::vector<PulseAudioConnection::SourceOutput> PulseAudioConnection::sourceOutputs()
+{
+    connect();
+    Lock lock(*this);
+    struct Result {
+        bool done = false;
+        std::vector<SourceOutput> outputs;
+        pa_threaded_mainloop* mainloop = nullptr;
+    } result{false, {}, mainloop_};
+    const bool finished = runOperation(
+        *this,
+        [&] {
+            return pa_context_get_source_output_info_list(
+                context_,
+                [](pa_context*, const pa_source_output_info* info, int endOfList, void* userdata) {
+                    auto* state = static_cast<Result*>(userdata);
+                    if (endOfList == 0 && info != nullptr) {
+                        const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+                        state->outputs.push_back({info->source,
+                                                  pid != nullptr ? QByteArray(pid).toLongLong() : 0,
+                                                  info->corked != 0});
+                        return;
+                    }
+                    state->done = true;
+                    pa_threaded_mainloop_signal(state->mainloop, 0);
+                },
+                &result);
+        },
+        [&result] { return result.done; });
+    if (!finished)
+        throw AudioDeviceError::serverUnavailable(lastError());
+    return result.outputs;
+}
+
 PulseAudioConnection::Source PulseAudioConnection::defaultSource()
 {
     connect();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 struct pa_context;
 struct pa_threaded_mainloop;
@@ -36,9 +37,19 @@ public:
     // Connects when not connected. Throws AudioDeviceError.
     void connect();
 
+    // A stream recording from a source.
+    struct SourceOutput {
+        std::uint32_t sourceIndex = 0;
+        long long processID = 0; // 0 when the client does not say
+        bool corked = false;
+    };
+
     // Blocking queries; they connect first. Throw AudioDeviceError.
     Source defaultSource();
     Source defaultSinkMonitor();
+    // Every source that is not the monitor of an output, in the server's order.
+    std::vector<Source> inputSources();
+    std::vector<SourceOutput> sourceOutputs();
 
     // Runs on the loop's thread with the loop locked; `index` is the removed source's for sourceRemoved.
     void setEventHandler(std::function<void(Event event, std::uint32_t index)> handler);
