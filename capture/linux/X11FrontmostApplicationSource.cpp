@@ -126,13 +126,14 @@ std::optional<FrontmostApplication> X11FrontmostApplicationSource::frontmostAppl
     if (!connectLocked())
         return std::nullopt;
     xcb_connection_t* xcb = connection_->xcb;
-    const auto window = static_cast<xcb_window_t>(
-        firstCardinal(property(xcb, connection_->root, connection_->activeWindow, XCB_ATOM_WINDOW)));
+    const auto window = static_cast<xcb_window_t>(firstCardinal(
+        property(xcb, connection_->root, connection_->activeWindow, XCB_GET_PROPERTY_TYPE_ANY)));
     if (window == XCB_WINDOW_NONE)
         return std::nullopt;
 
     // WM_CLASS is "instance\0class\0".
-    const QList<QByteArray> wmClass = property(xcb, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).split('\0');
+    const QList<QByteArray> wmClass =
+        property(xcb, window, XCB_ATOM_WM_CLASS, XCB_GET_PROPERTY_TYPE_ANY).split('\0');
     const QString instance = QString::fromLocal8Bit(wmClass.value(0));
     const QString className = QString::fromLocal8Bit(wmClass.value(1));
     FrontmostApplication application;
@@ -147,7 +148,7 @@ std::optional<FrontmostApplication> X11FrontmostApplicationSource::frontmostAppl
     if (application.name.isEmpty()) {
         // No WM_CLASS: the process's own name, when the window tells its process.
         const std::uint32_t pid =
-            firstCardinal(property(xcb, window, connection_->processID, XCB_ATOM_CARDINAL));
+            firstCardinal(property(xcb, window, connection_->processID, XCB_GET_PROPERTY_TYPE_ANY));
         if (pid != 0) {
             QFile comm(u"/proc/%1/comm"_s.arg(pid));
             if (comm.open(QIODevice::ReadOnly))

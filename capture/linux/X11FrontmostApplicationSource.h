@@ -13,6 +13,8 @@ namespace ebbcast {
 // manager), its WM_CLASS and _NET_WM_PID. Name and identifier come from the application's desktop entry
 // (matched by StartupWMClass or by file name against the WM_CLASS class or instance); without one the name is
 // the WM_CLASS class and the identifier the WM_CLASS instance.
+// Properties are read whatever type they were written with: tools and some window managers store the window
+// and process numbers as CARDINAL rather than the types EWMH names.
 // Thread-safe: one X connection, guarded by a mutex, reopened after it broke.
 class X11FrontmostApplicationSource : public FrontmostApplicationSource {
 public:
