@@ -3,6 +3,7 @@
 #include "AppPaths.h"
 #include "BuildInfo.h"
 #include "PreferencesStore.h"
+#include "RecordCommand.h"
 #include "SettingsCommand.h"
 
 using namespace Qt::StringLiterals;
@@ -10,10 +11,12 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 
 CommandLineInterface::CommandLineInterface(const AppPaths& paths, PreferencesStore& preferences,
-                                           SettingsFile& settingsFile, QTextStream& out, QTextStream& err)
+                                           SettingsFile& settingsFile, RecordCommand* recordCommand,
+                                           QTextStream& out, QTextStream& err)
     : paths_(paths)
     , preferences_(preferences)
     , settingsFile_(settingsFile)
+    , recordCommand_(recordCommand)
     , out_(out)
     , err_(err)
 {}
@@ -36,6 +39,10 @@ int CommandLineInterface::run(const QStringList& arguments)
     }
     if (command == u"settings")
         return SettingsCommand(preferences_, settingsFile_, out_, err_).run(arguments.mid(1));
+    if (command == u"record" && recordCommand_ != nullptr)
+        return recordCommand_->record(arguments.mid(1));
+    if (command == u"recover" && arguments.size() == 1 && recordCommand_ != nullptr)
+        return recordCommand_->recover();
 
     err_ << u"ebbcast: unknown command \""_s << command << u"\"\nTry 'ebbcast --help'.\n"_s;
     err_.flush();
@@ -49,7 +56,7 @@ void CommandLineInterface::printHelp()
             "each session in a folder of its own.\n\n"
             "Without a command, ebbcast shows its settings and where it keeps its files.\n\n"
             "Commands:\n"_s
-         << SettingsCommand::usage()
+         << RecordCommand::usage() << SettingsCommand::usage()
          << u"\nOptions:\n"
             "  -h, --help       show this help\n"
             "  -V, --version    show the version\n\n"

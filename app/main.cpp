@@ -1,31 +1,51 @@
-// Composition root of the ebbcast executable: creates the long-lived components once and hands them over.
+// Composition root of the ebbcast executable: creates the long-lived components once, in order, and hands
+// them to each other. It wires and does nothing else.
 
+#include "AppActivityMonitor.h"
 #include "AppPaths.h"
 #include "BuildInfo.h"
+#include "ClockSyncManager.h"
 #include "CommandLineInterface.h"
+#include "LinuxRecorderFactory.h"
 #include "Logger.h"
+#include "PermissionManager.h"
 #include "PreferencesStore.h"
+#include "RecordCommand.h"
+#include "RecordingSession.h"
+#include "ScreenSaverInhibitor.h"
 #include "SettingsFile.h"
+#include "StandardErrorAlerts.h"
+#include "X11FrontmostApplicationSource.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 #include <QProcessEnvironment>
 #include <QTextStream>
-
-#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ebbcast"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ebbcast::BuildInfo::version));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
 
     const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
     ebbcast::Logger logger(paths.logFilePath());
     ebbcast::SettingsFile settingsFile(paths.settingsFilePath(), logger);
     ebbcast::PreferencesStore preferences(settingsFile, logger);
+    QNetworkAccessManager network;
+    ebbcast::PermissionManager permissions(logger);
+    ebbcast::X11FrontmostApplicationSource frontmostApplication;
+    ebbcast::AppActivityMonitor appActivityMonitor(preferences, frontmostApplication);
+    ebbcast::ClockSyncManager clockSyncManager(preferences, logger, network);
+    ebbcast::LinuxRecorderFactory recorders;
+    ebbcast::ScreenSaverInhibitor inhibitor;
+    ebbcast::StandardErrorAlerts alerts(err);
+    ebbcast::RecordingSession session(preferences, permissions, appActivityMonitor, clockSyncManager, logger,
+                                      recorders, inhibitor, alerts);
+    ebbcast::RecordCommand recordCommand(session, recorders, out, err);
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    ebbcast::CommandLineInterface commandLine(paths, preferences, settingsFile, out, err);
+    ebbcast::CommandLineInterface commandLine(paths, preferences, settingsFile, &recordCommand, out, err);
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

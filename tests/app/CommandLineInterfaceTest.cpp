@@ -34,7 +34,7 @@ protected:
         Result result{};
         QTextStream out(&result.out);
         QTextStream err(&result.err);
-        result.status = CommandLineInterface(paths_, preferences, file, out, err).run(arguments);
+        result.status = CommandLineInterface(paths_, preferences, file, nullptr, out, err).run(arguments);
         return result;
     }
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace ebbcast {
+
+class LinuxRecorderFactory;
+class RecordingSession;
+
+// "ebbcast record" and "ebbcast recover": recording from a terminal until a duration has passed or the user
+// interrupts, and the launch-time repair of a session cut short by a crash.
+// Main thread; runs the event loop while it records.
+class RecordCommand {
+public:
+    RecordCommand(RecordingSession& session, LinuxRecorderFactory& recorders, QTextStream& out,
+                  QTextStream& err);
+
+    // Arguments after "record". 0 when a complete session was recorded, 1 when it could not start or its
+    // document could not be completed, 2 for usage errors.
+    int record(const QStringList& arguments);
+    int recover();
+
+    static QString usage();
+
+private:
+    int usageError(const QString& message);
+
+    RecordingSession& session_;
+    LinuxRecorderFactory& recorders_;
+    QTextStream& out_;
+    QTextStream& err_;
+};
+
+} // namespace ebbcast

@@ -1,0 +1,48 @@
+#include "LinuxRecorderFactory.h"
+
+#include "FfmpegAacWriter.h"
+#include "FfmpegH264Writer.h"
+#include "MicRecorder.h"
+#include "PulseAudioInputEngine.h"
+#include "PulseAudioSystemAudioSource.h"
+#include "ScreenRecorder.h"
+#include "SystemAudioRecorder.h"
+#include "WavFileWriter.h"
+#include "X11ScreenFrameSource.h"
+
+namespace ebbcast {
+
+LinuxRecorderFactory::LinuxRecorderFactory(double chunkSeconds)
+    : chunkSeconds_(chunkSeconds)
+{}
+
+std::unique_ptr<SystemAudioRecorder>
+LinuxRecorderFactory::makeSystemAudioRecorder(const QString& outputPath,
+                                              const std::optional<QString>& chunkFolder, Logger& logger)
+{
+    return std::make_unique<SystemAudioRecorder>(outputPath, chunkFolder, logger, FfmpegAacWriter::factory(),
+                                                 systemTime, SystemAudioRecorder::Timing{chunkSeconds_});
+}
+
+std::unique_ptr<ScreenRecorder> LinuxRecorderFactory::makeScreenRecorder(const QString& outputPath,
+                                                                         SystemAudioRecorder& systemAudio,
+                                                                         PreferencesStore& preferences,
+                                                                         Logger& logger)
+{
+    return std::make_unique<ScreenRecorder>(
+        outputPath, systemAudio, preferences, logger, std::make_unique<X11ScreenFrameSource>(),
+        std::make_unique<PulseAudioSystemAudioSource>(), FfmpegH264Writer::factory());
+}
+
+std::unique_ptr<MicRecorder> LinuxRecorderFactory::makeMicRecorder(const QString& outputPath,
+                                                                   const QString& preferredDeviceName,
+                                                                   Logger& logger)
+{
+    MicRecorder::Timing timing;
+    timing.chunkDurationSeconds = chunkSeconds_;
+    return std::make_unique<MicRecorder>(outputPath, preferredDeviceName, logger,
+                                         std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(),
+                                         systemTime, timing);
+}
+
+} // namespace ebbcast

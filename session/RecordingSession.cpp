@@ -1,0 +1,512 @@
+#include "RecordingSession.h"
+
+#include "ActivityInhibitor.h"
+#include "AlertPresenter.h"
+#include "AppActivityMonitor.h"
+#include "AtomicFile.h"
+#include "BuildInfo.h"
+#include "ClockSyncManager.h"
+#include "FileError.h"
+#include "JsonDocumentFile.h"
+#include "Logger.h"
+#include "MetadataWriter.h"
+#include "MicRecorder.h"
+#include "PermissionManager.h"
+#include "PreferencesStore.h"
+#include "RecorderFactory.h"
+#include "RecordingAudioFormat.h"
+#include "ScreenRecorder.h"
+#include "SessionFolder.h"
+#include "ShortestNumber.h"
+#include "SystemAudioRecorder.h"
+#include "Timecode.h"
+#include "WavHeaderRepair.h"
+#include "WorkerTask.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+double secondsBetween(const QDateTime& from, const QDateTime& to)
+{
+    return static_cast<double>(from.msecsTo(to)) / 1000.0;
+}
+
+SessionMetadata readSessionDocument(const QString& path)
+{
+    const auto object = JsonDocumentFile::readObject(path);
+    std::optional<SessionMetadata> document = object ? SessionMetadata::fromJson(*object) : std::nullopt;
+    if (!document)
+        throw FileError(FileError::Code::readFailed, path,
+                        u"it is missing or not a readable session document"_s);
+    return std::move(*document);
+}
+
+QString markerPath(const QString& sessionFolder)
+{
+    return sessionFolder + u'/' + RecordingSession::markerFileName();
+}
+
+std::optional<QDateTime> modificationDate(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return info.lastModified().toUTC();
+}
+
+} // namespace
+
+RecordingSession::RecordingSession(PreferencesStore& preferences, PermissionManager& permissions,
+                                   AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
+                                   Logger& logger, RecorderFactory& recorders, ActivityInhibitor& inhibitor,
+                                   AlertPresenter& alerts, WallClock clock)
+    : preferences_(preferences)
+    , permissions_(permissions)
+    , appActivityMonitor_(appActivityMonitor)
+    , clockSyncManager_(clockSyncManager)
+    , logger_(logger)
+    , recorders_(recorders)
+    , inhibitor_(inhibitor)
+    , alerts_(alerts)
+    , clock_(std::move(clock))
+{}
+
+RecordingSession::~RecordingSession()
+{
+    // Recorders reference the system-audio recorder and report into this object: the screen recorder goes
+    // first.
+    screenRecorder_.reset();
+    micRecorder_.reset();
+    systemAudioRecorder_.reset();
+}
+
+QString RecordingSession::timecode(double seconds)
+{
+    return ebbcast::timecode(seconds);
+}
+
+QString RecordingSession::markerFileName()
+{
+    return u".ebbcast_recording_active"_s;
+}
+
+QCoro::Task<> RecordingSession::start(bool autoStarted)
+{
+    if (isRecording_ || isStarting_ || isStopping_) {
+        logger_.info(
+            u"Ignored recording start request because a recording lifecycle transition is already active"_s);
+        co_return;
+    }
+    isStarting_ = true;
+    std::optional<QString> failure;
+    try {
+        co_await startSteps(autoStarted);
+    } catch (const EbbcastError& error) {
+        failure = error.description();
+    } catch (const std::exception& error) {
+        failure = QString::fromLocal8Bit(error.what());
+    }
+    if (failure) {
+        logger_.error(u"Failed to start recording: "_s + *failure);
+        alerts_.showError(*failure);
+        co_await cleanUpPartialStart();
+    }
+    isStarting_ = false;
+}
+
+QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
+{
+    co_await permissions_.validateForRecording();
+    const QDateTime startTime = clock_();
+    const std::optional<ClockSyncMetadata> clockSync = co_await clockSyncManager_.sync();
+    const QString sessionID = SessionFolder::sessionID(startTime);
+    QString root = preferences_.recordingFolderURL().toLocalFile();
+    if (root.endsWith(u'/') && root.size() > 1)
+        root.chop(1);
+    const QString folder = SessionFolder::create(root, sessionID);
+    const ActiveAppMetadata application = appActivityMonitor_.activeApplicationInfo();
+
+    const QString screenPath = folder + u"/screen.mov"_s;
+    const QString systemAudioPath = folder + u'/' + RecordingAudioFormat::systemAudioFileName();
+    const QString microphonePath = folder + u'/' + RecordingAudioFormat::microphoneFileName();
+    const QString chunkFolder = folder + u"/chunks"_s;
+    const QString metadataPath = folder + u"/metadata.json"_s;
+
+    systemAudioRecorder_ = recorders_.makeSystemAudioRecorder(systemAudioPath, chunkFolder, logger_);
+    systemAudioRecorder_->onLevel = [this](float level) {
+        if (onSystemAudioLevel)
+            onSystemAudioLevel(level);
+    };
+    systemAudioRecorder_->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk,
+                                                            const QString& path) {
+        recordChunk(folder, chunk, path);
+    };
+    std::unique_ptr<ScreenRecorder> screen =
+        recorders_.makeScreenRecorder(screenPath, *systemAudioRecorder_, preferences_, logger_);
+    std::unique_ptr<MicRecorder> microphone =
+        recorders_.makeMicRecorder(microphonePath, preferences_.micInputDeviceName(), logger_);
+    microphone->onLevel = [this](float level) {
+        if (onMicLevel)
+            onMicLevel(level);
+    };
+    microphone->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk, const QString& path) {
+        recordChunk(folder, chunk, path);
+    };
+
+    inhibitor_.begin(u"Ebbcast is actively recording"_s);
+    activity_ = true;
+
+    const DisplayMetadata display = co_await screen->prepare();
+
+    SessionMetadata document;
+    document.sessionID = sessionID;
+    document.startTime = startTime;
+    document.activeAppName = application.name;
+    document.activeAppBundleID = application.bundleIdentifier;
+    document.recorder = {preferences_.recorderID(), preferences_.recorderName()};
+    document.clockSync = clockSync;
+    document.display = display;
+    document.audioDevices = {microphone->deviceName(), SystemAudioRecorder::sourceDescription()};
+    document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
+    document.liveChunks = std::vector<RecordingChunkMetadata>{};
+    document.files = {screenPath, systemAudioPath, microphonePath, metadataPath};
+    document.appVersion = QString::fromLatin1(BuildInfo::version);
+    {
+        const std::lock_guard lock(documentLock_);
+        currentSession_ = document;
+        MetadataWriter::write(document, metadataPath);
+    }
+    AtomicFile::write(markerPath(folder), QByteArray());
+
+    screenRecorder_ = std::move(screen);
+    micRecorder_ = std::move(microphone);
+    micRecorder_->start(chunkFolder);
+    co_await screenRecorder_->start();
+
+    startDate_ = startTime;
+    currentRecordingWasAutoStarted_ = autoStarted;
+    isRecording_ = true;
+    if (onStateChange)
+        onStateChange(true);
+    if (onSessionStarted)
+        onSessionStarted(folder);
+    logger_.info(u"Recording started: "_s + folder);
+}
+
+QCoro::Task<> RecordingSession::cleanUpPartialStart()
+{
+    if (screenRecorder_)
+        co_await screenRecorder_->stop();
+    if (micRecorder_)
+        co_await runOnWorker([this] { micRecorder_->stop(); });
+    screenRecorder_.reset();
+    micRecorder_.reset();
+    systemAudioRecorder_.reset();
+    if (activity_) {
+        inhibitor_.end();
+        activity_ = false;
+    }
+    {
+        const std::lock_guard lock(documentLock_);
+        if (currentSession_)
+            QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
+        currentSession_.reset();
+    }
+    startDate_.reset();
+    currentRecordingWasAutoStarted_ = false;
+    isRecording_ = false;
+    if (onStateChange)
+        onStateChange(false);
+}
+
+void RecordingSession::completeChunk(RecordingChunkMetadata& chunk) const
+{
+    // Called under documentLock_.
+    if (!currentSession_) {
+        chunk.clockSyncStatus = u"not_configured"_s;
+        return;
+    }
+    const QDateTime sessionStart = currentSession_->startTime;
+    const double startOffset = std::max(0.0, secondsBetween(sessionStart, chunk.startTime));
+    const double endOffset = std::max(startOffset, secondsBetween(sessionStart, chunk.endTime));
+    chunk.sessionStartTime = sessionStart;
+    chunk.startOffsetSeconds = startOffset;
+    chunk.endOffsetSeconds = endOffset;
+    chunk.timecodeStart = timecode(startOffset);
+    chunk.timecodeEnd = timecode(endOffset);
+
+    const std::optional<ClockSyncMetadata>& clockSync = currentSession_->clockSync;
+    if (!clockSync) {
+        chunk.clockSyncStatus = u"not_configured"_s;
+        return;
+    }
+    chunk.clockSyncStatus = clockSync->status;
+    if (const auto& best = clockSync->bestSample) {
+        const auto offsetMs = static_cast<qint64>(std::llround(best->estimatedOffsetMilliseconds));
+        chunk.serverStartTime = chunk.startTime.addMSecs(offsetMs);
+        chunk.serverEndTime = chunk.endTime.addMSecs(offsetMs);
+        chunk.clockOffsetMilliseconds = best->estimatedOffsetMilliseconds;
+        chunk.clockRoundTripMilliseconds = best->roundTripMilliseconds;
+    }
+}
+
+void RecordingSession::recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
+                                   const QString& chunkPath)
+{
+    RecordingChunkMetadata completed = chunk;
+    {
+        const std::lock_guard lock(documentLock_);
+        completeChunk(completed);
+        if (currentSession_ && currentSession_->liveChunks)
+            currentSession_->liveChunks->push_back(completed);
+        try {
+            const QString path = sessionFolder + u"/metadata.json"_s;
+            SessionMetadata document = readSessionDocument(path);
+            if (!document.liveChunks)
+                document.liveChunks = std::vector<RecordingChunkMetadata>{};
+            document.liveChunks->push_back(completed);
+            MetadataWriter::write(document, path);
+        } catch (const EbbcastError& error) {
+            logger_.error(u"Failed to update session metadata: "_s + error.description());
+        }
+    }
+    const QString documentPath = MetadataWriter::chunkDocumentPath(chunkPath);
+    try {
+        MetadataWriter::write(completed, documentPath);
+        if (onChunkCompleted)
+            onChunkCompleted(QFileInfo(QFileInfo(chunkPath).absolutePath()).absolutePath(), documentPath);
+    } catch (const EbbcastError& error) {
+        logger_.error(u"Failed to write chunk metadata: "_s + error.description());
+    }
+    if (onChunkCompleted)
+        onChunkCompleted(sessionFolder, chunkPath);
+}
+
+void RecordingSession::carryOverTranscriptions(SessionMetadata& session) const
+{
+    // Other components record transcription outcomes in the file's "live_chunks" while the session runs; the
+    // in-memory copy does not have them, and a completed document must not erase them.
+    std::optional<SessionMetadata> onDisk;
+    try {
+        onDisk = readSessionDocument(session.files.metadata);
+    } catch (const EbbcastError&) {
+        return;
+    }
+    if (!session.liveChunks || !onDisk->liveChunks)
+        return;
+    for (RecordingChunkMetadata& chunk : *session.liveChunks) {
+        const auto stored =
+            std::find_if(onDisk->liveChunks->begin(), onDisk->liveChunks->end(),
+                         [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; });
+        if (stored == onDisk->liveChunks->end())
+            continue;
+        const auto carry = [](auto& target, const auto& source) {
+            if (source)
+                target = source;
+        };
+        carry(chunk.gatewayJobID, stored->gatewayJobID);
+        carry(chunk.ebbcastChunkID, stored->ebbcastChunkID);
+        carry(chunk.collectionID, stored->collectionID);
+        carry(chunk.gatewayStatusURL, stored->gatewayStatusURL);
+        carry(chunk.transcriptionStatus, stored->transcriptionStatus);
+        carry(chunk.transcriptText, stored->transcriptText);
+        carry(chunk.transcriptArtifactID, stored->transcriptArtifactID);
+        carry(chunk.transcriptArtifactType, stored->transcriptArtifactType);
+        carry(chunk.transcriptArtifactChecksum, stored->transcriptArtifactChecksum);
+        carry(chunk.transcriptArtifactSizeBytes, stored->transcriptArtifactSizeBytes);
+        carry(chunk.glossenJobID, stored->glossenJobID);
+        carry(chunk.transcriptionCompletedAt, stored->transcriptionCompletedAt);
+    }
+}
+
+QCoro::Task<> RecordingSession::stop(bool suppressUpload)
+{
+    if (isStopping_)
+        co_return;
+    if (!isRecording_ && !screenRecorder_ && !micRecorder_)
+        co_return;
+    isStopping_ = true;
+    const QDateTime stopTime = clock_();
+    if (screenRecorder_)
+        co_await screenRecorder_->stop();
+    if (micRecorder_)
+        co_await runOnWorker([this] { micRecorder_->stop(); });
+
+    std::optional<SessionMetadata> session;
+    {
+        const std::lock_guard lock(documentLock_);
+        session = currentSession_;
+    }
+    if (session) {
+        const QString folder = SessionFolder::ofMetadataPath(session->files.metadata);
+        lastCompletedSessionFolder_ = folder;
+        session->endTime = stopTime;
+        session->duration = secondsBetween(startDate_.value_or(session->startTime), stopTime);
+        session->systemAudioCapture = screenRecorder_ ? screenRecorder_->systemAudioMetadata()
+                                                      : SystemAudioCaptureMetadata::unavailable();
+        bool written = false;
+        {
+            const std::lock_guard lock(documentLock_);
+            carryOverTranscriptions(*session);
+            try {
+                MetadataWriter::write(*session, session->files.metadata);
+                written = true;
+            } catch (const EbbcastError& error) {
+                logger_.error(u"Failed to write metadata: "_s + error.description());
+                alerts_.showError(u"Recording stopped, but metadata could not be written: "_s +
+                                  error.description());
+            }
+        }
+        if (written) {
+            QFile::remove(markerPath(folder));
+            if (!suppressUpload && onSessionCompleted)
+                onSessionCompleted(folder);
+        }
+    }
+
+    screenRecorder_.reset();
+    micRecorder_.reset();
+    systemAudioRecorder_.reset();
+    if (activity_) {
+        inhibitor_.end();
+        activity_ = false;
+    }
+    {
+        const std::lock_guard lock(documentLock_);
+        currentSession_.reset();
+    }
+    startDate_.reset();
+    currentRecordingWasAutoStarted_ = false;
+    isRecording_ = false;
+    if (onStateChange)
+        onStateChange(false);
+    logger_.info(u"Recording stopped"_s);
+    isStopping_ = false;
+}
+
+void RecordingSession::createMarker(const QString& label)
+{
+    const std::lock_guard lock(documentLock_);
+    if (!currentSession_ || !startDate_)
+        return;
+    const QDateTime now = clock_();
+    const SessionMarker marker{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
+                               secondsBetween(*startDate_, now), now, label};
+    currentSession_->markers.push_back(marker);
+    const QString path = currentSession_->files.metadata;
+    try {
+        SessionMetadata document = readSessionDocument(path);
+        document.markers.push_back(marker);
+        MetadataWriter::write(document, path);
+    } catch (const EbbcastError& error) {
+        logger_.error(u"Failed to update session metadata: "_s + error.description());
+    }
+    logger_.info(u"Marker created at "_s + QString::fromLatin1(ShortestNumber::format(marker.timestamp)) +
+                 u"s"_s);
+}
+
+void RecordingSession::updateDocument(const QString& sessionFolder,
+                                      const std::function<void(SessionMetadata&)>& change)
+{
+    const std::lock_guard lock(documentLock_);
+    const QString path = sessionFolder + u"/metadata.json"_s;
+    try {
+        SessionMetadata document = readSessionDocument(path);
+        change(document);
+        MetadataWriter::write(document, path);
+    } catch (const EbbcastError& error) {
+        logger_.error(u"Failed to update session metadata: "_s + error.description());
+    }
+}
+
+void RecordingSession::markWrapUpPending(const QString& sessionFolder)
+{
+    updateDocument(sessionFolder,
+                   [](SessionMetadata& document) { document.wrapUp = WrapUpSessionMetadata::pending(); });
+}
+
+void RecordingSession::markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
+                                           const QString& wrapUpMetadata)
+{
+    updateDocument(sessionFolder, [&](SessionMetadata& document) {
+        document.wrapUp = WrapUpSessionMetadata::complete(wrapUpFile, wrapUpMetadata);
+    });
+}
+
+void RecordingSession::markWrapUpFailed(const QString& sessionFolder, const QString& reason)
+{
+    updateDocument(sessionFolder, [&](SessionMetadata& document) {
+        document.wrapUp = WrapUpSessionMetadata::failed(reason);
+    });
+}
+
+std::optional<QString> RecordingSession::recoverInterruptedSessionIfNeeded()
+{
+    const QDir root(preferences_.recordingFolderURL().toLocalFile());
+    if (!root.exists())
+        return std::nullopt;
+    QFileInfoList folders = root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::stable_sort(folders.begin(), folders.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.lastModified() > b.lastModified(); // newest first
+    });
+    for (const QFileInfo& entry : folders) {
+        const QString folder = entry.absoluteFilePath();
+        const auto object = JsonDocumentFile::readObject(folder + u"/metadata.json"_s);
+        std::optional<SessionMetadata> document = object ? SessionMetadata::fromJson(*object) : std::nullopt;
+        if (!document || document->endTime)
+            continue;
+        std::optional<QDateTime> latest;
+        for (const QString& media :
+             {document->files.screen, document->files.microphone, document->files.systemAudio}) {
+            const auto date = modificationDate(media);
+            if (date && (!latest || *date > *latest))
+                latest = date;
+        }
+        if (!QFile::exists(markerPath(folder)) && !latest)
+            continue;
+
+        // Audio cut short by the crash: make the WAV headers cover what the files hold.
+        QStringList wavFiles{document->files.microphone};
+        for (const QFileInfo& chunk : QDir(folder + u"/chunks"_s).entryInfoList({u"*.wav"_s}, QDir::Files))
+            wavFiles.append(chunk.absoluteFilePath());
+        for (const QString& wav : wavFiles) {
+            if (!QFile::exists(wav))
+                continue;
+            try {
+                WavHeaderRepair::repair(wav);
+            } catch (const EbbcastError& error) {
+                logger_.error(u"Failed to repair audio file header: "_s + error.description());
+            }
+        }
+
+        QDateTime end = latest.value_or(clock_());
+        if (document->startTime >= end)
+            end = document->startTime;
+        document->endTime = end;
+        document->duration = secondsBetween(document->startTime, end);
+        document->interrupted = true;
+        document->interruptionNote = u"Ebbcast exited before the recording stop sequence completed."_s;
+        try {
+            MetadataWriter::write(*document, folder + u"/metadata.json"_s);
+        } catch (const EbbcastError& error) {
+            logger_.error(u"Failed to recover interrupted recording session: "_s + error.description());
+            return std::nullopt;
+        }
+        QFile::remove(markerPath(folder));
+        lastCompletedSessionFolder_ = folder;
+        logger_.error(u"Recovered interrupted recording session: "_s + folder);
+        return folder;
+    }
+    return std::nullopt;
+}
+
+} // namespace ebbcast

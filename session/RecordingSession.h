@@ -1,0 +1,105 @@
+#pragma once
+
+#include "RecordingChunkMetadata.h"
+#include "SessionMetadata.h"
+#include "WallClock.h"
+
+#include <QCoro/QCoroTask>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace ebbcast {
+
+class ActivityInhibitor;
+class AlertPresenter;
+class AppActivityMonitor;
+class ClockSyncManager;
+class Logger;
+class MicRecorder;
+class PermissionManager;
+class PreferencesStore;
+class RecorderFactory;
+class ScreenRecorder;
+class SystemAudioRecorder;
+
+// One recording at a time: a start request becomes a session folder with its first document, the
+// active-recording marker and three running recorders; each finished chunk becomes a chunk document with
+// session and server times; a stop completes the document. At launch it repairs the newest session left
+// unfinished by a crash.
+// Threads: start(), stop(), markers and wrap-up writes on the main thread; chunk reports arrive on the
+// recorders' threads. Every read-modify-write of "metadata.json" and every change of the in-memory document
+// happens under documentLock_, so chunk reports, markers and wrap-up writes never interleave.
+class RecordingSession {
+public:
+    RecordingSession(PreferencesStore& preferences, PermissionManager& permissions,
+                     AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
+                     Logger& logger, RecorderFactory& recorders, ActivityInhibitor& inhibitor,
+                     AlertPresenter& alerts, WallClock clock = systemTime);
+    ~RecordingSession();
+
+    RecordingSession(const RecordingSession&) = delete;
+    RecordingSession& operator=(const RecordingSession&) = delete;
+
+    QCoro::Task<> start(bool autoStarted);
+    QCoro::Task<> stop(bool suppressUpload);
+    void createMarker(const QString& label = QStringLiteral("Marker"));
+    void markWrapUpPending(const QString& sessionFolder);
+    void markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
+                             const QString& wrapUpMetadata);
+    void markWrapUpFailed(const QString& sessionFolder, const QString& reason);
+    // The folder of the session repaired, if one needed it.
+    std::optional<QString> recoverInterruptedSessionIfNeeded();
+
+    static QString timecode(double seconds);
+    static QString markerFileName();
+
+    bool isRecording() const { return isRecording_; }
+    bool currentRecordingWasAutoStarted() const { return currentRecordingWasAutoStarted_; }
+    std::optional<QString> lastCompletedSessionFolder() const { return lastCompletedSessionFolder_; }
+
+    std::function<void(bool recording)> onStateChange;
+    std::function<void(float level)> onMicLevel;
+    std::function<void(float level)> onSystemAudioLevel;
+    std::function<void(const QString& sessionFolder)> onSessionStarted;
+    std::function<void(const QString& sessionFolder)> onSessionCompleted;
+    std::function<void(const QString& sessionFolder, const QString& file)> onChunkCompleted;
+
+private:
+    QCoro::Task<> startSteps(bool autoStarted);
+    QCoro::Task<> cleanUpPartialStart();
+    void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
+                     const QString& chunkPath);
+    void completeChunk(RecordingChunkMetadata& chunk) const;
+    void updateDocument(const QString& sessionFolder, const std::function<void(SessionMetadata&)>& change);
+    void carryOverTranscriptions(SessionMetadata& session) const;
+
+    PreferencesStore& preferences_;
+    PermissionManager& permissions_;
+    AppActivityMonitor& appActivityMonitor_;
+    ClockSyncManager& clockSyncManager_;
+    Logger& logger_;
+    RecorderFactory& recorders_;
+    ActivityInhibitor& inhibitor_;
+    AlertPresenter& alerts_;
+    WallClock clock_;
+
+    std::mutex documentLock_;
+    std::optional<SessionMetadata> currentSession_; // guarded by documentLock_
+    std::unique_ptr<SystemAudioRecorder> systemAudioRecorder_;
+    std::unique_ptr<ScreenRecorder> screenRecorder_;
+    std::unique_ptr<MicRecorder> micRecorder_;
+    std::optional<QDateTime> startDate_;
+    bool activity_ = false;
+    bool isStarting_ = false;
+    bool isStopping_ = false;
+    bool isRecording_ = false;
+    bool currentRecordingWasAutoStarted_ = false;
+    std::optional<QString> lastCompletedSessionFolder_;
+};
+
+} // namespace ebbcast
