@@ -1,0 +1,511 @@
+#include "RecordingSession.h"
+
+#include "ActivityInhibitor.h"
+#include "AlertPresenter.h"
+#include "AppActivityMonitor.h"
+#include "ClockSyncManager.h"
+#include "FakeAudioInputEngine.h"
+#include "FakeAudioMediaWriter.h"
+#include "FakeHttpServer.h"
+#include "FakePcmFileWriter.h"
+#include "FakeScreenFrameSource.h"
+#include "FakeSystemAudioSource.h"
+#include "FakeVideoMediaWriter.h"
+#include "JsonDocumentFile.h"
+#include "LogLines.h"
+#include "Logger.h"
+#include "ManualClock.h"
+#include "MetadataWriter.h"
+#include "MicRecorder.h"
+#include "PermissionManager.h"
+#include "PreferencesStore.h"
+#include "RecorderFactory.h"
+#include "RunTask.h"
+#include "ScreenRecorder.h"
+#include "SettingsFile.h"
+#include "SystemAudioRecorder.h"
+#include "TemporaryFolder.h"
+#include "WavFileWriter.h"
+#include "WavHeaderRepair.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+
+#include <gtest/gtest.h>
+
+#include <utime.h>
+
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+// Real recorders on fakes; the test reaches the fakes of the latest session through the factory.
+class FakeRecorders : public RecorderFactory {
+public:
+    explicit FakeRecorders(WallClock clock)
+        : clock_(std::move(clock))
+    {}
+
+    std::unique_ptr<SystemAudioRecorder> makeSystemAudioRecorder(const QString& path,
+                                                                 const std::optional<QString>& chunkFolder,
+                                                                 Logger& logger) override
+    {
+        auto recorder = std::make_unique<SystemAudioRecorder>(
+            path, chunkFolder, logger, audioWriters.factory(), clock_, SystemAudioRecorder::Timing{1.0});
+        systemAudio = recorder.get();
+        return recorder;
+    }
+
+    std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& path, SystemAudioRecorder& audio,
+                                                       PreferencesStore& preferences, Logger& logger) override
+    {
+        auto frames = std::make_unique<test::FakeScreenFrameSource>();
+        screenFrames = frames.get();
+        screenFrames->displayList = displays;
+        auto systemSource = std::make_unique<test::FakeSystemAudioSource>();
+        systemAudioSource = systemSource.get();
+        return std::make_unique<ScreenRecorder>(path, audio, preferences, logger, std::move(frames),
+                                                std::move(systemSource),
+                                                test::FakeVideoMediaWriter::factory(video));
+    }
+
+    std::unique_ptr<MicRecorder> makeMicRecorder(const QString& path, const QString& preferredDeviceName,
+                                                 Logger& logger) override
+    {
+        auto engine = std::make_unique<test::FakeAudioInputEngine>(AudioInputFormat{48000, 1});
+        micEngine = engine.get();
+        MicRecorder::Timing timing;
+        timing.chunkDurationSeconds = 1.0;
+        timing.watchdogFirstCheck = std::chrono::hours(1);
+        auto recorder = std::make_unique<MicRecorder>(path, preferredDeviceName, logger, std::move(engine),
+                                                      pcmFiles.factory(), clock_, timing);
+        microphone = recorder.get();
+        return recorder;
+    }
+
+    std::vector<ScreenDisplay> displays{{7, u"DP-1"_s, 0, 0, 1920, 1080, true}};
+    test::FakeAudioMediaWriters audioWriters;
+    test::FakePcmFiles pcmFiles;
+    test::FakeVideoRecord video;
+    SystemAudioRecorder* systemAudio = nullptr;
+    MicRecorder* microphone = nullptr;
+    test::FakeScreenFrameSource* screenFrames = nullptr;
+    test::FakeSystemAudioSource* systemAudioSource = nullptr;
+    test::FakeAudioInputEngine* micEngine = nullptr;
+
+private:
+    WallClock clock_;
+};
+
+class CountingInhibitor : public ActivityInhibitor {
+public:
+    void begin(const QString& reason) override
+    {
+        active = true;
+        lastReason = reason;
+    }
+    void end() override { active = false; }
+    bool active = false;
+    QString lastReason;
+};
+
+class CollectedAlerts : public AlertPresenter {
+public:
+    void showError(const QString& message) override { messages.append(message); }
+    QStringList messages;
+};
+
+class FixedFrontmost : public FrontmostApplicationSource {
+public:
+    std::optional<FrontmostApplication> frontmostApplication() override
+    {
+        return FrontmostApplication{u"Zoom"_s, u"zoom"_s};
+    }
+};
+
+class RecordingSessionTest : public ::testing::Test {
+protected:
+    RecordingSessionTest()
+    {
+        preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s));
+        session_.onChunkCompleted = [this](const QString& sessionFolder, const QString& file) {
+            const std::lock_guard lock(callbacksLock_);
+            chunkCallbacks_.emplace_back(sessionFolder, file);
+        };
+        session_.onSessionCompleted = [this](const QString& sessionFolder) {
+            completed_.append(sessionFolder);
+        };
+        session_.onStateChange = [this](bool recording) {
+            states_.push_back(recording);
+        };
+    }
+
+    QString startSession()
+    {
+        QString started;
+        session_.onSessionStarted = [&started](const QString& sessionFolder) {
+            started = sessionFolder;
+        };
+        test::runTask(session_.start(false));
+        session_.onSessionStarted = nullptr;
+        return started;
+    }
+
+    SessionMetadata document(const QString& sessionFolder)
+    {
+        const auto object = JsonDocumentFile::readObject(sessionFolder + u"/metadata.json"_s);
+        EXPECT_TRUE(object.has_value());
+        const auto decoded = SessionMetadata::fromJson(object.value_or(QJsonObject{}));
+        EXPECT_TRUE(decoded.has_value()) << "the document decodes strictly";
+        return decoded.value_or(SessionMetadata{});
+    }
+
+    int countLines(const QString& text) { return test::countLogLines(logger_, text); }
+
+    test::TemporaryFolder folder_;
+    Logger logger_{folder_.file(u"app.log"_s)};
+    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
+    PreferencesStore preferences_{settingsFile_, logger_};
+    test::ManualClock clock_{QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2), Qt::UTC)};
+    QNetworkAccessManager network_;
+    PermissionManager permissions_{logger_};
+    FixedFrontmost frontmost_;
+    AppActivityMonitor apps_{preferences_, frontmost_};
+    ClockSyncManager clockSync_{preferences_, logger_, network_, clock_.wallClock(), [] { return 1.0; }, 500};
+    FakeRecorders recorders_{clock_.wallClock()};
+    CountingInhibitor inhibitor_;
+    CollectedAlerts alerts_;
+    RecordingSession session_{preferences_, permissions_, apps_,   clockSync_,        logger_,
+                              recorders_,   inhibitor_,   alerts_, clock_.wallClock()};
+    std::mutex callbacksLock_;
+    std::vector<std::pair<QString, QString>> chunkCallbacks_;
+    QStringList completed_;
+    std::vector<bool> states_;
+};
+
+TEST_F(RecordingSessionTest, ASessionRecordsChunksAndCompletesItsDocument)
+{
+    const QString folder = startSession();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(session_.isRecording());
+    EXPECT_TRUE(inhibitor_.active);
+    EXPECT_EQ(inhibitor_.lastReason, u"Ebbcast is actively recording"_s);
+    EXPECT_EQ(QFileInfo(folder).fileName(), u"2026-12-06_09-15-02"_s) << "local time (Europe/Berlin)";
+    EXPECT_TRUE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
+
+    const SessionMetadata started = document(folder);
+    EXPECT_FALSE(started.endTime.has_value());
+    EXPECT_EQ(started.sessionID, u"2026-12-06_09-15-02"_s);
+    EXPECT_EQ(started.activeAppName, u"Zoom"_s);
+    EXPECT_EQ(started.display, (DisplayMetadata{7, 1920, 1080, std::nullopt}));
+    EXPECT_EQ(started.audioDevices.microphone, u"Default microphone"_s);
+    EXPECT_EQ(started.systemAudioCapture, SystemAudioCaptureMetadata::unavailable());
+    EXPECT_FALSE(started.clockSync.has_value()) << "clock sync is off";
+
+    for (int i = 0; i < 50; ++i) { // about 1.07 s of microphone audio: one chunk
+        clock_.advance(1024 / 48000.0);
+        recorders_.micEngine->deliver();
+    }
+    clock_.advance(3.0);
+    test::runTask(session_.stop(false));
+
+    const SessionMetadata done = document(folder);
+    EXPECT_EQ(done.endTime, clock_.now().addMSecs(-clock_.now().time().msec()));
+    EXPECT_NEAR(done.duration.value_or(0), 1.067 + 3.0, 0.01);
+    EXPECT_FALSE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
+    EXPECT_EQ(completed_, QStringList{folder});
+    EXPECT_EQ(states_, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(inhibitor_.active);
+    ASSERT_TRUE(done.liveChunks.has_value());
+    ASSERT_EQ(done.liveChunks->size(), 2U) << "the first chunk, and the short one reported at stop";
+    const RecordingChunkMetadata& chunk = done.liveChunks->front();
+    EXPECT_EQ(chunk.clockSyncStatus, u"not_configured"_s);
+    EXPECT_FALSE(chunk.serverStartTime.has_value());
+    EXPECT_EQ(chunk.timecodeStart, u"00:00:00.000"_s);
+    EXPECT_EQ(chunk.sessionStartTime, started.startTime);
+
+    // Two callbacks per chunk, the document first.
+    ASSERT_EQ(chunkCallbacks_.size(), 4U);
+    EXPECT_TRUE(chunkCallbacks_[0].second.endsWith(u"chunks/mic_chunk_0001.json"_s));
+    EXPECT_TRUE(chunkCallbacks_[1].second.endsWith(u"chunks/mic_chunk_0001.wav"_s));
+    EXPECT_EQ(chunkCallbacks_[0].first, folder);
+    EXPECT_EQ(chunkCallbacks_[1].first, folder);
+    const auto chunkDocument = JsonDocumentFile::readObject(chunkCallbacks_[0].second);
+    ASSERT_TRUE(chunkDocument.has_value());
+    EXPECT_EQ(RecordingChunkMetadata::fromJson(*chunkDocument), chunk);
+}
+
+TEST_F(RecordingSessionTest, TwoStartsInTheSameSecondGetSuffixedFoldersAndTheSameIdentifier)
+{
+    const QString first = startSession();
+    test::runTask(session_.stop(false));
+    const QString second = startSession();
+    test::runTask(session_.stop(false));
+    EXPECT_EQ(QFileInfo(first).fileName(), u"2026-12-06_09-15-02"_s);
+    EXPECT_EQ(QFileInfo(second).fileName(), u"2026-12-06_09-15-02-1"_s);
+    EXPECT_EQ(document(first).sessionID, document(second).sessionID);
+}
+
+TEST_F(RecordingSessionTest, AStartWhileAStopIsInProgressIsRefusedAndCreatesNothing)
+{
+    startSession();
+    auto stopping = session_.stop(false); // suspended while the recorders stop on a worker
+    test::runTask(session_.start(false));
+    test::runTask(std::move(stopping));
+    EXPECT_EQ(
+        countLines(u"[INFO] Ignored recording start request because a recording lifecycle transition is "
+                   "already active"_s),
+        1);
+    EXPECT_EQ(QDir(folder_.file(u"Recordings"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+}
+
+TEST_F(RecordingSessionTest, WithClockSyncChunksCarryServerTimes)
+{
+    test::FakeHttpServer server;
+    server.setHandler([this](const test::FakeHttpServer::Request&) {
+        clock_.advance(0.020);
+        const qint64 serverMs = clock_.now().toMSecsSinceEpoch() - 10 + 1500; // the server runs 1.5 s ahead
+        return test::FakeHttpServer::Response{200, "{\"unix_ms\": " + QByteArray::number(serverMs) + "}"};
+    });
+    preferences_.setClockSyncEnabled(true);
+    preferences_.setClockSyncURL(server.url(u"/time"_s).toString());
+    const QString folder = startSession();
+    for (int i = 0; i < 50; ++i) {
+        clock_.advance(1024 / 48000.0);
+        recorders_.micEngine->deliver();
+    }
+    test::runTask(session_.stop(false));
+
+    const SessionMetadata done = document(folder);
+    ASSERT_TRUE(done.clockSync && done.clockSync->bestSample);
+    EXPECT_EQ(done.clockSync->status, u"synced"_s);
+    const RecordingChunkMetadata& chunk = done.liveChunks->front();
+    EXPECT_EQ(chunk.clockSyncStatus, u"synced"_s);
+    EXPECT_EQ(chunk.clockOffsetMilliseconds, 1500.0);
+    EXPECT_EQ(chunk.clockRoundTripMilliseconds, 20.0);
+    ASSERT_TRUE(chunk.serverStartTime.has_value());
+    const qint64 ahead = chunk.startTime.msecsTo(*chunk.serverStartTime); // both stored to the whole second
+    EXPECT_GE(ahead, 1000);
+    EXPECT_LE(ahead, 2000);
+}
+
+TEST_F(RecordingSessionTest, AChunkThatBeganBeforeTheSessionStartsAtOffsetZero)
+{
+    const QString folder = startSession();
+    RecordingChunkMetadata early;
+    early.index = 1;
+    early.kind = u"system_audio"_s;
+    early.startTime = clock_.now().addSecs(-5);
+    early.endTime = clock_.now().addSecs(-3);
+    early.filePath = folder_.file(u"elsewhere/system_chunk_0001.m4a"_s);
+    QDir().mkpath(folder_.file(u"elsewhere"_s));
+    recorders_.systemAudio->onChunkCompleted(early, early.filePath);
+    test::runTask(session_.stop(false));
+    const RecordingChunkMetadata stored = document(folder).liveChunks->front();
+    EXPECT_EQ(stored.startOffsetSeconds, 0.0);
+    EXPECT_EQ(stored.endOffsetSeconds, 0.0) << "never less than the start offset";
+    EXPECT_EQ(stored.timecodeStart, u"00:00:00.000"_s);
+}
+
+TEST_F(RecordingSessionTest, SuppressedUploadStillCompletesTheDocument)
+{
+    const QString folder = startSession();
+    test::runTask(session_.stop(true));
+    EXPECT_TRUE(completed_.isEmpty());
+    EXPECT_TRUE(document(folder).endTime.has_value());
+    EXPECT_FALSE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
+    EXPECT_EQ(session_.lastCompletedSessionFolder(), folder);
+}
+
+TEST_F(RecordingSessionTest, AFailedStartIsReportedAndLeavesTheFolderWithoutMarker)
+{
+    recorders_.displays.clear();
+    test::runTask(session_.start(false));
+    EXPECT_FALSE(session_.isRecording());
+    EXPECT_EQ(alerts_.messages, QStringList{u"No display is available for ScreenCaptureKit capture."_s});
+    EXPECT_EQ(
+        countLines(
+            u"[ERROR] Failed to start recording: No display is available for ScreenCaptureKit capture."_s),
+        1);
+    EXPECT_EQ(states_, std::vector<bool>{false});
+    EXPECT_FALSE(inhibitor_.active);
+    const QStringList folders =
+        QDir(folder_.file(u"Recordings"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(folders.size(), 1);
+    EXPECT_FALSE(
+        QFile::exists(folder_.file(u"Recordings/"_s + folders[0] + u"/.ebbcast_recording_active"_s)));
+    EXPECT_FALSE(QFile::exists(folder_.file(u"Recordings/"_s + folders[0] + u"/metadata.json"_s)));
+}
+
+TEST_F(RecordingSessionTest, ADocumentThatCannotBeCompletedKeepsTheMarkerAndSaysSo)
+{
+    const QString folder = startSession();
+    QFile::remove(folder + u"/metadata.json"_s);
+    QDir().mkpath(folder + u"/metadata.json"_s); // a folder where the document should be
+    test::runTask(session_.stop(false));
+    EXPECT_EQ(countLines(u"[ERROR] Failed to write metadata: "_s), 1);
+    ASSERT_EQ(alerts_.messages.size(), 1);
+    EXPECT_TRUE(alerts_.messages[0].startsWith(u"Recording stopped, but metadata could not be written: "_s));
+    EXPECT_TRUE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
+    EXPECT_TRUE(completed_.isEmpty());
+    EXPECT_FALSE(session_.isRecording());
+}
+
+TEST_F(RecordingSessionTest, StopKeepsTranscriptionResultsOthersWroteIntoTheDocument)
+{
+    const QString folder = startSession();
+    for (int i = 0; i < 50; ++i) {
+        clock_.advance(1024 / 48000.0);
+        recorders_.micEngine->deliver();
+    }
+    SessionMetadata onDisk = document(folder);
+    ASSERT_EQ(onDisk.liveChunks->size(), 1U);
+    onDisk.liveChunks->front().transcriptionStatus = u"completed"_s;
+    onDisk.liveChunks->front().transcriptText = u"hello"_s;
+    MetadataWriter::write(onDisk, folder + u"/metadata.json"_s);
+    test::runTask(session_.stop(false));
+    const RecordingChunkMetadata first = document(folder).liveChunks->front();
+    EXPECT_EQ(first.transcriptionStatus, u"completed"_s);
+    EXPECT_EQ(first.transcriptText, u"hello"_s);
+}
+
+TEST_F(RecordingSessionTest, ConcurrentChunkReportsAndMarkersLoseNothing)
+{
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        const QString folder = startSession();
+        const auto report = [&folder](const auto& callback, const QString& kind, int count) {
+            for (int i = 1; i <= count; ++i) {
+                RecordingChunkMetadata chunk;
+                chunk.index = i;
+                chunk.kind = kind;
+                chunk.filePath = folder + u"/chunks/"_s + kind + QString::number(i) + u".wav"_s;
+                callback(chunk, chunk.filePath);
+            }
+        };
+        QDir().mkpath(folder + u"/chunks"_s);
+        std::thread microphone(report, recorders_.microphone->onChunkCompleted, u"microphone"_s, 40);
+        std::thread systemAudio(report, recorders_.systemAudio->onChunkCompleted, u"system_audio"_s, 40);
+        for (int i = 0; i < 40; ++i)
+            session_.createMarker();
+        microphone.join();
+        systemAudio.join();
+        const SessionMetadata onDisk = document(folder);
+        EXPECT_EQ(onDisk.liveChunks->size(), 80U);
+        EXPECT_EQ(onDisk.markers.size(), 40U);
+        test::runTask(session_.stop(false));
+        EXPECT_EQ(document(folder).liveChunks->size(), 81U) << "and the short chunk of the stop";
+        EXPECT_EQ(document(folder).markers.size(), 40U);
+        clock_.advance(1.0);
+    }
+}
+
+TEST_F(RecordingSessionTest, MarkersAndWrapUpStatesAreRecorded)
+{
+    const QString folder = startSession();
+    clock_.advance(12.5);
+    session_.createMarker(u"Decision"_s);
+    EXPECT_EQ(countLines(u"[INFO] Marker created at 12.5s"_s), 1);
+    test::runTask(session_.stop(false));
+    const SessionMarker marker = document(folder).markers.at(0);
+    EXPECT_EQ(marker.label, u"Decision"_s);
+    EXPECT_EQ(marker.timestamp, 12.5);
+    EXPECT_EQ(marker.id, marker.id.toUpper());
+    EXPECT_EQ(marker.id.size(), 36);
+    session_.createMarker(); // no session: nothing happens
+    EXPECT_EQ(document(folder).markers.size(), 1U);
+
+    session_.markWrapUpPending(folder);
+    EXPECT_EQ(document(folder).wrapUp, WrapUpSessionMetadata::pending());
+    session_.markWrapUpCompleted(folder, folder + u"/wrap_up.mov"_s, folder + u"/wrap_up_metadata.json"_s);
+    EXPECT_EQ(document(folder).wrapUp->status, u"complete"_s);
+    session_.markWrapUpFailed(folder, u"Camera unavailable"_s);
+    EXPECT_EQ(document(folder).wrapUp, WrapUpSessionMetadata::failed(u"Camera unavailable"_s));
+    session_.markWrapUpPending(folder_.file(u"nowhere"_s));
+    EXPECT_EQ(countLines(u"[ERROR] Failed to update session metadata: "_s), 1);
+}
+
+class RecoveryTest : public RecordingSessionTest {
+protected:
+    // A session left by a crash: a document without end time, optionally the marker and media files.
+    QString leftBehind(const QString& name, bool marker,
+                       const std::vector<std::pair<QString, int>>& mediaAges)
+    {
+        const QString folder = folder_.file(u"Recordings/"_s + name);
+        QDir().mkpath(folder);
+        SessionMetadata document;
+        document.sessionID = name;
+        document.startTime = clock_.now().addSecs(-600);
+        document.recorder = {u"velno"_s, u"Velno"_s};
+        document.audioDevices = {u"Default microphone"_s, u"ScreenCaptureKit system audio"_s};
+        document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
+        document.files = {folder + u"/screen.mov"_s, folder + u"/system_audio.m4a"_s,
+                          folder + u"/microphone.wav"_s, folder + u"/metadata.json"_s};
+        document.appVersion = u"0.1.0"_s;
+        MetadataWriter::write(document, document.files.metadata);
+        if (marker)
+            test::TemporaryFolder::writeAll(folder + u"/.ebbcast_recording_active"_s, "");
+        for (const auto& [file, secondsAgo] : mediaAges) {
+            const QString path = folder + u'/' + file;
+            if (file.endsWith(u".wav"_s)) {
+                std::vector<float> samples(4800, 0.1F);
+                WavFileWriter writer(path, {48000, 1});
+                writer.write({samples.data(), 4800, 1});
+            } else {
+                test::TemporaryFolder::writeAll(path, "media");
+            }
+            const time_t when = clock_.now().toSecsSinceEpoch() - secondsAgo;
+            utimbuf times{when, when};
+            ::utime(QFile::encodeName(path).constData(), &times);
+        }
+        return folder;
+    }
+};
+
+TEST_F(RecoveryTest, TheNewestInterruptedSessionIsRepairedOnceWithItsLatestMediaTime)
+{
+    const QString folder =
+        leftBehind(u"2026-12-06_09-05-02"_s, true, {{u"screen.mov"_s, 120}, {u"microphone.wav"_s, 30}});
+    // The crash left the WAV header claiming nothing.
+    QFile wav(folder + u"/microphone.wav"_s);
+    ASSERT_TRUE(wav.open(QIODevice::ReadWrite));
+    const QByteArray bytes = wav.readAll();
+    wav.seek(bytes.indexOf("data") + 4);
+    wav.write(QByteArray(4, '\0'));
+    wav.close();
+    utimbuf times{clock_.now().toSecsSinceEpoch() - 30, clock_.now().toSecsSinceEpoch() - 30};
+    ::utime(QFile::encodeName(folder + u"/microphone.wav"_s).constData(), &times);
+
+    EXPECT_EQ(session_.recoverInterruptedSessionIfNeeded(), folder);
+    const SessionMetadata repaired = document(folder);
+    EXPECT_EQ(repaired.endTime, clock_.now().addSecs(-30));
+    EXPECT_EQ(repaired.duration, 570.0);
+    EXPECT_EQ(repaired.interrupted, true);
+    EXPECT_EQ(repaired.interruptionNote, u"Ebbcast exited before the recording stop sequence completed."_s);
+    EXPECT_FALSE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
+    EXPECT_FALSE(WavHeaderRepair::repair(folder + u"/microphone.wav"_s).changed) << "the header was repaired";
+    EXPECT_EQ(countLines(u"[ERROR] Recovered interrupted recording session: "_s + folder), 1);
+    EXPECT_EQ(session_.lastCompletedSessionFolder(), folder);
+
+    EXPECT_FALSE(session_.recoverInterruptedSessionIfNeeded().has_value()) << "a second launch finds nothing";
+}
+
+TEST_F(RecoveryTest, EndTimeIsNeverBeforeTheStartAndFoldersWithoutTracesAreLeftAlone)
+{
+    const QString untouched = leftBehind(u"2026-12-06_08-00-00"_s, false, {});
+    EXPECT_FALSE(session_.recoverInterruptedSessionIfNeeded().has_value());
+    EXPECT_FALSE(document(untouched).endTime.has_value());
+
+    const QString old = leftBehind(u"2026-12-06_08-05-00"_s, true, {{u"screen.mov"_s, 3600}});
+    EXPECT_EQ(session_.recoverInterruptedSessionIfNeeded(), old);
+    EXPECT_EQ(document(old).endTime, document(old).startTime) << "media older than the start";
+    EXPECT_EQ(document(old).duration, 0.0);
+}
+
+} // namespace
+} // namespace ebbcast
