@@ -72,7 +72,7 @@ bool FfmpegH264Writer::addVideoInput()
     encoder_->time_base = AVRational{1, 1000}; // frames carry their capture times, in milliseconds
     encoder_->framerate = AVRational{30, 1};
     encoder_->bit_rate = averageBitRate;
-    encoder_->gop_size = 60;
+    encoder_->gop_size = 30;
     // No B-frames: frames leave the encoder in the order they came, so the movie's first frame is shown at
     // 0 (fragmented movies carry no edit list to hide a reordering delay) and a crash loses less.
     encoder_->max_b_frames = 0;
@@ -136,7 +136,8 @@ bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeS
         const int sourceStride = frame.bytesPerLine;
         sws_scale(converter_, &source, &sourceStride, 0, height_, frame_->data, frame_->linesize);
         frame_->pts = pts;
-        // A keyframe, and so a new fragment, at least every 2 s of movie time whatever the frame rate.
+        // A keyframe, and so a new fragment, every second of movie time whatever the frame rate: a crash loses at
+        // most about a second of the movie.
         const bool keyframeDue =
             lastKeyframeMilliseconds_ < 0 || pts - lastKeyframeMilliseconds_ >= keyframeIntervalMilliseconds;
         frame_->pict_type = keyframeDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
