@@ -15,20 +15,12 @@
 #include <QRegularExpression>
 
 #include <cmath>
-#include <ctime>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
-
-double monotonicSeconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // An error with the text of a transport failure or of the JSON parser.
 class SampleError : public EbbcastError {

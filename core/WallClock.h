@@ -15,4 +15,7 @@ inline QDateTime systemTime()
     return QDateTime::currentDateTimeUtc();
 }
 
+// Seconds on the monotonic clock (CLOCK_MONOTONIC): for durations and capture time stamps, never for dates.
+double monotonicSeconds();
+
 } // namespace ebbcast

@@ -268,16 +268,11 @@ void RecordingSession::recordChunk(const QString& sessionFolder, const Recording
         completeChunk(completed);
         if (currentSession_ && currentSession_->liveChunks)
             currentSession_->liveChunks->push_back(completed);
-        try {
-            const QString path = sessionFolder + u"/metadata.json"_s;
-            SessionMetadata document = readSessionDocument(path);
+        updateDocumentLocked(sessionFolder, [&completed](SessionMetadata& document) {
             if (!document.liveChunks)
                 document.liveChunks = std::vector<RecordingChunkMetadata>{};
             document.liveChunks->push_back(completed);
-            MetadataWriter::write(document, path);
-        } catch (const EbbcastError& error) {
-            logger_.error(u"Failed to update session metadata: "_s + error.description());
-        }
+        });
     }
     const QString documentPath = MetadataWriter::chunkDocumentPath(chunkPath);
     try {
@@ -402,14 +397,8 @@ void RecordingSession::createMarker(const QString& label)
     const SessionMarker marker{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
                                secondsBetween(*startDate_, now), now, label};
     currentSession_->markers.push_back(marker);
-    const QString path = currentSession_->files.metadata;
-    try {
-        SessionMetadata document = readSessionDocument(path);
-        document.markers.push_back(marker);
-        MetadataWriter::write(document, path);
-    } catch (const EbbcastError& error) {
-        logger_.error(u"Failed to update session metadata: "_s + error.description());
-    }
+    updateDocumentLocked(SessionFolder::ofMetadataPath(currentSession_->files.metadata),
+                         [&marker](SessionMetadata& document) { document.markers.push_back(marker); });
     logger_.info(u"Marker created at "_s + QString::fromLatin1(ShortestNumber::format(marker.timestamp)) +
                  u"s"_s);
 }
@@ -418,6 +407,12 @@ void RecordingSession::updateDocument(const QString& sessionFolder,
                                       const std::function<void(SessionMetadata&)>& change)
 {
     const std::lock_guard lock(documentLock_);
+    updateDocumentLocked(sessionFolder, change);
+}
+
+void RecordingSession::updateDocumentLocked(const QString& sessionFolder,
+                                            const std::function<void(SessionMetadata&)>& change)
+{
     const QString path = sessionFolder + u"/metadata.json"_s;
     try {
         SessionMetadata document = readSessionDocument(path);

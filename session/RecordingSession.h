@@ -75,6 +75,10 @@ private:
     void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                      const QString& chunkPath);
     void completeChunk(RecordingChunkMetadata& chunk) const;
+    // Read, change and write back "metadata.json" of a session; a failure is logged. Call with documentLock_
+    // held.
+    void updateDocumentLocked(const QString& sessionFolder,
+                              const std::function<void(SessionMetadata&)>& change);
     void updateDocument(const QString& sessionFolder, const std::function<void(SessionMetadata&)>& change);
     void carryOverTranscriptions(SessionMetadata& session) const;
 

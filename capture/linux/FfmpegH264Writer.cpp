@@ -136,8 +136,8 @@ bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeS
         const int sourceStride = frame.bytesPerLine;
         sws_scale(converter_, &source, &sourceStride, 0, height_, frame_->data, frame_->linesize);
         frame_->pts = pts;
-        // A keyframe, and so a new fragment, every second of movie time whatever the frame rate: a crash loses at
-        // most about a second of the movie.
+        // A keyframe, and so a new fragment, every second of movie time whatever the frame rate: a crash
+        // loses at most about a second of the movie.
         const bool keyframeDue =
             lastKeyframeMilliseconds_ < 0 || pts - lastKeyframeMilliseconds_ >= keyframeIntervalMilliseconds;
         frame_->pict_type = keyframeDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

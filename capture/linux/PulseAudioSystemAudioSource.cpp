@@ -1,23 +1,11 @@
 #include "PulseAudioSystemAudioSource.h"
 
 #include "EbbcastError.h"
-
-#include <ctime>
+#include "WallClock.h"
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-double monotonicSeconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-} // namespace
-
 PulseAudioSystemAudioSource::PulseAudioSystemAudioSource()
 {
     connection_.setEventHandler([this](PulseAudioConnection::Event event, std::uint32_t) {
