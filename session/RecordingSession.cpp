@@ -208,7 +208,17 @@ QCoro::Task<> RecordingSession::cleanUpPartialStart()
         co_await screenRecorder_->stop();
     if (micRecorder_)
         co_await runOnWorker([this] { micRecorder_->stop(); });
-    screenRecorder_.reset();
+    {
+        const std::lock_guard lock(documentLock_);
+        if (currentSession_)
+            QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
+    }
+    returnToIdle();
+}
+
+void RecordingSession::returnToIdle()
+{
+    screenRecorder_.reset(); // before the system-audio recorder it feeds
     micRecorder_.reset();
     systemAudioRecorder_.reset();
     if (activity_) {
@@ -217,8 +227,6 @@ QCoro::Task<> RecordingSession::cleanUpPartialStart()
     }
     {
         const std::lock_guard lock(documentLock_);
-        if (currentSession_)
-            QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
         currentSession_.reset();
     }
     startDate_.reset();
@@ -368,22 +376,7 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         }
     }
 
-    screenRecorder_.reset();
-    micRecorder_.reset();
-    systemAudioRecorder_.reset();
-    if (activity_) {
-        inhibitor_.end();
-        activity_ = false;
-    }
-    {
-        const std::lock_guard lock(documentLock_);
-        currentSession_.reset();
-    }
-    startDate_.reset();
-    currentRecordingWasAutoStarted_ = false;
-    isRecording_ = false;
-    if (onStateChange)
-        onStateChange(false);
+    returnToIdle();
     logger_.info(u"Recording stopped"_s);
     isStopping_ = false;
 }

@@ -72,6 +72,8 @@ public:
 private:
     QCoro::Task<> startSteps(bool autoStarted);
     QCoro::Task<> cleanUpPartialStart();
+    // Drops the recorders and the in-memory document, ends the inhibition and reports "not recording".
+    void returnToIdle();
     void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                      const QString& chunkPath);
     void completeChunk(RecordingChunkMetadata& chunk) const;
