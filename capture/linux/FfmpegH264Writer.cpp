@@ -81,6 +81,9 @@ bool FfmpegH264Writer::addVideoInput()
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", preset, 0);
     av_dict_set(&options, "profile", "high", 0);
+    // Every frame leaves the encoder as soon as it is encoded (no look-ahead, no frame-thread delay), so a
+    // fragment reaches the file as soon as the next keyframe is encoded: a crash loses at most about a second.
+    av_dict_set(&options, "tune", "zerolatency", 0);
     const int opened = avcodec_open2(encoder_, codec, &options);
     av_dict_free(&options);
     if (opened < 0)
