@@ -204,19 +204,10 @@ bool FfmpegAacWriter::encodeAvailable(bool flush)
 
 bool FfmpegAacWriter::drainPackets()
 {
-    int result = 0;
-    while ((result = avcodec_receive_packet(encoder_, packet_)) >= 0) {
-        av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        result = av_write_frame(format_, packet_);
-        av_packet_unref(packet_);
-        if (result < 0) {
-            fail(u"Could not write the audio file"_s, result);
-            return false;
-        }
-    }
-    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-        fail(u"Could not encode the audio for"_s, result);
+    bool writing = false;
+    const int result = FfmpegSupport::writeEncodedPackets(encoder_, format_, stream_, packet_, writing);
+    if (result < 0) {
+        fail(writing ? u"Could not write the audio file"_s : u"Could not encode the audio for"_s, result);
         return false;
     }
     return true;

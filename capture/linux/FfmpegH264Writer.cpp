@@ -82,7 +82,8 @@ bool FfmpegH264Writer::addVideoInput()
     av_dict_set(&options, "preset", preset, 0);
     av_dict_set(&options, "profile", "high", 0);
     // Every frame leaves the encoder as soon as it is encoded (no look-ahead, no frame-thread delay), so a
-    // fragment reaches the file as soon as the next keyframe is encoded: a crash loses at most about a second.
+    // fragment reaches the file as soon as the next keyframe is encoded: a crash loses at most about a
+    // second.
     av_dict_set(&options, "tune", "zerolatency", 0);
     const int opened = avcodec_open2(encoder_, codec, &options);
     av_dict_free(&options);
@@ -157,18 +158,10 @@ bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeS
 
 bool FfmpegH264Writer::drainPackets()
 {
-    int result = 0;
-    while ((result = avcodec_receive_packet(encoder_, packet_)) >= 0) {
-        av_packet_rescale_ts(packet_, encoder_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        result = av_interleaved_write_frame(format_, packet_);
-        if (result < 0) {
-            fail(u"Could not write the movie"_s, result);
-            return false;
-        }
-    }
-    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-        fail(u"Could not encode the movie"_s, result);
+    bool writing = false;
+    const int result = FfmpegSupport::writeEncodedPackets(encoder_, format_, stream_, packet_, writing);
+    if (result < 0) {
+        fail(writing ? u"Could not write the movie"_s : u"Could not encode the movie"_s, result);
         return false;
     }
     return true;

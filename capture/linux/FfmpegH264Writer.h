@@ -13,10 +13,10 @@ struct SwsContext;
 
 namespace ebbcast {
 
-// H.264 (libx264, High profile, tuned for zero latency, 12 Mb/s average) in a QuickTime movie written in fragments that each begin
-// with a keyframe, one every second, so a recording cut short by a crash plays up to its last
-// fragment. Frames are BGRA, converted to 4:2:0; a frame larger than the movie is cropped at the right and
-// bottom (odd display sizes record at the even size below).
+// H.264 (libx264, High profile, tuned for zero latency, 12 Mb/s average) in a QuickTime movie written in
+// fragments that each begin with a keyframe, one every second, so a recording cut short by a crash plays up
+// to its last fragment. Frames are BGRA, converted to 4:2:0; a frame larger than the movie is cropped at the
+// right and bottom (odd display sizes record at the even size below).
 class FfmpegH264Writer : public VideoMediaWriter {
 public:
     // Creates the file; throws FileError.
