@@ -1,9 +1,7 @@
 #include "FfmpegAacWriter.h"
 
 #include "FfmpegSupport.h"
-#include "FileError.h"
 
-#include <QFile>
 
 #include <algorithm>
 #include <mutex>
@@ -24,18 +22,9 @@ namespace ebbcast {
 
 FfmpegAacWriter::FfmpegAacWriter(const QString& path)
     : path_(path)
+    , file_(path, "ipod")
+    , format_(file_.context())
 {
-    FfmpegSupport::initialize();
-    const QByteArray fileName = QFile::encodeName(path);
-    int result = avformat_alloc_output_context2(&format_, nullptr, "ipod", fileName.constData());
-    if (result < 0)
-        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
-    result = avio_open(&format_->pb, fileName.constData(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-        avformat_free_context(format_);
-        format_ = nullptr;
-        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
-    }
     format_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
 }
 
@@ -47,11 +36,6 @@ FfmpegAacWriter::~FfmpegAacWriter()
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     avcodec_free_context(&encoder_);
-    if (format_ != nullptr) {
-        if (format_->pb != nullptr)
-            avio_closep(&format_->pb);
-        avformat_free_context(format_);
-    }
 }
 
 AudioMediaWriterFactory FfmpegAacWriter::factory()
@@ -100,13 +84,12 @@ void FfmpegAacWriter::startWriting(double)
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+empty_moov+default_base_moof", 0);
     av_dict_set_int(&options, "frag_duration", fragmentMicroseconds, 0);
-    const int result = avformat_write_header(format_, &options);
+    const int result = file_.writeHeader(&options);
     av_dict_free(&options);
     if (result < 0) {
         fail(u"Could not start the audio file"_s, result);
         return;
     }
-    avio_flush(format_->pb);
     status_ = Status::writing;
 }
 
@@ -217,17 +200,16 @@ void FfmpegAacWriter::finishWriting()
 {
     if (status_ == Status::writing) {
         if (encodeAvailable(true)) {
-            const int result = av_write_trailer(format_);
+            const int result = file_.writeTrailer();
             if (result < 0)
                 fail(u"Could not finish the audio file"_s, result);
         }
-        if (format_->pb != nullptr && format_->pb->error < 0 && status_ != Status::failed)
-            fail(u"Could not write the audio file"_s, format_->pb->error);
+        if (file_.writeError() < 0 && status_ != Status::failed)
+            fail(u"Could not write the audio file"_s, file_.writeError());
         if (status_ != Status::failed)
             status_ = Status::completed;
     }
-    if (format_->pb != nullptr)
-        avio_closep(&format_->pb);
+    file_.close();
 }
 
 } // namespace ebbcast

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioMediaWriter.h"
+#include "FfmpegOutputFile.h"
 
 #include <cstdint>
 
@@ -50,7 +51,8 @@ private:
     Status status_ = Status::unknown;
     bool inputFinished_ = false;
     QString error_;
-    AVFormatContext* format_ = nullptr;
+    FfmpegOutputFile file_;
+    AVFormatContext* format_; // the file's muxer context, owned by file_
     AVCodecContext* encoder_ = nullptr;
     AVStream* stream_ = nullptr;
     SwrContext* resampler_ = nullptr;

@@ -1,9 +1,7 @@
 #include "FfmpegH264Writer.h"
 
 #include "FfmpegSupport.h"
-#include "FileError.h"
 
-#include <QFile>
 
 #include <cmath>
 #include <mutex>
@@ -25,19 +23,9 @@ FfmpegH264Writer::FfmpegH264Writer(const QString& path, int width, int height)
     : path_(path)
     , width_(width)
     , height_(height)
-{
-    FfmpegSupport::initialize();
-    const QByteArray fileName = QFile::encodeName(path);
-    int result = avformat_alloc_output_context2(&format_, nullptr, "mov", fileName.constData());
-    if (result < 0)
-        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
-    result = avio_open(&format_->pb, fileName.constData(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-        avformat_free_context(format_);
-        format_ = nullptr;
-        throw FileError(FileError::Code::writeFailed, path, FfmpegSupport::errorText(result));
-    }
-}
+    , file_(path, "mov")
+    , format_(file_.context())
+{}
 
 FfmpegH264Writer::~FfmpegH264Writer()
 {
@@ -45,11 +33,6 @@ FfmpegH264Writer::~FfmpegH264Writer()
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     avcodec_free_context(&encoder_);
-    if (format_ != nullptr) {
-        if (format_->pb != nullptr)
-            avio_closep(&format_->pb);
-        avformat_free_context(format_);
-    }
 }
 
 VideoMediaWriterFactory FfmpegH264Writer::factory()
@@ -107,13 +90,12 @@ void FfmpegH264Writer::startWriting()
 {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
-    const int result = avformat_write_header(format_, &options);
+    const int result = file_.writeHeader(&options);
     av_dict_free(&options);
     if (result < 0) {
         fail(u"Could not start the movie"_s, result);
         return;
     }
-    avio_flush(format_->pb);
     status_ = Status::writing;
 }
 
@@ -172,17 +154,16 @@ void FfmpegH264Writer::finishWriting()
     if (status_ == Status::writing) {
         avcodec_send_frame(encoder_, nullptr);
         if (drainPackets()) {
-            const int result = av_write_trailer(format_);
+            const int result = file_.writeTrailer();
             if (result < 0)
                 fail(u"Could not finish the movie"_s, result);
         }
-        if (status_ != Status::failed && format_->pb != nullptr && format_->pb->error < 0)
-            fail(u"Could not write the movie"_s, format_->pb->error);
+        if (file_.writeError() < 0 && status_ != Status::failed)
+            fail(u"Could not write the movie"_s, file_.writeError());
         if (status_ != Status::failed)
             status_ = Status::completed;
     }
-    if (format_->pb != nullptr)
-        avio_closep(&format_->pb);
+    file_.close();
 }
 
 } // namespace ebbcast

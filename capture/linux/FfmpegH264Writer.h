@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FfmpegOutputFile.h"
 #include "VideoMediaWriter.h"
 
 #include <cstdint>
@@ -49,7 +50,8 @@ private:
     Status status_ = Status::unknown;
     bool inputFinished_ = false;
     QString error_;
-    AVFormatContext* format_ = nullptr;
+    FfmpegOutputFile file_;
+    AVFormatContext* format_; // the file's muxer context, owned by file_
     AVCodecContext* encoder_ = nullptr;
     AVStream* stream_ = nullptr;
     SwsContext* converter_ = nullptr;
