@@ -4,6 +4,7 @@
 #include "BuildInfo.h"
 #include "PreferencesStore.h"
 #include "RecordCommand.h"
+#include "SettingValueText.h"
 #include "SettingsCommand.h"
 
 using namespace Qt::StringLiterals;
@@ -69,8 +70,9 @@ void CommandLineInterface::printHelp()
 void CommandLineInterface::printOverview()
 {
     out_ << u"Ebbcast "_s << QString::fromLatin1(BuildInfo::version) << u"\n\n"_s << u"Settings file:    "_s
-         << paths_.settingsFilePath() << u'\n' << u"Log file:         "_s << paths_.logFilePath() << u'\n'
-         << u"Recordings:       "_s << preferences_.recordingFolderURL().toLocalFile() << u"\n\n"_s;
+         << SettingValueText::escaped(paths_.settingsFilePath()) << u'\n' << u"Log file:         "_s
+         << SettingValueText::escaped(paths_.logFilePath()) << u'\n' << u"Recordings:       "_s
+         << SettingValueText::escaped(preferences_.recordingFolderURL().toLocalFile()) << u"\n\n"_s;
     out_.flush();
     SettingsCommand(preferences_, settingsFile_, out_, err_).printAll();
 }

@@ -8,12 +8,77 @@
 #include <QJsonParseError>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
+}
+
+QString hex(char16_t c, int digits)
+{
+    return QString::number(c, 16).rightJustified(digits, u'0');
+}
+
+// Compact JSON holds control characters only inside strings, where \uHHHH is their valid escape. Qt escapes
+// the C0 controls itself but writes DEL, C1 and the separators as they are.
+QString withJsonEscapes(const QString& json)
+{
+    QString text;
+    text.reserve(json.size());
+    for (const QChar c : json) {
+        if (isControl(c.unicode()))
+            text += u"\\u"_s + hex(c.unicode(), 4);
+        else
+            text += c;
+    }
+    return text;
+}
+
+} // namespace
+
+bool SettingValueText::holdsControlCharacters(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); });
+}
+
+QString SettingValueText::escaped(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            result += u"\\\\"_s;
+        else if (code == u'\n')
+            result += u"\\n"_s;
+        else if (code == u'\t')
+            result += u"\\t"_s;
+        else if (code == u'\r')
+            result += u"\\r"_s;
+        else if (isControl(code) && code < 0x100)
+            result += u"\\x"_s + hex(code, 2);
+        else if (isControl(code))
+            result += u"\\u"_s + hex(code, 4);
+        else
+            result += c;
+    }
+    return result;
+}
+
+QString SettingValueText::display(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<QString>())
+        return escaped(value.toString());
+    return format(value);
+}
 
 QString SettingValueText::format(const QVariant& value)
 {
@@ -25,11 +90,12 @@ QString SettingValueText::format(const QVariant& value)
     if (type == QMetaType::fromType<quint32>())
         return QString::number(value.toUInt());
     if (type == QMetaType::fromType<QStringList>())
-        return QString::fromUtf8(
-            QJsonDocument(QJsonArray::fromStringList(value.toStringList())).toJson(QJsonDocument::Compact));
+        return withJsonEscapes(QString::fromUtf8(
+            QJsonDocument(QJsonArray::fromStringList(value.toStringList())).toJson(QJsonDocument::Compact)));
     if (type == QMetaType::fromType<RecordingAudioFormat>())
         return value.value<RecordingAudioFormat>().rawValue();
-    return value.toString();
+    const QString text = value.toString();
+    return holdsControlCharacters(text) ? escaped(text) : text;
 }
 
 std::optional<QVariant> SettingValueText::parse(QMetaType type, const QString& text)

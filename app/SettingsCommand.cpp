@@ -57,7 +57,7 @@ void SettingsCommand::printAll()
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
         const QMetaProperty setting = meta->property(i);
         const QString key = QString::fromLatin1(setting.name());
-        QString value = SettingValueText::format(setting.read(&preferences_));
+        QString value = SettingValueText::display(setting.read(&preferences_));
         if (isSecret(key) && !value.isEmpty())
             value = u"(set; shown by 'ebbcast settings get "_s + key + u"')"_s;
         out_ << key << u" = "_s << value << u'\n';
@@ -80,8 +80,16 @@ int SettingsCommand::get(const QStringList& arguments)
     const auto setting = property(arguments.first());
     if (!setting)
         return 2;
-    out_ << SettingValueText::format(setting->read(&preferences_)) << u'\n';
+    const QVariant value = setting->read(&preferences_);
+    out_ << SettingValueText::format(value) << u'\n';
     out_.flush();
+    if (value.metaType() == QMetaType::fromType<QString>() &&
+        SettingValueText::holdsControlCharacters(value.toString())) {
+        err_
+            << u"ebbcast: "_s << arguments.first()
+            << u" holds control characters; they are shown escaped (\\n, \\t, \\xHH, \\\\ for a backslash)\n"_s;
+        err_.flush();
+    }
     return 0;
 }
 

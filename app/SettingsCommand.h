@@ -21,7 +21,8 @@ public:
     // 2 a usage error (unknown key, value of the wrong kind); nothing is written on 2.
     int run(const QStringList& arguments);
 
-    // "key = value" for every setting, in declaration order; secrets are shown only as set or empty.
+    // "key = value" for every setting, in declaration order, one line each (control characters and
+    // backslashes escaped); secrets are shown only as set or empty.
     void printAll();
 
     static QString usage();

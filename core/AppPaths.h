@@ -3,6 +3,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+#include <optional>
+
 namespace ebbcast {
 
 // Where the application keeps its own files, following the XDG base directories:
@@ -12,7 +14,11 @@ class AppPaths {
 public:
     AppPaths(QString configDirectory, QString stateDirectory);
 
-    static AppPaths fromEnvironment(const QProcessEnvironment& environment);
+    // Nothing when HOME is unset or not an absolute path: the defaults, "~" in the recording folder and the
+    // recordings themselves all hang off it, and guessing ("/" or the working folder) would scatter files
+    // there. The caller then reports missingHomeProblem() and creates nothing.
+    static std::optional<AppPaths> fromEnvironment(const QProcessEnvironment& environment);
+    static QString missingHomeProblem();
 
     const QString& configDirectory() const noexcept { return configDirectory_; }
     const QString& stateDirectory() const noexcept { return stateDirectory_; }

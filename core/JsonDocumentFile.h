@@ -3,6 +3,7 @@
 #include <QFileDevice>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -11,14 +12,28 @@ namespace ebbcast {
 // Reads and writes one stored JSON document. Writing goes through DocumentEncoder and AtomicFile.
 class JsonDocumentFile {
 public:
+    // Larger files are not read at all: no document of ours comes near this.
+    static constexpr qint64 maximumSize = 16 * 1024 * 1024;
+
+    // What happens to a number Qt's JSON parser refuses (one that overflows a double, such as 1e309).
+    enum class IllegalNumbers {
+        makeUnreadable, // the whole document is unreadable
+        readAsNull,     // the number reads as null and the rest of the document loads
+    };
+
     struct ReadResult {
         enum class Status { ok, missing, unreadable };
         Status status = Status::missing;
         QJsonObject object;
         QString problem; // why an unreadable document could not be read
+        // Top-level members whose value held an illegal number that was read as null (in document order).
+        QStringList membersWithIllegalNumbers;
     };
 
-    static ReadResult read(const QString& path);
+    // Only a regular file of at most maximumSize bytes is read; anything else (a FIFO, a device, a folder)
+    // is unreadable without blocking.
+    static ReadResult read(const QString& path,
+                           IllegalNumbers illegalNumbers = IllegalNumbers::makeUnreadable);
     // The document's top-level object, or nothing when the file is missing or not a readable JSON object.
     static std::optional<QJsonObject> readObject(const QString& path);
 

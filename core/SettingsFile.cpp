@@ -31,6 +31,24 @@ void ensureFolder(const QString& folder)
         throw FileError::fromErrno(FileError::Code::createDirectoryFailed, folder);
 }
 
+// A null member means nothing is stored for the key; the document encoder would refuse to write it.
+void dropNulls(QJsonObject& settings)
+{
+    for (auto member = settings.begin(); member != settings.end();) {
+        if (member.value().isNull())
+            member = settings.erase(member);
+        else
+            ++member;
+    }
+}
+
+JsonDocumentFile::ReadResult readSettings(const QString& path)
+{
+    auto result = JsonDocumentFile::read(path, JsonDocumentFile::IllegalNumbers::readAsNull);
+    dropNulls(result.object);
+    return result;
+}
+
 } // namespace
 
 SettingsFile::SettingsFile(QString path, Logger& logger)
@@ -40,11 +58,17 @@ SettingsFile::SettingsFile(QString path, Logger& logger)
 
 QJsonObject SettingsFile::load() const
 {
-    const auto result = JsonDocumentFile::read(path_);
+    const auto result = readSettings(path_);
     if (result.status == JsonDocumentFile::ReadResult::Status::unreadable) {
         logger_.error(u"Failed to read settings: \""_s + path_ +
                       u"\" is not a readable settings document ("_s + result.problem +
                       u"); defaults are used and the file is kept aside at the next change"_s);
+    }
+    // Only key names: a value may be a secret.
+    if (!result.membersWithIllegalNumbers.isEmpty()) {
+        logger_.error(u"Failed to read settings: \""_s + path_ + u"\" holds numbers out of range for "_s +
+                      result.membersWithIllegalNumbers.join(u", "_s) +
+                      u"; their defaults are used and the next change drops them"_s);
     }
     return result.object;
 }
@@ -63,10 +87,11 @@ void SettingsFile::change(const std::function<void(QJsonObject&)>& edit)
 {
     ensureFolder(QFileInfo(path_).absolutePath());
     const FileLock lock(path_ + u".lock"_s);
-    auto current = JsonDocumentFile::read(path_);
+    auto current = readSettings(path_);
     if (current.status == JsonDocumentFile::ReadResult::Status::unreadable)
         keepCorruptCopy();
     edit(current.object);
+    dropNulls(current.object);
     JsonDocumentFile::write(path_, current.object, ownerOnly);
 }
 
@@ -76,10 +101,18 @@ void SettingsFile::keepCorruptCopy() const
     QString backup = path_ + u".corrupt-"_s + stamp;
     for (int n = 1; QFileInfo::exists(backup); ++n)
         backup = path_ + u".corrupt-"_s + stamp + u'-' + QString::number(n);
-    QFile original(path_);
-    if (!original.copy(backup))
-        throw FileError(FileError::Code::writeFailed, backup, original.errorString());
-    QFile::setPermissions(backup, ownerOnly);
+    struct stat status {};
+    const QByteArray original = QFile::encodeName(path_);
+    if (::stat(original.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        // Copying a FIFO or a device could block or never end; the entry itself is moved aside instead.
+        if (::rename(original.constData(), QFile::encodeName(backup).constData()) != 0)
+            throw FileError::fromErrno(FileError::Code::writeFailed, backup);
+    } else {
+        QFile file(path_);
+        if (!file.copy(backup))
+            throw FileError(FileError::Code::writeFailed, backup, file.errorString());
+        QFile::setPermissions(backup, ownerOnly);
+    }
     logger_.info(u"Unreadable settings file kept as \""_s + backup + u"\" before it is replaced"_s);
 }
 

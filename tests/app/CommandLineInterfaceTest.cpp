@@ -3,6 +3,7 @@
 #include "AppPaths.h"
 #include "Logger.h"
 #include "PreferencesStore.h"
+#include "SettingValueText.h"
 #include "SettingsFile.h"
 #include "TemporaryFolder.h"
 
@@ -115,6 +116,29 @@ TEST_F(CommandLineInterfaceTest, ListShowsEverySettingInOrderAndHidesSecrets)
     EXPECT_FALSE(list.out.contains(u"s3cret"_s));
     EXPECT_TRUE(list.out.contains(u"glossenGatewayToken = (set"_s));
     EXPECT_EQ(run({u"settings"_s, u"get"_s, u"glossenGatewayToken"_s}).out, u"s3cret\n"_s);
+}
+
+TEST_F(CommandLineInterfaceTest, ValuesWithControlCharactersPrintOneSettingPerLine)
+{
+    ASSERT_EQ(run({u"settings"_s, u"set"_s, u"recorderName"_s, u"Ada\n\u001b]0;owned\u0007"_s}).status, 0);
+    ASSERT_EQ(run({u"settings"_s, u"set"_s, u"recordingFolderPath"_s, u"/srv/a\u001b[2Jb"_s}).status, 0);
+    const QString shownName = uR"(Ada\n\x1b]0;owned\x07)"_s;
+
+    const Result list = run({u"settings"_s, u"list"_s});
+    EXPECT_EQ(list.out.split(u'\n', Qt::SkipEmptyParts).size(), 26);
+    EXPECT_TRUE(list.out.contains(u"recorderName = "_s + shownName + u'\n'));
+    EXPECT_FALSE(SettingValueText::holdsControlCharacters(QString(list.out).remove(u'\n')));
+
+    const Result overview = run({});
+    EXPECT_TRUE(overview.out.contains(uR"(Recordings:       /srv/a\x1b[2Jb/)"_s))
+        << overview.out.toStdString();
+    EXPECT_FALSE(SettingValueText::holdsControlCharacters(QString(overview.out).remove(u'\n')));
+
+    const Result get = run({u"settings"_s, u"get"_s, u"recorderName"_s});
+    EXPECT_EQ(get.status, 0);
+    EXPECT_EQ(get.out, shownName + u'\n');
+    EXPECT_TRUE(get.err.contains(u"recorderName holds control characters"_s)) << get.err.toStdString();
+    EXPECT_TRUE(run({u"settings"_s, u"get"_s, u"recorderID"_s}).err.isEmpty());
 }
 
 TEST_F(CommandLineInterfaceTest, OverviewHelpVersionAndUnknownCommands)

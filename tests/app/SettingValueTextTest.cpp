@@ -71,5 +71,28 @@ TEST(SettingValueText, RefusesTextOfTheWrongKind)
         EXPECT_FALSE(SettingValueText::parse(kind, text).has_value()) << text.toStdString();
 }
 
+TEST(SettingValueText, ControlCharactersArePrintedAsVisibleEscapes)
+{
+    const QString hostile = u"a\nb\tc\r\u001b[2Jd\\e\u0000\u007f\u009b\u2028\u00e9"_s;
+    const QString shown = uR"(a\nb\tc\r\x1b[2Jd\\e\x00\x7f\x9b\u2028)"_s + u"\u00e9"_s;
+    EXPECT_EQ(SettingValueText::escaped(hostile), shown);
+    EXPECT_EQ(SettingValueText::display(QVariant(hostile)), shown);
+    EXPECT_EQ(SettingValueText::format(QVariant(hostile)), shown) << "get does not print raw controls either";
+
+    // Without control characters get's form is the value itself, so set reads it back; list escapes the
+    // backslash so that it cannot be mistaken for an escape.
+    const QString windowsPath = uR"(C:\new\tmp)"_s;
+    EXPECT_EQ(SettingValueText::format(QVariant(windowsPath)), windowsPath);
+    EXPECT_EQ(SettingValueText::display(QVariant(windowsPath)), uR"(C:\\new\\tmp)"_s);
+
+    // Lists use JSON escapes, which set reads back exactly.
+    const QVariant list = QStringList{u"a\u001b[2J"_s, u"b\u009b\u007f"_s, u"c\nd\u2029"_s};
+    for (const QString& printed : {SettingValueText::format(list), SettingValueText::display(list)}) {
+        SCOPED_TRACE(printed.toStdString());
+        EXPECT_FALSE(SettingValueText::holdsControlCharacters(printed));
+        EXPECT_EQ(SettingValueText::parse(type<QStringList>(), printed), list);
+    }
+}
+
 } // namespace
 } // namespace ebbcast

@@ -249,6 +249,63 @@ TEST_F(PreferencesStoreTest, CorruptFileLoadsDefaultsAndIsKeptAsideBeforeTheFirs
     EXPECT_EQ(corruptCopies().size(), 1) << "a repaired file is not kept aside again";
 }
 
+TEST_F(PreferencesStoreTest, NullValuesAreNotStoredAndAreDroppedAtTheNextChange)
+{
+    store("{\"recordingFolderPath\": null, \"enabledWatchListApps\": null, \"recorderID\": \"ada\"}");
+    PreferencesStore& preferences = open();
+    EXPECT_EQ(preferences.recordingFolderPath(), u"~/Movies/Tavilon"_s);
+    EXPECT_EQ(preferences.enabledWatchListApps(), PreferencesStore::defaultWatchList());
+    EXPECT_FALSE(file_->load().contains(u"recordingFolderPath"_s));
+
+    QSignalSpy failed(&preferences, &PreferencesStore::saveFailed);
+    preferences.setRecorderName(u"Ada"_s);
+    EXPECT_EQ(failed.count(), 0);
+    EXPECT_EQ(onDisk(), (QJsonObject{{u"recorderID"_s, u"ada"_s}, {u"recorderName"_s, u"Ada"_s}}));
+    file_->setValue(u"recorderID"_s, QJsonValue::Null);
+    EXPECT_EQ(onDisk(), (QJsonObject{{u"recorderName"_s, u"Ada"_s}})) << "storing null forgets the key";
+    EXPECT_TRUE(corruptCopies().isEmpty());
+    EXPECT_FALSE(log().contains("[ERROR] "));
+}
+
+TEST_F(PreferencesStoreTest, NumbersOutOfRangeFallBackPerKeyAndAreDroppedAtTheNextChange)
+{
+    store("{\"silenceThreshold\": 1e309, \"glossenGatewayToken\": -7e999999, \"autoStopSilenceSeconds\": 3,\n"
+          " \"recorderName\": \"Ada\"}");
+    PreferencesStore& preferences = open();
+    EXPECT_EQ(preferences.silenceThreshold(), 0.025);
+    EXPECT_EQ(preferences.glossenGatewayToken(), QString());
+    EXPECT_EQ(preferences.autoStopSilenceSeconds(), 3.0);
+    EXPECT_EQ(preferences.recorderName(), u"Ada"_s);
+    const QByteArray lines = log();
+    EXPECT_EQ(lines.count("[ERROR] "), 1);
+    EXPECT_TRUE(lines.contains("glossenGatewayToken, silenceThreshold")) << lines.constData();
+    EXPECT_FALSE(lines.contains("7e999999")) << "values are never logged";
+
+    preferences.setRecorderID(u"ada"_s);
+    EXPECT_EQ(onDisk(), (QJsonObject{{u"autoStopSilenceSeconds"_s, 3},
+                                     {u"recorderName"_s, u"Ada"_s},
+                                     {u"recorderID"_s, u"ada"_s}}));
+    EXPECT_TRUE(corruptCopies().isEmpty()) << "a file with a bad number is not corrupt";
+}
+
+TEST_F(PreferencesStoreTest, AFifoInPlaceOfTheFileLoadsDefaultsAndIsMovedAsideAtTheFirstChange)
+{
+    QDir().mkpath(settingsFolder());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(settingsPath()).constData(), 0600), 0);
+    PreferencesStore& preferences = open();
+    EXPECT_EQ(preferences.recorderName(), u"Velno"_s);
+    EXPECT_TRUE(log().contains("(not a regular file)"));
+
+    preferences.setRecorderName(u"Ada"_s);
+    EXPECT_EQ(onDisk(), (QJsonObject{{u"recorderName"_s, u"Ada"_s}}));
+    const QStringList aside =
+        QDir(settingsFolder()).entryList({u"settings.json.corrupt-*"_s}, QDir::Files | QDir::System);
+    ASSERT_EQ(aside.size(), 1);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(settingsFolder() + u'/' + aside.first()).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
 TEST_F(PreferencesStoreTest, FailedWritesKeepTheValueInMemoryAndAreReportedNotThrown)
 {
     test::TemporaryFolder::writeAll(folder_.file(u"config"_s), "a file where the folder should be");
