@@ -7,9 +7,11 @@
 #include "ShortestNumber.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -73,12 +75,25 @@ QString MicRecorder::deviceName() const
     return deviceName_;
 }
 
+std::optional<TrackInterruption> MicRecorder::interruption() const
+{
+    const std::lock_guard lock(stateLock_);
+    return interruption_;
+}
+
+std::int64_t MicRecorder::framesWritten() const
+{
+    const std::lock_guard lock(stateLock_);
+    return fullFrameCount_;
+}
+
 double MicRecorder::secondsFor(std::int64_t frames, double sampleRate) const
 {
     return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
 }
 
-void MicRecorder::start(const std::optional<QString>& chunkFolder)
+void MicRecorder::start(const std::optional<QString>& chunkFolder,
+                        const std::optional<QDateTime>& timelineStart)
 {
     const AudioInputFormat format = engine_->inputFormat();
     file_ = writerFactory_(outputPath_, format);
@@ -93,9 +108,10 @@ void MicRecorder::start(const std::optional<QString>& chunkFolder)
             beginChunk(format);
         }
     } catch (...) {
-        // A failed start leaves no file open.
+        // A failed start leaves no file open and no empty file behind.
         file_.reset();
         chunkFile_.reset();
+        QFile::remove(outputPath_);
         chunkFolder_.reset();
         chunkStartedAt_.reset();
         throw;
@@ -107,9 +123,12 @@ void MicRecorder::start(const std::optional<QString>& chunkFolder)
         sampleRate_ = format.sampleRate;
         fullFrameCount_ = 0;
         chunkFrameCount_ = 0;
-        recordingStartedAt_ = clock_();
+        // Wall time and written audio are compared from where the audio begins.
+        recordingStartedAt_ = timelineStart ? std::min(*timelineStart, clock_()) : clock_();
         lastBufferAt_.reset();
         lastDiagnosticLogAt_.reset();
+        trackStopped_ = false;
+        interruption_.reset();
         isRecording_ = true;
     }
 
@@ -121,6 +140,7 @@ void MicRecorder::start(const std::optional<QString>& chunkFolder)
                  QString::number(format.commonFormat) + u", interleaved="_s +
                  (format.interleaved ? u"true"_s : u"false"_s));
 
+    timelineStart_ = timelineStart;
     engine_->installTap(tapBufferFrames, format,
                         [this, format](const AudioInputBuffer& buffer) { handleBuffer(buffer, format); });
     try {
@@ -129,8 +149,13 @@ void MicRecorder::start(const std::optional<QString>& chunkFolder)
     } catch (...) {
         engine_->removeTap();
         markRecordingStopped();
+        // Nothing was recorded: the files hold only their headers and would look like a session's audio.
+        const QString chunkPath = chunkFile_ ? chunkFile_->path() : QString();
         file_.reset();
         chunkFile_.reset();
+        QFile::remove(outputPath_);
+        if (!chunkPath.isEmpty())
+            QFile::remove(chunkPath);
         throw;
     }
 
@@ -151,51 +176,148 @@ void MicRecorder::beginChunk(const AudioInputFormat& format)
                          QString::asprintf("mic_chunk_%04lld", static_cast<long long>(chunkIndex_)) +
                          u".wav"_s;
     chunkFile_ = writerFactory_(path, format);
-    chunkStartedAt_ = clock_();
+    chunkStartedAt_ = clock_(); // until its first buffer tells when its audio begins
+    chunkHasAudio_ = false;
     const std::lock_guard lock(stateLock_);
     chunkFrameCount_ = 0;
 }
 
-void MicRecorder::handleBuffer(const AudioInputBuffer& buffer, const AudioInputFormat& format)
+void MicRecorder::tryBeginChunk(const AudioInputFormat& format)
 {
-    std::int64_t fullWritten = 0;
-    std::int64_t chunkWritten = 0;
+    try {
+        beginChunk(format);
+        chunkRetryAtFrames_.reset();
+    } catch (const EbbcastError& error) {
+        logger_.error(u"Microphone chunk rotation failed: "_s + error.description());
+        scheduleChunkRetry();
+    }
+}
+
+void MicRecorder::scheduleChunkRetry()
+{
+    double sampleRate = 0;
+    {
+        const std::lock_guard lock(stateLock_);
+        sampleRate = sampleRate_;
+    }
+    chunkRetryAtFrames_ = deliveredFrames_ + std::llround(timing_.chunkDurationSeconds * sampleRate);
+}
+
+void MicRecorder::endTrack(const QString& reason)
+{
+    trackEnded_ = true;
+    finishChunk();
+    file_.reset();
+    chunkFile_.reset();
+    const std::lock_guard lock(stateLock_);
+    trackStopped_ = true;
+    interruption_ = TrackInterruption{lastWrittenAt_, reason};
+}
+
+MicRecorder::Written MicRecorder::writeToFiles(const AudioInputBuffer& buffer)
+{
+    Written written;
     if (file_) {
         try {
             file_->write(buffer);
-            fullWritten = buffer.frameLength;
+            written.full = buffer.frameLength;
         } catch (const EbbcastError& error) {
+            // A full file that cannot be written (a full disk) will not recover by itself: the track ends
+            // here with one line instead of one per buffer, and what was written stays playable.
             logger_.error(u"Microphone full-file write failed: "_s + error.description());
+            endTrack(error.description());
+            written.trackEnded = true;
+            return written;
         }
     }
     if (chunkFile_) {
         try {
             chunkFile_->write(buffer);
-            chunkWritten = buffer.frameLength;
+            written.chunk = buffer.frameLength;
         } catch (const EbbcastError& error) {
             logger_.error(u"Microphone chunk write failed: "_s + error.description());
+            finishChunk();
+            chunkFile_.reset();
+            scheduleChunkRetry();
         }
     }
+    return written;
+}
 
+MicRecorder::Written MicRecorder::writeLeadingSilence(const QDateTime& firstSampleAt,
+                                                      const AudioInputFormat& format)
+{
+    Written total;
+    const double gapSeconds = static_cast<double>(timelineStart_->msecsTo(firstSampleAt)) / 1000.0;
+    if (!(gapSeconds > 0) || !(format.sampleRate > 0) || format.channelCount <= 0)
+        return total;
+    auto remaining = static_cast<std::int64_t>(std::llround(gapSeconds * format.sampleRate));
+    // Once per session, before the first real buffer: the only allocation outside a rotation.
+    const std::vector<float> silence(static_cast<size_t>(tapBufferFrames) * format.channelCount, 0.0F);
+    while (remaining > 0 && !total.trackEnded) {
+        const auto frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, tapBufferFrames));
+        const Written written = writeToFiles(AudioInputBuffer{silence.data(), frames, format.channelCount});
+        total.full += written.full;
+        total.chunk += written.chunk;
+        total.trackEnded = written.trackEnded;
+        remaining -= frames;
+    }
+    if (total.chunk > 0) {
+        chunkStartedAt_ = *timelineStart_;
+        chunkHasAudio_ = true;
+    }
+    return total;
+}
+
+void MicRecorder::handleBuffer(const AudioInputBuffer& buffer, const AudioInputFormat& format)
+{
+    if (trackEnded_)
+        return;
     const QDateTime now = clock_();
+    // The buffer's first sample was captured one buffer length before it arrived.
+    const QDateTime firstSampleAt =
+        now.addMSecs(-std::llround(secondsFor(buffer.frameLength, format.sampleRate) * 1000.0));
+    Written written;
+    if (timelineStart_) {
+        written = writeLeadingSilence(firstSampleAt, format);
+        timelineStart_.reset();
+    }
+    if (!written.trackEnded) {
+        const Written own = writeToFiles(buffer);
+        written.full += own.full;
+        written.chunk += own.chunk;
+        written.trackEnded = own.trackEnded;
+    }
+    if (written.trackEnded)
+        return;
+
     double sampleRate = 0;
     std::int64_t chunkFrames = 0;
     {
         const std::lock_guard lock(stateLock_);
         lastBufferAt_ = now;
-        fullFrameCount_ += fullWritten;
-        chunkFrameCount_ += chunkWritten;
+        fullFrameCount_ += written.full;
+        chunkFrameCount_ += written.chunk;
         sampleRate = sampleRate_;
         chunkFrames = chunkFrameCount_;
+        if (written.full > 0)
+            interruption_.reset(); // the input came back after a failed restart
+    }
+    deliveredFrames_ += buffer.frameLength;
+    if (written.full > 0)
+        lastWrittenAt_ = now;
+    if (written.chunk > 0 && !chunkHasAudio_) {
+        chunkStartedAt_ = firstSampleAt;
+        chunkHasAudio_ = true;
     }
 
-    if (sampleRate > 0 && static_cast<double>(chunkFrames) / sampleRate >= timing_.chunkDurationSeconds) {
-        finishChunk();
-        try {
-            beginChunk(format);
-        } catch (const EbbcastError& error) {
-            logger_.error(u"Microphone chunk rotation failed: "_s + error.description());
+    if (chunkFile_) {
+        if (sampleRate > 0 && static_cast<double>(chunkFrames) / sampleRate >= timing_.chunkDurationSeconds) {
+            finishChunk();
+            tryBeginChunk(format);
         }
+    } else if (chunkRetryAtFrames_ && deliveredFrames_ >= *chunkRetryAtFrames_) {
+        tryBeginChunk(format);
     }
 
     if (onLevel)
@@ -217,6 +339,7 @@ void MicRecorder::finishChunk()
     const QString path = chunkFile_->path();
     chunkFile_.reset();
     chunkStartedAt_.reset();
+    chunkHasAudio_ = false;
 
     if (diverges(wall, audio)) {
         logger_.error(u"Microphone chunk "_s + QString::number(chunkIndex_) +
@@ -244,7 +367,7 @@ void MicRecorder::watchdogCheck()
     bool stalled = false;
     {
         const std::lock_guard lock(stateLock_);
-        if (!isRecording_ || !recordingStartedAt_)
+        if (!isRecording_ || !recordingStartedAt_ || trackStopped_)
             return;
         sinceBuffer = secondsBetween(lastBufferAt_.value_or(*recordingStartedAt_), now);
         wall = secondsBetween(*recordingStartedAt_, now);
@@ -273,7 +396,7 @@ void MicRecorder::requestEngineRestart()
 {
     {
         const std::lock_guard lock(stateLock_);
-        if (!isRecording_ || isRecovering_)
+        if (!isRecording_ || isRecovering_ || trackStopped_)
             return;
         isRecovering_ = true;
     }
@@ -295,6 +418,9 @@ void MicRecorder::restartEngine()
             logger_.info(u"Microphone input engine restarted after buffer stall or route change"_s);
         } catch (const EbbcastError& error) {
             logger_.error(u"Microphone input engine restart failed: "_s + error.description());
+            const std::lock_guard lock(stateLock_);
+            if (!interruption_)
+                interruption_ = TrackInterruption{lastBufferAt_, error.description()};
         }
     }
     const std::lock_guard lock(stateLock_);

@@ -4,6 +4,7 @@
 #include "PcmFileWriter.h"
 #include "RecordingChunkMetadata.h"
 #include "SerialQueue.h"
+#include "TrackInterruption.h"
 #include "WallClock.h"
 
 #include <QDateTime>
@@ -23,6 +24,11 @@ class Logger;
 // consecutive chunk files "mic_chunk_%04d.wav" cut after 300 s of written audio, at buffer boundaries.
 // A watchdog on the serial queue "Tavilon.MicRecorder.Watchdog" logs stalls and wall/audio divergence and
 // restarts a stalled engine.
+// A chunk's start time is the capture time of its first sample (the arrival of its first buffer less that
+// buffer's length), so its offsets match the audio it holds. A chunk that cannot be opened or written is
+// tried again after one more chunk period of input, never on every buffer. A full file that cannot be
+// written ends the track: one error line, the chunk so far is reported, the files are closed and
+// interruption() says when and why.
 // Threads: start()/stop() from the owner's thread; the buffer handler, onLevel and rotation reports on the
 // engine's tap thread; checks and restarts on the watchdog queue. stateLock_ guards the counters and flags
 // and is never held across a file write, a log call, a callback or an engine call. The files and chunk
@@ -46,10 +52,18 @@ public:
     MicRecorder& operator=(const MicRecorder&) = delete;
 
     // Throws FileError or the engine's error; a failed start leaves nothing open and no watchdog.
-    void start(const std::optional<QString>& chunkFolder);
+    // With a timeline start (the session's start time), the files begin at that moment: the time before the
+    // first buffer, while the session and the input were starting, is written as silence, so a sound at a
+    // given session time lies at that offset in the full file and in the first chunk.
+    void start(const std::optional<QString>& chunkFolder,
+               const std::optional<QDateTime>& timelineStart = std::nullopt);
     void stop();
 
     QString deviceName() const;
+    // Why the track stopped before stop(), if it did and did not recover. Read after stop().
+    std::optional<TrackInterruption> interruption() const;
+    // Frames written to the full file so far.
+    std::int64_t framesWritten() const;
 
     // Set before start().
     std::function<void(float level)> onLevel;
@@ -62,7 +76,19 @@ public:
 
 private:
     void handleBuffer(const AudioInputBuffer& buffer, const AudioInputFormat& format);
+    struct Written {
+        std::int64_t full = 0;
+        std::int64_t chunk = 0;
+        bool trackEnded = false;
+    };
+    Written writeToFiles(const AudioInputBuffer& buffer);
+    // Silence from the timeline start to the first sample of the first buffer.
+    Written writeLeadingSilence(const QDateTime& firstSampleAt, const AudioInputFormat& format);
     void beginChunk(const AudioInputFormat& format);
+    // Begins a chunk at a rotation or a retry; a failure is logged and tried again one period later.
+    void tryBeginChunk(const AudioInputFormat& format);
+    void scheduleChunkRetry();
+    void endTrack(const QString& reason);
     void finishChunk();
     void watchdogCheck();
     void requestEngineRestart();
@@ -84,6 +110,12 @@ private:
     std::unique_ptr<PcmFileWriter> chunkFile_;
     std::int64_t chunkIndex_ = 0;
     std::optional<QDateTime> chunkStartedAt_;
+    bool chunkHasAudio_ = false;                     // chunkStartedAt_ is its first sample's time
+    std::int64_t deliveredFrames_ = 0;               // every frame the tap delivered, written or not
+    std::optional<std::int64_t> chunkRetryAtFrames_; // no chunk open: try again at this many frames
+    std::optional<QDateTime> lastWrittenAt_;         // the last buffer written to the full file
+    bool trackEnded_ = false;                        // the full file failed: nothing more is written
+    std::optional<QDateTime> timelineStart_;         // until the first buffer has been handled
 
     mutable std::mutex stateLock_;
     bool isRecovering_ = false;
@@ -94,6 +126,8 @@ private:
     double sampleRate_ = 0;
     std::int64_t fullFrameCount_ = 0;
     std::int64_t chunkFrameCount_ = 0;
+    bool trackStopped_ = false; // the tap thread ended the track: no watchdog lines or restarts
+    std::optional<TrackInterruption> interruption_;
     QString deviceName_;
 
     std::optional<SerialQueue::TimerID> watchdog_;

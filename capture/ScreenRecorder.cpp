@@ -32,7 +32,7 @@ ScreenRecorder::ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAu
                                PreferencesStore& preferences, Logger& logger,
                                std::unique_ptr<ScreenFrameSource> frameSource,
                                std::unique_ptr<SystemAudioSource> audioSource,
-                               VideoMediaWriterFactory writerFactory)
+                               VideoMediaWriterFactory writerFactory, WallClock clock)
     : outputPath_(std::move(outputPath))
     , systemAudio_(systemAudio)
     , preferences_(preferences)
@@ -40,6 +40,7 @@ ScreenRecorder::ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAu
     , frameSource_(std::move(frameSource))
     , audioSource_(std::move(audioSource))
     , writerFactory_(std::move(writerFactory))
+    , clock_(std::move(clock))
 {}
 
 ScreenRecorder::~ScreenRecorder()
@@ -47,6 +48,7 @@ ScreenRecorder::~ScreenRecorder()
     // Normally stop() ran; a recorder dropped while capturing at least stops calling in.
     stopSources();
     queue_.sync();
+    audioQueue_.sync();
 }
 
 QCoro::Task<DisplayMetadata> ScreenRecorder::prepare()
@@ -88,15 +90,21 @@ QCoro::Task<> ScreenRecorder::start()
             [this](const ScreenFrame& frame) { enqueueFrame(frame); },
             [this](const QString& description) {
                 logger_.error(u"ScreenCaptureKit stream stopped with error: "_s + description);
+                queue_.async([this, description] { noteInterruption(description); });
             });
     });
     capturing_ = true;
 
     try {
         co_await runOnWorker([this] {
-            audioSource_->start([this](const AudioSampleBuffer& buffer) {
-                queue_.async([this, buffer] { systemAudio_.append(buffer); });
-            });
+            audioSource_->start(
+                [this](const AudioSampleBuffer& buffer) {
+                    audioQueue_.async([this, buffer] { systemAudio_.append(buffer); });
+                },
+                [this](const QString& reason) {
+                    logger_.error(u"System audio capture stopped: "_s + reason);
+                    audioQueue_.async([this, reason] { systemAudio_.noteSourceFailure(reason); });
+                });
         });
         audioAttached_ = true;
         logger_.info(u"ScreenCaptureKit system audio output attached"_s);
@@ -128,9 +136,25 @@ void ScreenRecorder::handleFrame(const ScreenFrame& frame)
     if (writer_->status() != VideoMediaWriter::Status::writing || !writer_->isReadyForMoreMediaData() ||
         !firstVideoPTS_)
         return;
-    if (!writer_->append(frame, frame.presentationTimeSeconds - *firstVideoPTS_) &&
-        writer_->status() == VideoMediaWriter::Status::failed)
+    if (writer_->append(frame, frame.presentationTimeSeconds - *firstVideoPTS_)) {
+        lastFrameWrittenAt_ = clock_();
+    } else if (writer_->status() == VideoMediaWriter::Status::failed) {
         logger_.error(u"Failed appending screen pixel buffer: "_s + failureText(*writer_));
+        noteInterruption(failureText(*writer_));
+    }
+}
+
+void ScreenRecorder::noteInterruption(const QString& reason)
+{
+    const std::lock_guard lock(interruptionLock_);
+    if (!interruption_)
+        interruption_ = TrackInterruption{lastFrameWrittenAt_, reason};
+}
+
+std::optional<TrackInterruption> ScreenRecorder::interruption() const
+{
+    const std::lock_guard lock(interruptionLock_);
+    return interruption_;
 }
 
 void ScreenRecorder::stopSources()
@@ -153,7 +177,8 @@ QCoro::Task<> ScreenRecorder::stop()
 {
     co_await runOnWorker([this] {
         stopSources();
-        queue_.sync(); // every buffer already handed over has been handled
+        queue_.sync();      // every frame already handed over has been handled
+        audioQueue_.sync(); // and every audio buffer
         if (writer_)
             writer_->markAsFinished();
         systemAudio_.stop();

@@ -6,13 +6,16 @@
 #include "SerialQueue.h"
 #include "SystemAudioCaptureMetadata.h"
 #include "SystemAudioSource.h"
+#include "TrackInterruption.h"
 #include "VideoMediaWriter.h"
+#include "WallClock.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace ebbcast {
@@ -22,16 +25,17 @@ class PreferencesStore;
 class SystemAudioRecorder;
 
 // Records one display into the session's movie and hands the system-audio buffers of the same capture to the
-// session's system-audio recorder. Frames and audio buffers are handled on the one serial queue
-// "Tavilon.ScreenRecorder", so the video writer and the system-audio recorder are never entered concurrently;
-// at most five frames wait there, later ones are dropped.
+// session's system-audio recorder. Frames are handled on the serial queue "Tavilon.ScreenRecorder", where at
+// most five wait (later ones are dropped); audio buffers on a queue of their own,
+// "Tavilon.ScreenRecorder.Audio", so a busy video encoder never holds back the audio file's fragments.
 // Threads: prepare(), start() and stop() are coroutines started on the main thread; their blocking parts run
 // on worker threads. The frame and audio sources call in on their own threads and only queue work.
 class ScreenRecorder {
 public:
     ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAudio, PreferencesStore& preferences,
                    Logger& logger, std::unique_ptr<ScreenFrameSource> frameSource,
-                   std::unique_ptr<SystemAudioSource> audioSource, VideoMediaWriterFactory writerFactory);
+                   std::unique_ptr<SystemAudioSource> audioSource, VideoMediaWriterFactory writerFactory,
+                   WallClock clock = systemTime);
     ~ScreenRecorder();
 
     ScreenRecorder(const ScreenRecorder&) = delete;
@@ -46,6 +50,9 @@ public:
     QCoro::Task<> stop();
 
     SystemAudioCaptureMetadata systemAudioMetadata() const;
+    // Why the movie stopped before stop() (the display went away, the writer failed), if it did. Read after
+    // stop().
+    std::optional<TrackInterruption> interruption() const;
 
     static constexpr int maximumFramesPerSecond = 30;
     static constexpr int queueDepth = 5;
@@ -54,6 +61,7 @@ private:
     void enqueueFrame(const ScreenFrame& frame);
     void handleFrame(const ScreenFrame& frame);
     void stopSources();
+    void noteInterruption(const QString& reason); // queue thread
 
     const QString outputPath_;
     SystemAudioRecorder& systemAudio_;
@@ -62,14 +70,19 @@ private:
     std::unique_ptr<ScreenFrameSource> frameSource_;
     std::unique_ptr<SystemAudioSource> audioSource_;
     VideoMediaWriterFactory writerFactory_;
+    WallClock clock_;
 
     std::optional<ScreenDisplay> selectedDisplay_;
     std::unique_ptr<VideoMediaWriter> writer_;
-    std::optional<double> firstVideoPTS_; // queue thread only
+    std::optional<double> firstVideoPTS_;         // queue thread only
+    std::optional<QDateTime> lastFrameWrittenAt_; // queue thread only
+    mutable std::mutex interruptionLock_;
+    std::optional<TrackInterruption> interruption_; // guarded by interruptionLock_
     bool capturing_ = false;
     bool audioAttached_ = false;
     std::atomic<int> waitingFrames_{0};
     SerialQueue queue_{"Tavilon.ScreenRecorder"};
+    SerialQueue audioQueue_{"Tavilon.ScreenRecorder.Audio"};
 };
 
 // Finishes a writer on a worker thread and resumes once it is done; the caller reads the status afterwards.

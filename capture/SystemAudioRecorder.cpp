@@ -32,6 +32,13 @@ float levelOf(const AudioSampleBuffer& buffer)
     return static_cast<float>(std::sqrt(sum / static_cast<double>(count)));
 }
 
+double secondsIn(const AudioSampleBuffer& buffer)
+{
+    if (buffer.sampleRate <= 0 || buffer.channelCount <= 0)
+        return 0;
+    return static_cast<double>(buffer.data.size() / (2 * buffer.channelCount)) / buffer.sampleRate;
+}
+
 QString failureText(const AudioMediaWriter& writer)
 {
     const QString description = writer.errorDescription();
@@ -88,45 +95,110 @@ void SystemAudioRecorder::setUpChunkWriter()
     chunkPath_ = path;
 }
 
-void SystemAudioRecorder::append(const AudioSampleBuffer& buffer)
+void SystemAudioRecorder::trySetUpChunkWriter(const QString& failureLine, const QDateTime& now)
 {
-    if (!buffer.valid)
-        return;
-
     try {
-        if (!writer_)
-            writer_ = makeWriter(outputPath_, u"Cannot add system audio input"_s);
-        if (chunkFolder_ && !chunkWriter_)
-            setUpChunkWriter();
+        setUpChunkWriter();
+        chunkRetryAt_.reset();
     } catch (const EbbcastError& error) {
-        logger_.error(u"System audio write failed: "_s + error.description());
-        return;
+        logger_.error(failureLine + error.description());
+        chunkRetryAt_ = now.addMSecs(std::llround(timing_.chunkDurationSeconds * 1000.0));
     }
+}
 
+void SystemAudioRecorder::endTrack(const QString& reason)
+{
+    trackEnded_ = true;
+    finishChunk();
+    const std::lock_guard lock(summaryLock_);
+    interruption_ = TrackInterruption{lastAppendedAt_, reason};
+}
+
+void SystemAudioRecorder::setTimelineStart(const QDateTime& start)
+{
+    timelineStart_ = start;
+}
+
+void SystemAudioRecorder::appendToWriters(const AudioSampleBuffer& buffer)
+{
     if (!didStart_) {
         writer_->startWriting(buffer.presentationTimeSeconds);
         didStart_ = true;
     }
     if (writer_->status() == AudioMediaWriter::Status::writing && writer_->isReadyForMoreMediaData())
         writer_->append(buffer);
+    if (!chunkWriter_)
+        return;
+    if (!chunkDidStart_) {
+        chunkWriter_->startWriting(buffer.presentationTimeSeconds);
+        chunkDidStart_ = true;
+    }
+    if (chunkWriter_->status() == AudioMediaWriter::Status::writing &&
+        chunkWriter_->isReadyForMoreMediaData())
+        chunkWriter_->append(buffer);
+}
+
+void SystemAudioRecorder::noteSourceFailure(const QString& reason)
+{
+    const std::lock_guard lock(summaryLock_);
+    if (!trackEnded_ && !interruption_)
+        interruption_ = TrackInterruption{lastAppendedAt_, reason};
+}
+
+void SystemAudioRecorder::append(const AudioSampleBuffer& buffer)
+{
+    if (!buffer.valid || trackEnded_)
+        return;
+    const QDateTime now = clock_();
+
+    if (!writer_) {
+        try {
+            writer_ = makeWriter(outputPath_, u"Cannot add system audio input"_s);
+        } catch (const EbbcastError& error) {
+            // Without the full file there is no track; nothing is gained by trying on every buffer.
+            logger_.error(u"System audio write failed: "_s + error.description());
+            endTrack(error.description());
+            return;
+        }
+    }
+    if (chunkFolder_ && !chunkWriter_ && (!chunkRetryAt_ || now >= *chunkRetryAt_))
+        trySetUpChunkWriter(chunkIndex_ == 0 ? u"System audio write failed: "_s
+                                             : u"System audio chunk rotation failed: "_s,
+                            now);
+
+    if (timelineStart_) {
+        const QDateTime firstSampleAt = now.addMSecs(-std::llround(secondsIn(buffer) * 1000.0));
+        const double gap = static_cast<double>(timelineStart_->msecsTo(firstSampleAt)) / 1000.0;
+        if (gap > 0 && buffer.sampleRate > 0 && buffer.channelCount > 0) {
+            AudioSampleBuffer silence = buffer;
+            const auto frames = static_cast<qsizetype>(std::llround(gap * buffer.sampleRate));
+            silence.data = QByteArray(frames * buffer.channelCount * 2, '\0');
+            silence.presentationTimeSeconds = buffer.presentationTimeSeconds - gap;
+            appendToWriters(silence);
+            if (chunkWriter_ && chunkIndex_ == 1)
+                chunkStartedAt_ = *timelineStart_;
+        }
+        timelineStart_.reset();
+    }
+    appendToWriters(buffer);
+    if (writer_->status() == AudioMediaWriter::Status::failed) {
+        const QString reason = failureText(*writer_);
+        logger_.error(u"System audio write failed: "_s + reason);
+        endTrack(reason);
+        return;
+    }
 
     if (chunkWriter_) {
-        if (!chunkDidStart_) {
-            chunkWriter_->startWriting(buffer.presentationTimeSeconds);
-            chunkDidStart_ = true;
+        if (chunkWriter_->status() == AudioMediaWriter::Status::failed) {
+            // Its finish logs the failure; the next chunk is tried a period later.
+            finishChunk();
+            chunkRetryAt_ = now.addMSecs(std::llround(timing_.chunkDurationSeconds * 1000.0));
         }
-        if (chunkWriter_->status() == AudioMediaWriter::Status::writing &&
-            chunkWriter_->isReadyForMoreMediaData())
-            chunkWriter_->append(buffer);
     }
     if (chunkStartedAt_ &&
-        static_cast<double>(chunkStartedAt_->msecsTo(clock_())) / 1000.0 >= timing_.chunkDurationSeconds) {
+        static_cast<double>(chunkStartedAt_->msecsTo(now)) / 1000.0 >= timing_.chunkDurationSeconds) {
         finishChunk();
-        try {
-            setUpChunkWriter();
-        } catch (const EbbcastError& error) {
-            logger_.error(u"System audio chunk rotation failed: "_s + error.description());
-        }
+        trySetUpChunkWriter(u"System audio chunk rotation failed: "_s, now);
     }
 
     bool first = false;
@@ -134,11 +206,13 @@ void SystemAudioRecorder::append(const AudioSampleBuffer& buffer)
     {
         const std::lock_guard lock(summaryLock_);
         if (!firstBufferAt_) {
-            firstBufferAt_ = clock_();
+            firstBufferAt_ = now;
             first = true;
         }
         ++bufferCount_;
         lastLevel_ = level;
+        lastAppendedAt_ = now;
+        interruption_.reset(); // buffers arrive again after the source had failed
     }
     if (first)
         logger_.info(u"ScreenCaptureKit system audio buffers are being received"_s);
@@ -225,6 +299,12 @@ std::optional<QDateTime> SystemAudioRecorder::firstBufferAt() const
 {
     const std::lock_guard lock(summaryLock_);
     return firstBufferAt_;
+}
+
+std::optional<TrackInterruption> SystemAudioRecorder::interruption() const
+{
+    const std::lock_guard lock(summaryLock_);
+    return interruption_;
 }
 
 float SystemAudioRecorder::lastLevel() const

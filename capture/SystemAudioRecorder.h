@@ -5,6 +5,7 @@
 #include "RecordingChunkMetadata.h"
 #include "SerialQueue.h"
 #include "SystemAudioCaptureMetadata.h"
+#include "TrackInterruption.h"
 #include "WallClock.h"
 
 #include <QDateTime>
@@ -24,6 +25,9 @@ class Logger;
 // Threads: append() only on the capture queue; stop() after the capture stream stopped delivering. Finished
 // chunks are closed on the queue "Tavilon.SystemAudioRecorder.Writer" and reported from it, after their file
 // is complete. The counters behind the summary are guarded for reading from any thread.
+// A chunk file that cannot be set up or written is tried again one chunk period later; the full file gets
+// every buffer meanwhile. A full file that cannot be set up or written ends the track with one error line;
+// interruption() then says when and why.
 class SystemAudioRecorder {
 public:
     struct Timing {
@@ -39,7 +43,14 @@ public:
 
     static QString sourceDescription();
 
+    // Before capture starts: the files begin at this moment (the session's start); the time until the first
+    // buffer is written as silence, so a sound at a given session time lies at that offset in the full file
+    // and in the first chunk.
+    void setTimelineStart(const QDateTime& start);
     void append(const AudioSampleBuffer& buffer);
+    // The capture source stopped delivering (the sound server went away). On the capture queue, like
+    // append().
+    void noteSourceFailure(const QString& reason);
     // Finishes both files and returns once they are complete and the last chunk has been reported.
     void stop();
 
@@ -47,6 +58,8 @@ public:
     qint64 bufferCount() const;
     std::optional<QDateTime> firstBufferAt() const;
     float lastLevel() const;
+    // Why the track stopped before stop(), if it did and did not recover.
+    std::optional<TrackInterruption> interruption() const;
 
     // Set before capture starts.
     std::function<void(float level)> onLevel;
@@ -55,6 +68,10 @@ public:
 private:
     std::unique_ptr<AudioMediaWriter> makeWriter(const QString& path, const QString& inputFailure);
     void setUpChunkWriter();
+    // Sets up a chunk writer now; a failure is logged with `failureLine` and tried again a period later.
+    void trySetUpChunkWriter(const QString& failureLine, const QDateTime& now);
+    void endTrack(const QString& reason);
+    void appendToWriters(const AudioSampleBuffer& buffer);
     void finishChunk();
 
     const QString outputPath_;
@@ -71,11 +88,16 @@ private:
     qint64 chunkIndex_ = 0;
     std::optional<QDateTime> chunkStartedAt_;
     std::optional<QString> chunkPath_;
+    std::optional<QDateTime> chunkRetryAt_;   // no chunk writer: the next set-up attempt
+    std::optional<QDateTime> lastAppendedAt_; // the last buffer the full file took
+    bool trackEnded_ = false;
+    std::optional<QDateTime> timelineStart_; // until the first buffer
 
     mutable std::mutex summaryLock_;
     qint64 bufferCount_ = 0;
     std::optional<QDateTime> firstBufferAt_;
     float lastLevel_ = 0;
+    std::optional<TrackInterruption> interruption_;
 
     SerialQueue finishQueue_{"Tavilon.SystemAudioRecorder.Writer"};
 };

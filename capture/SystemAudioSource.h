@@ -2,6 +2,8 @@
 
 #include "AudioSampleBuffer.h"
 
+#include <QString>
+
 #include <functional>
 
 namespace ebbcast {
@@ -11,11 +13,14 @@ namespace ebbcast {
 class SystemAudioSource {
 public:
     using Handler = std::function<void(const AudioSampleBuffer&)>;
+    // Called on the source's own thread when it stops delivering for good (the sound server went away and
+    // cannot be reached again), with a readable reason.
+    using FailureHandler = std::function<void(const QString& reason)>;
 
     virtual ~SystemAudioSource() = default;
 
     // Throws AudioDeviceError when there is nothing to record from.
-    virtual void start(Handler handler) = 0;
+    virtual void start(Handler handler, FailureHandler failed) = 0;
     // After stop() returns the handler is not running and will not run again.
     virtual void stop() = 0;
 };

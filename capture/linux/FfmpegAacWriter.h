@@ -16,9 +16,9 @@ struct SwrContext;
 namespace ebbcast {
 
 // AAC (FFmpeg's native encoder with its fast coder), 48 kHz, stereo, 192 kb/s, in an MPEG-4 audio file (.m4a)
-// written in fragments of at most 1 second, each flushed to the file as it is complete, so a recording cut
-// short by a crash plays up to its last fragment. Input buffers of any rate and channel count are converted;
-// timestamps follow the samples written.
+// written in fragments of at most a quarter second, each flushed to the file as it is complete, so a
+// recording cut short by a crash plays up to its last fragment. Input buffers of any rate and channel count
+// are converted; timestamps follow the samples written.
 class FfmpegAacWriter : public AudioMediaWriter {
 public:
     // Creates the file; throws FileError when it cannot be created.
@@ -39,7 +39,7 @@ public:
     static constexpr int sampleRate = 48000;
     static constexpr int channelCount = 2;
     static constexpr std::int64_t bitRate = 192000;
-    static constexpr std::int64_t fragmentMicroseconds = 1000000;
+    static constexpr std::int64_t fragmentMicroseconds = 250000;
 
 private:
     bool ensureResampler(const AudioSampleBuffer& buffer);

@@ -2,7 +2,6 @@
 
 #include "FfmpegSupport.h"
 
-
 #include <cmath>
 #include <mutex>
 
@@ -25,7 +24,10 @@ FfmpegH264Writer::FfmpegH264Writer(const QString& path, int width, int height)
     , height_(height)
     , file_(path, "mov")
     , format_(file_.context())
-{}
+{
+    // Without this a completed fragment of a still screen waits in the output buffer for tens of seconds.
+    format_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+}
 
 FfmpegH264Writer::~FfmpegH264Writer()
 {
@@ -90,6 +92,7 @@ void FfmpegH264Writer::startWriting()
 {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set_int(&options, "frag_duration", fragmentMicroseconds, 0);
     const int result = file_.writeHeader(&options);
     av_dict_free(&options);
     if (result < 0) {
@@ -135,7 +138,19 @@ bool FfmpegH264Writer::append(const ScreenFrame& frame, double presentationTimeS
         fail(u"Could not encode the movie"_s, result);
         return false;
     }
-    return drainPackets();
+    if (!drainPackets())
+        return false;
+    if (!firstFragmentWritten_) {
+        // The first frame goes to the disk at once, in a fragment of its own: a session killed in its first
+        // moments still has a movie.
+        firstFragmentWritten_ = true;
+        const int flushed = av_write_frame(format_, nullptr);
+        if (flushed < 0 || file_.writeError() < 0) {
+            fail(u"Could not write the movie"_s, flushed < 0 ? flushed : file_.writeError());
+            return false;
+        }
+    }
+    return true;
 }
 
 bool FfmpegH264Writer::drainPackets()

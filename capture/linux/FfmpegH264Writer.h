@@ -14,10 +14,12 @@ struct SwsContext;
 
 namespace ebbcast {
 
-// H.264 (libx264, High profile, tuned for zero latency, 12 Mb/s average) in a QuickTime movie written in
-// fragments that each begin with a keyframe, one every second, so a recording cut short by a crash plays up
-// to its last fragment. Frames are BGRA, converted to 4:2:0; a frame larger than the movie is cropped at the
-// right and bottom (odd display sizes record at the even size below).
+// H.264 (libx264, High profile, tuned for zero latency, 12 Mb/s average, a keyframe every second) in a
+// QuickTime movie written in fragments of an eighth of a second, each pushed to the file as soon as it is
+// complete (the first one holds just the first frame), so a recording cut short by a crash plays up to its
+// last fragment, on a still screen (whose fragments are a few hundred bytes) as on a moving one. Frames are
+// BGRA, converted to 4:2:0; a frame larger than the movie is cropped at the right and bottom (odd display
+// sizes record at the even size below).
 class FfmpegH264Writer : public VideoMediaWriter {
 public:
     // Creates the file; throws FileError.
@@ -39,6 +41,7 @@ public:
     static constexpr const char* preset = "superfast";
     static constexpr std::int64_t averageBitRate = 12000000;
     static constexpr std::int64_t keyframeIntervalMilliseconds = 1000;
+    static constexpr std::int64_t fragmentMicroseconds = 125000;
 
 private:
     bool drainPackets();
@@ -49,6 +52,7 @@ private:
     int height_;
     Status status_ = Status::unknown;
     bool inputFinished_ = false;
+    bool firstFragmentWritten_ = false;
     QString error_;
     FfmpegOutputFile file_;
     AVFormatContext* format_; // the file's muxer context, owned by file_

@@ -21,11 +21,12 @@ PulseAudioSystemAudioSource::~PulseAudioSystemAudioSource()
     reconnectQueue_.sync();
 }
 
-void PulseAudioSystemAudioSource::start(Handler handler)
+void PulseAudioSystemAudioSource::start(Handler handler, FailureHandler failed)
 {
     {
         const std::lock_guard lock(handlerLock_);
         handler_ = std::move(handler);
+        failed_ = std::move(failed);
         running_ = true;
     }
     try {
@@ -33,6 +34,7 @@ void PulseAudioSystemAudioSource::start(Handler handler)
     } catch (...) {
         const std::lock_guard lock(handlerLock_);
         handler_ = nullptr;
+        failed_ = nullptr;
         running_ = false;
         throw;
     }
@@ -71,8 +73,11 @@ void PulseAudioSystemAudioSource::reconnect()
     stream_.reset();
     try {
         connectStream();
-    } catch (const EbbcastError&) {
+    } catch (const EbbcastError& error) {
         // Nothing to record from now; the next default-sink change tries again.
+        const std::lock_guard lock(handlerLock_);
+        if (running_ && failed_)
+            failed_(error.description());
     }
 }
 
@@ -86,6 +91,7 @@ void PulseAudioSystemAudioSource::stop()
     stream_.reset();
     const std::lock_guard lock(handlerLock_);
     handler_ = nullptr;
+    failed_ = nullptr;
 }
 
 } // namespace ebbcast

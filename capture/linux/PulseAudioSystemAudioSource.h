@@ -19,7 +19,7 @@ public:
     PulseAudioSystemAudioSource();
     ~PulseAudioSystemAudioSource() override;
 
-    void start(Handler handler) override;
+    void start(Handler handler, FailureHandler failed) override;
     void stop() override;
 
     static constexpr int sampleRate = 48000;
@@ -34,6 +34,7 @@ private:
     std::unique_ptr<PulseAudioRecordStream> stream_;
     std::mutex handlerLock_;
     Handler handler_;
+    FailureHandler failed_;
     bool running_ = false; // guarded by handlerLock_
     SerialQueue reconnectQueue_{"Tavilon.SystemAudio"};
 };

@@ -132,15 +132,17 @@ TEST_F(MicRecorderTest, ShortSessionYieldsOneChunkReportedAtStop)
     EXPECT_EQ(files_.openCount(), 0);
 }
 
-TEST_F(MicRecorderTest, FailedChunkOpensAtRotationLeaveGapsInTheNumbering)
+TEST_F(MicRecorderTest, FailedChunkOpensAreRetriedOncePerChunkPeriodAndLeaveGapsInTheNumbering)
 {
     MicRecorder& recorder = make({48000, 1}, 1.0);
     recorder.start(chunks());
     files_.failNextOpenOf(chunks() + u"/mic_chunk_0002.wav"_s);
     files_.failNextOpenOf(chunks() + u"/mic_chunk_0003.wav"_s);
     deliverSeconds(1.0); // closes chunk 1; opening 0002 fails
-    engine_->deliver();  // retries with 0003, which fails too
-    engine_->deliver();  // 0004 opens
+    deliverSeconds(0.9); // no retry on every buffer: the disk is not asked again before a period has passed
+    EXPECT_EQ(countLines(u"[ERROR] Microphone chunk rotation failed: "_s), 1);
+    deliverSeconds(0.2); // one period after the failure: 0003 is tried and fails
+    deliverSeconds(1.0); // and 0004 one period later opens
     deliverSeconds(0.5);
     recorder.stop();
 
@@ -149,7 +151,8 @@ TEST_F(MicRecorderTest, FailedChunkOpensAtRotationLeaveGapsInTheNumbering)
     EXPECT_EQ(reports()[1].chunk.index, 4);
     EXPECT_EQ(reports()[1].chunk.filePath, chunks() + u"/mic_chunk_0004.wav"_s);
     EXPECT_EQ(countLines(u"[ERROR] Microphone chunk rotation failed: Could not write the file "_s), 2);
-    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, (47 + 2 + 24) * 1024) << "the full file went on";
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, (47 + 43 + 10 + 47 + 24) * 1024)
+        << "the full file went on";
 }
 
 TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
@@ -167,26 +170,70 @@ TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
               1);
 }
 
-TEST_F(MicRecorderTest, WriteFailuresLoseOnlyThatBufferInThatFile)
+TEST_F(MicRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLine)
 {
     MicRecorder& recorder = make();
     recorder.start(chunks());
-    engine_->deliver(3);
+    deliverSeconds(3 * 1024 / 48000.0);
+    const QDateTime lastGood = clock_.now();
     files_.failWritesTo(u"microphone.wav"_s);
-    engine_->deliver(2);
+    deliverSeconds(2.0); // a full disk: every later write would fail too
     files_.failWritesTo(QString());
-    engine_->deliver(1);
-    files_.failWritesTo(u"mic_chunk_0001.wav"_s);
-    engine_->deliver(1);
-    files_.failWritesTo(QString());
+    deliverSeconds(1.0); // nothing more is written, even if space comes back
+    recorder.runWatchdogCheck();
     recorder.stop();
 
-    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 5 * 1024);
-    EXPECT_EQ(files_.file(chunks() + u"/mic_chunk_0001.wav"_s).frames, 6 * 1024);
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 3 * 1024);
     EXPECT_EQ(countLines(u"[ERROR] Microphone full-file write failed: Could not write the file "
                          "\"/s/microphone.wav\": No space left on device"_s),
-              2);
+              1);
+    EXPECT_EQ(countLines(u"stalled"_s), 0) << "an ended track is not a stalled input";
+    ASSERT_EQ(reports().size(), 1U) << "the chunk so far is reported when the track ends";
+    EXPECT_EQ(reports()[0].chunk.index, 1);
+    EXPECT_NEAR(reports()[0].chunk.duration, 3 * 1024 / 48000.0, 1e-9);
+    const auto interruption = recorder.interruption();
+    ASSERT_TRUE(interruption.has_value());
+    EXPECT_EQ(interruption->lastDataAt, lastGood);
+    EXPECT_TRUE(interruption->reason.contains(u"No space left on device"_s));
+    EXPECT_EQ(files_.openCount(), 0);
+}
+
+TEST_F(MicRecorderTest, ChunkWriteFailureClosesTheChunkAndTheNextBeginsAPeriodLater)
+{
+    MicRecorder& recorder = make({48000, 1}, 1.0);
+    recorder.start(chunks());
+    deliverSeconds(0.5);
+    files_.failWritesTo(u"mic_chunk_0001.wav"_s);
+    engine_->deliver();
+    files_.failWritesTo(QString());
+    deliverSeconds(0.5);
+    EXPECT_EQ(reports().size(), 1U) << "the chunk ends with the failure";
+    deliverSeconds(0.6);
+    recorder.stop();
+
     EXPECT_EQ(countLines(u"[ERROR] Microphone chunk write failed: "_s), 1);
+    ASSERT_EQ(reports().size(), 2U);
+    EXPECT_EQ(reports()[1].chunk.index, 2);
+    EXPECT_FALSE(recorder.interruption().has_value()) << "the full file never failed";
+    EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, (24 + 1 + 24 + 29) * 1024);
+}
+
+TEST_F(MicRecorderTest, ChunkStartIsTheCaptureTimeOfItsFirstSample)
+{
+    MicRecorder& recorder = make({48000, 1}, 1.0);
+    const QDateTime opened = clock_.now();
+    recorder.start(chunks());
+    clock_.advance(1.5); // the input takes its time to deliver the first buffer
+    deliverSeconds(2.5);
+    recorder.stop();
+
+    ASSERT_GE(reports().size(), 2U);
+    const auto& first = reports()[0].chunk;
+    const auto& second = reports()[1].chunk;
+    EXPECT_NEAR(opened.msecsTo(first.startTime) / 1000.0, 1.5, 0.002)
+        << "not the moment the file was opened, but when the audio in it began";
+    EXPECT_LE(std::abs(first.endTime.msecsTo(second.startTime)), 2)
+        << "consecutive chunks meet: the next begins where the audio of the last ended";
 }
 
 TEST_F(MicRecorderTest, StalledInputLogsAndRestartsAtMostEvery30Seconds)

@@ -35,7 +35,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 // No system audio at all: the screen recorder carries on with video only.
 class NoSystemAudio : public SystemAudioSource {
 public:
-    void start(Handler) override { throw AudioDeviceError::noDefaultOutput(); }
+    void start(Handler, FailureHandler) override { throw AudioDeviceError::noDefaultOutput(); }
     void stop() override {}
 };
 
@@ -98,9 +98,11 @@ int main(int argc, char* argv[])
         SerialQueue captureQueue("Tavilon.ScreenRecorder");
         PulseAudioSystemAudioSource source;
         mic.start(chunks);
-        source.start([&](const AudioSampleBuffer& buffer) {
-            captureQueue.async([&systemAudio, buffer] { systemAudio.append(buffer); });
-        });
+        source.start(
+            [&](const AudioSampleBuffer& buffer) {
+                captureQueue.async([&systemAudio, buffer] { systemAudio.append(buffer); });
+            },
+            {});
         waitForStopRequest();
         source.stop();
         captureQueue.sync();

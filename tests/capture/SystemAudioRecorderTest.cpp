@@ -162,23 +162,52 @@ TEST_F(SystemAudioRecorderTest, LevelIsTheRootMeanSquareOfAll16BitSamples)
     EXPECT_TRUE(writers_.created() == QStringList{fullPath()}) << "no chunk folder, no chunks";
 }
 
-TEST_F(SystemAudioRecorderTest, SetUpFailuresDropTheBufferAndRetryWithTheNextIndex)
+TEST_F(SystemAudioRecorderTest, ChunkSetUpFailuresAreRetriedOncePerPeriodWhileTheFullFileGoesOn)
 {
     SystemAudioRecorder& recorder = make();
     writers_.failCreateOf(chunk(1));
     writers_.refuseInputOf(chunk(2));
-    recorder.append(buffer(1.0)); // chunk 1 cannot be created
-    recorder.append(buffer(1.1)); // chunk 2 refuses the input
-    recorder.append(buffer(1.2)); // chunk 3 works
+    deliverSeconds(299);   // chunk 1 cannot be created; no retry for a period
+    deliverSeconds(1.05);  // chunk 2 refuses the input
+    deliverSeconds(300.5); // chunk 3 works
     recorder.stop();
 
     EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not write the file "_s), 1);
-    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Cannot add system audio chunk input"_s), 1);
-    EXPECT_EQ(recorder.bufferCount(), 1) << "dropped buffers are not counted";
-    EXPECT_EQ(writers_.record(fullPath()).appended, 1) << "nor written to the full file";
-    EXPECT_EQ(writers_.record(fullPath()).startTime, 1.2);
+    EXPECT_EQ(
+        countLines(u"[ERROR] System audio chunk rotation failed: Cannot add system audio chunk input"_s), 1);
+    EXPECT_EQ(writers_.record(fullPath()).appended, recorder.bufferCount())
+        << "every buffer reached the full file";
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.index, 3);
+}
+
+TEST_F(SystemAudioRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLine)
+{
+    SystemAudioRecorder& recorder = make();
+    deliverSeconds(1);
+    const QDateTime lastGood = clock_.now();
+    writers_.failAppendsTo(fullPath());
+    deliverSeconds(2);
+    recorder.stop();
+
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: No space left on device"_s), 1);
+    ASSERT_EQ(reports().size(), 1U) << "the chunk so far is finished and reported";
+    const auto interruption = recorder.interruption();
+    ASSERT_TRUE(interruption.has_value());
+    EXPECT_EQ(interruption->lastDataAt, lastGood);
+    EXPECT_EQ(interruption->reason, u"No space left on device"_s);
+}
+
+TEST_F(SystemAudioRecorderTest, ASourceThatFailsIsAnInterruptionUntilBuffersComeBack)
+{
+    SystemAudioRecorder& recorder = make();
+    deliverSeconds(1);
+    recorder.noteSourceFailure(u"the sound server went away"_s);
+    ASSERT_TRUE(recorder.interruption().has_value());
+    EXPECT_EQ(recorder.interruption()->reason, u"the sound server went away"_s);
+    deliverSeconds(1);
+    recorder.stop();
+    EXPECT_FALSE(recorder.interruption().has_value());
 }
 
 TEST_F(SystemAudioRecorderTest, FullFileThatRefusesItsInputIsAWriterSetUpFailure)
@@ -218,16 +247,16 @@ TEST_F(SystemAudioRecorderTest, ChunkOpenedAtRotationWithoutAnyBufferIsDiscarded
     EXPECT_FALSE(writers_.record(chunk(2)).started);
 }
 
-TEST_F(SystemAudioRecorderTest, ChunkFolderThatCannotBeCreatedIsLoggedPerBuffer)
+TEST_F(SystemAudioRecorderTest, ChunkFolderThatCannotBeCreatedIsLoggedOncePerPeriod)
 {
     test::TemporaryFolder::writeAll(chunks(), "a file where the folder should be");
     SystemAudioRecorder& recorder = make();
-    recorder.append(buffer(1.0));
-    recorder.append(buffer(1.1));
+    deliverSeconds(10);
     recorder.stop();
-    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not create the folder"_s), 2);
-    EXPECT_EQ(recorder.bufferCount(), 0);
-    EXPECT_FALSE(QFile::exists(fullPath())) << "a full file that never started is not left behind";
+    EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not create the folder"_s), 1);
+    EXPECT_GT(recorder.bufferCount(), 400);
+    EXPECT_TRUE(QFile::exists(fullPath()) || writers_.record(fullPath()).appended > 400)
+        << "the full file records without chunks";
 }
 
 } // namespace

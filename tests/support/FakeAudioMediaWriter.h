@@ -32,7 +32,7 @@ public:
                                 QStringLiteral("No such file or directory"));
             records_[path] = Record{};
             return std::make_unique<Writer>(*this, path, refuseInput_.erase(path) > 0,
-                                            failFinish_.erase(path) > 0);
+                                            failFinish_.erase(path) > 0, failAppend_.count(path) > 0);
         };
     }
 
@@ -47,6 +47,11 @@ public:
     void failFinishOf(const QString& path)
     {
         locked([&] { failFinish_.insert(path); });
+    }
+    // Appends to this file fail from now on, as on a full disk (writers made before this call too).
+    void failAppendsTo(const QString& path)
+    {
+        locked([&] { failAppend_.insert(path); });
     }
 
     QStringList created()
@@ -71,11 +76,12 @@ private:
 
     class Writer : public AudioMediaWriter {
     public:
-        Writer(FakeAudioMediaWriters& owner, QString path, bool refuseInput, bool failFinish)
+        Writer(FakeAudioMediaWriters& owner, QString path, bool refuseInput, bool failFinish, bool failAppend)
             : owner_(owner)
             , path_(std::move(path))
             , refuseInput_(refuseInput)
             , failFinish_(failFinish)
+            , failAppend_(failAppend)
         {}
         bool addAudioInput() override { return !refuseInput_; }
         void startWriting(double time) override
@@ -90,6 +96,14 @@ private:
         bool isReadyForMoreMediaData() const override { return status_ == Status::writing; }
         void append(const AudioSampleBuffer&) override
         {
+            {
+                const std::lock_guard lock(owner_.mutex_);
+                failAppend_ = failAppend_ || owner_.failAppend_.count(path_) > 0;
+            }
+            if (failAppend_) {
+                status_ = Status::failed;
+                return;
+            }
             update([](Record& r) { ++r.appended; });
         }
         void markAsFinished() override
@@ -104,6 +118,8 @@ private:
         }
         QString errorDescription() const override
         {
+            if (failAppend_)
+                return QStringLiteral("No space left on device");
             return failFinish_ && !path_.endsWith(QStringLiteral("system_audio.m4a"))
                        ? QStringLiteral("disk full")
                        : QString();
@@ -121,6 +137,7 @@ private:
         QString path_;
         bool refuseInput_;
         bool failFinish_;
+        bool failAppend_;
         Status status_ = Status::unknown;
     };
 
@@ -130,6 +147,7 @@ private:
     std::set<QString> failCreate_;
     std::set<QString> refuseInput_;
     std::set<QString> failFinish_;
+    std::set<QString> failAppend_;
 };
 
 } // namespace ebbcast::test
