@@ -1,6 +1,8 @@
 #include "RecordCommand.h"
 
+#include "EbbcastError.h"
 #include "LinuxRecorderFactory.h"
+#include "RecordingProcessLock.h"
 #include "RecordingSession.h"
 
 #include <QCoro/QCoroTask>
@@ -36,10 +38,11 @@ std::optional<double> positiveSeconds(const QString& text)
 
 } // namespace
 
-RecordCommand::RecordCommand(RecordingSession& session, LinuxRecorderFactory& recorders, QTextStream& out,
-                             QTextStream& err)
+RecordCommand::RecordCommand(RecordingSession& session, LinuxRecorderFactory& recorders,
+                             RecordingProcessLock& processLock, QTextStream& out, QTextStream& err)
     : session_(session)
     , recorders_(recorders)
+    , processLock_(processLock)
     , out_(out)
     , err_(err)
 {}
@@ -78,48 +81,89 @@ int RecordCommand::record(const QStringList& arguments)
         }
     }
 
+    // Signals are caught before anything is created: an early Ctrl-C or SIGTERM ends in a stopped session or
+    // in nothing at all, never in a killed process that leaves half a folder.
+    interrupted = false;
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    const int status = recordSession(duration);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    return status;
+}
+
+int RecordCommand::recordSession(std::optional<double> duration)
+{
+    try {
+        if (const auto holder = processLock_.acquire()) {
+            err_ << "ebbcast: already recording"
+                 << (holder->sessionFolder.isEmpty() ? QString() : u" to "_s + holder->sessionFolder)
+                 << " (pid " << holder->pid << ")\n";
+            err_.flush();
+            return 3;
+        }
+    } catch (const EbbcastError& error) {
+        err_ << "ebbcast: " << error.description() << '\n';
+        err_.flush();
+        return 1;
+    }
+
     if (const auto repaired = session_.recoverInterruptedSessionIfNeeded()) {
         out_ << "Repaired interrupted session: " << *repaired << '\n';
         out_.flush();
     }
 
-    QString folder;
-    session_.onSessionStarted = [&folder](const QString& started) {
-        folder = started;
-    };
     QCoro::waitFor(session_.start(false));
-    if (!session_.isRecording())
+    const std::optional<QString> folder = session_.currentSessionFolder();
+    if (!session_.isRecording() || !folder) {
+        processLock_.release();
         return 1; // the reason is on standard error already
-    out_ << folder << '\n';
+    }
+    processLock_.noteSessionFolder(*folder);
+    out_ << *folder << '\n';
     out_.flush();
 
-    interrupted = false;
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-    QEventLoop loop;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (interrupted || (duration && static_cast<double>(elapsed.elapsed()) >= *duration * 1000.0))
-            loop.quit();
-    });
-    check.start(50);
-    loop.exec();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    if (!interrupted) {
+        QEventLoop loop;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (interrupted || (duration && static_cast<double>(elapsed.elapsed()) >= *duration * 1000.0))
+                loop.quit();
+        });
+        check.start(50);
+        loop.exec();
+    }
 
     QCoro::waitFor(session_.stop(false));
-    const bool completed = !QFile::exists(folder + u'/' + RecordingSession::markerFileName());
-    return completed ? 0 : 1;
+    processLock_.release();
+    const auto& outcome = session_.lastStopOutcome();
+    if (!outcome)
+        return 1;
+    for (const QString& track : outcome->endedTracks)
+        err_ << "ebbcast: " << track << '\n';
+    err_.flush();
+    if (!outcome->documentCompleted)
+        return 1; // the alert is on standard error already
+    return outcome->endedTracks.isEmpty() ? 0 : 4;
 }
 
 int RecordCommand::recover()
 {
-    if (const auto repaired = session_.recoverInterruptedSessionIfNeeded())
-        out_ << "Repaired interrupted session: " << *repaired << '\n';
-    else
+    const RecoveryOutcome outcome = session_.recoverInterruptedSession();
+    switch (outcome.kind) {
+    case RecoveryOutcome::Kind::repaired:
+        out_ << "Repaired interrupted session: " << outcome.folder << '\n';
+        break;
+    case RecoveryOutcome::Kind::nothingToRepair:
         out_ << "No interrupted session to repair\n";
+        break;
+    case RecoveryOutcome::Kind::failed:
+        err_ << "ebbcast: could not repair " << outcome.folder << ": " << outcome.description << '\n';
+        err_.flush();
+        return 1;
+    }
     out_.flush();
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "PermissionManager.h"
 #include "PreferencesStore.h"
 #include "RecordCommand.h"
+#include "RecordingProcessLock.h"
 #include "RecordingSession.h"
 #include "ScreenSaverInhibitor.h"
 #include "SettingsFile.h"
@@ -31,8 +32,12 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
 
     const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
-    ebbcast::Logger logger(paths.logFilePath());
-    ebbcast::SettingsFile settingsFile(paths.settingsFilePath(), logger);
+    if (!paths) {
+        err << QStringLiteral("ebbcast: ") << ebbcast::AppPaths::missingHomeProblem() << Qt::endl;
+        return 1;
+    }
+    ebbcast::Logger logger(paths->logFilePath());
+    ebbcast::SettingsFile settingsFile(paths->settingsFilePath(), logger);
     ebbcast::PreferencesStore preferences(settingsFile, logger);
     QNetworkAccessManager network;
     ebbcast::PermissionManager permissions(logger);
@@ -44,8 +49,9 @@ int main(int argc, char* argv[])
     ebbcast::StandardErrorAlerts alerts(err);
     ebbcast::RecordingSession session(preferences, permissions, appActivityMonitor, clockSyncManager, logger,
                                       recorders, inhibitor, alerts);
-    ebbcast::RecordCommand recordCommand(session, recorders, out, err);
+    ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
+    ebbcast::RecordCommand recordCommand(session, recorders, processLock, out, err);
 
-    ebbcast::CommandLineInterface commandLine(paths, preferences, settingsFile, &recordCommand, out, err);
+    ebbcast::CommandLineInterface commandLine(*paths, preferences, settingsFile, &recordCommand, out, err);
     return commandLine.run(QCoreApplication::arguments().mid(1));
 }

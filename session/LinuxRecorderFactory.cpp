@@ -1,6 +1,7 @@
 #include "LinuxRecorderFactory.h"
 
 #include "FfmpegAacWriter.h"
+#include "FfmpegAudioDuration.h"
 #include "FfmpegH264Writer.h"
 #include "MicRecorder.h"
 #include "PulseAudioInputEngine.h"
@@ -43,6 +44,11 @@ std::unique_ptr<MicRecorder> LinuxRecorderFactory::makeMicRecorder(const QString
     return std::make_unique<MicRecorder>(outputPath, preferredDeviceName, logger,
                                          std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(),
                                          systemTime, timing);
+}
+
+std::optional<double> LinuxRecorderFactory::recordedAudioSeconds(const QString& path) const
+{
+    return FfmpegAudioDuration::seconds(path);
 }
 
 } // namespace ebbcast

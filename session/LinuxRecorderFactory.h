@@ -21,6 +21,7 @@ public:
                                                        Logger& logger) override;
     std::unique_ptr<MicRecorder> makeMicRecorder(const QString& outputPath,
                                                  const QString& preferredDeviceName, Logger& logger) override;
+    std::optional<double> recordedAudioSeconds(const QString& path) const override;
 
 private:
     double chunkSeconds_;

@@ -28,6 +28,10 @@ public:
                                                                Logger& logger) = 0;
     virtual std::unique_ptr<MicRecorder>
     makeMicRecorder(const QString& outputPath, const QString& preferredDeviceName, Logger& logger) = 0;
+
+    // Seconds of audio a recorded file holds (a system-audio chunk left by a crash), read from its packets;
+    // nothing when it cannot be read or has no audio stream. For the repair of an interrupted session.
+    virtual std::optional<double> recordedAudioSeconds(const QString& path) const = 0;
 };
 
 } // namespace ebbcast

@@ -5,8 +5,10 @@
 #include "AppActivityMonitor.h"
 #include "AtomicFile.h"
 #include "BuildInfo.h"
+#include "ChunkSessionFields.h"
 #include "ClockSyncManager.h"
 #include "FileError.h"
+#include "FileLock.h"
 #include "JsonDocumentFile.h"
 #include "Logger.h"
 #include "MetadataWriter.h"
@@ -17,10 +19,10 @@
 #include "RecordingAudioFormat.h"
 #include "ScreenRecorder.h"
 #include "SessionFolder.h"
+#include "SessionLock.h"
 #include "ShortestNumber.h"
 #include "SystemAudioRecorder.h"
 #include "Timecode.h"
-#include "WavHeaderRepair.h"
 #include "WorkerTask.h"
 
 #include <QDir>
@@ -40,14 +42,19 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return static_cast<double>(from.msecsTo(to)) / 1000.0;
 }
 
-SessionMetadata readSessionDocument(const QString& path)
+struct StoredSessionDocument {
+    QJsonObject object; // as stored, with the members this version does not know
+    SessionMetadata document;
+};
+
+StoredSessionDocument readSessionDocument(const QString& path)
 {
     const auto object = JsonDocumentFile::readObject(path);
     std::optional<SessionMetadata> document = object ? SessionMetadata::fromJson(*object) : std::nullopt;
     if (!document)
         throw FileError(FileError::Code::readFailed, path,
                         u"it is missing or not a readable session document"_s);
-    return std::move(*document);
+    return {*object, std::move(*document)};
 }
 
 QString markerPath(const QString& sessionFolder)
@@ -55,12 +62,12 @@ QString markerPath(const QString& sessionFolder)
     return sessionFolder + u'/' + RecordingSession::markerFileName();
 }
 
-std::optional<QDateTime> modificationDate(const QString& path)
+// "00:00:05.2": where a track stopped, to a tenth of a second.
+QString tenthsTimecode(double seconds)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return std::nullopt;
-    return info.lastModified().toUTC();
+    const auto tenths = static_cast<long long>(std::llround(std::max(0.0, seconds) * 10.0));
+    return QString::asprintf("%02lld:%02lld:%02lld.%lld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
+                             tenths % 10);
 }
 
 } // namespace
@@ -133,6 +140,9 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     if (root.endsWith(u'/') && root.size() > 1)
         root.chop(1);
     const QString folder = SessionFolder::create(root, sessionID);
+    sessionFolder_ = folder;
+    // Held until the stop has completed the document: a repair in another process leaves this folder alone.
+    sessionLock_ = SessionLock::acquire(folder);
     const ActiveAppMetadata application = appActivityMonitor_.activeApplicationInfo();
 
     const QString screenPath = folder + u"/screen.mov"_s;
@@ -142,6 +152,8 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     const QString metadataPath = folder + u"/metadata.json"_s;
 
     systemAudioRecorder_ = recorders_.makeSystemAudioRecorder(systemAudioPath, chunkFolder, logger_);
+    // Both audio tracks begin at the session's start, so their offsets are session times.
+    systemAudioRecorder_->setTimelineStart(startTime);
     systemAudioRecorder_->onLevel = [this](float level) {
         if (onSystemAudioLevel)
             onSystemAudioLevel(level);
@@ -189,7 +201,7 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
 
     screenRecorder_ = std::move(screen);
     micRecorder_ = std::move(microphone);
-    micRecorder_->start(chunkFolder);
+    micRecorder_->start(chunkFolder, startTime);
     co_await screenRecorder_->start();
 
     startDate_ = startTime;
@@ -213,7 +225,26 @@ QCoro::Task<> RecordingSession::cleanUpPartialStart()
         if (currentSession_)
             QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
     }
+    removeFolderWithoutMedia();
     returnToIdle();
+}
+
+void RecordingSession::removeFolderWithoutMedia()
+{
+    if (!sessionFolder_)
+        return;
+    const QString& folder = *sessionFolder_;
+    // The recorders leave no movie or system-audio file without a frame or buffer in it; the microphone file
+    // always exists once its recorder started, so its frame count tells.
+    const bool microphone = micRecorder_ && micRecorder_->framesWritten() > 0;
+    const bool movie = QFileInfo::exists(folder + u"/screen.mov"_s);
+    const bool systemAudio = QFileInfo::exists(folder + u'/' + RecordingAudioFormat::systemAudioFileName());
+    if (microphone || movie || systemAudio)
+        return; // kept for the repair at the next launch
+    if (sessionLock_)
+        sessionLock_->removeAndRelease();
+    if (!QDir(folder).removeRecursively())
+        logger_.error(u"Failed to remove the folder of a recording that did not start: "_s + folder);
 }
 
 void RecordingSession::returnToIdle()
@@ -230,41 +261,46 @@ void RecordingSession::returnToIdle()
         currentSession_.reset();
     }
     startDate_.reset();
+    sessionFolder_.reset();
+    if (sessionLock_) {
+        sessionLock_->removeAndRelease();
+        sessionLock_.reset();
+    }
     currentRecordingWasAutoStarted_ = false;
     isRecording_ = false;
     if (onStateChange)
         onStateChange(false);
 }
 
+QStringList RecordingSession::endedTracks() const
+{
+    QStringList lines;
+    const auto describe = [&](const QString& track, const std::optional<TrackInterruption>& interruption) {
+        if (!interruption)
+            return;
+        QString line;
+        if (interruption->lastDataAt && startDate_) {
+            const double at = static_cast<double>(startDate_->msecsTo(*interruption->lastDataAt)) / 1000.0;
+            line = track + u" stopped at "_s + tenthsTimecode(at) + u": "_s + interruption->reason;
+        } else {
+            line = track + u" recorded nothing: "_s + interruption->reason;
+        }
+        logger_.error(u"Recording track ended early: "_s + line);
+        lines.append(line);
+    };
+    if (micRecorder_)
+        describe(u"the microphone"_s, micRecorder_->interruption());
+    if (systemAudioRecorder_)
+        describe(u"the system audio"_s, systemAudioRecorder_->interruption());
+    if (screenRecorder_)
+        describe(u"the screen recording"_s, screenRecorder_->interruption());
+    return lines;
+}
+
 void RecordingSession::completeChunk(RecordingChunkMetadata& chunk) const
 {
     // Called under documentLock_.
-    if (!currentSession_) {
-        chunk.clockSyncStatus = u"not_configured"_s;
-        return;
-    }
-    const QDateTime sessionStart = currentSession_->startTime;
-    const double startOffset = std::max(0.0, secondsBetween(sessionStart, chunk.startTime));
-    const double endOffset = std::max(startOffset, secondsBetween(sessionStart, chunk.endTime));
-    chunk.sessionStartTime = sessionStart;
-    chunk.startOffsetSeconds = startOffset;
-    chunk.endOffsetSeconds = endOffset;
-    chunk.timecodeStart = timecode(startOffset);
-    chunk.timecodeEnd = timecode(endOffset);
-
-    const std::optional<ClockSyncMetadata>& clockSync = currentSession_->clockSync;
-    if (!clockSync) {
-        chunk.clockSyncStatus = u"not_configured"_s;
-        return;
-    }
-    chunk.clockSyncStatus = clockSync->status;
-    if (const auto& best = clockSync->bestSample) {
-        const auto offsetMs = static_cast<qint64>(std::llround(best->estimatedOffsetMilliseconds));
-        chunk.serverStartTime = chunk.startTime.addMSecs(offsetMs);
-        chunk.serverEndTime = chunk.endTime.addMSecs(offsetMs);
-        chunk.clockOffsetMilliseconds = best->estimatedOffsetMilliseconds;
-        chunk.clockRoundTripMilliseconds = best->roundTripMilliseconds;
-    }
+    completeChunkSessionFields(chunk, currentSession_ ? &*currentSession_ : nullptr);
 }
 
 void RecordingSession::recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
@@ -300,7 +336,7 @@ void RecordingSession::carryOverTranscriptions(SessionMetadata& session) const
     // in-memory copy does not have them, and a completed document must not erase them.
     std::optional<SessionMetadata> onDisk;
     try {
-        onDisk = readSessionDocument(session.files.metadata);
+        onDisk = readSessionDocument(session.files.metadata).document;
     } catch (const EbbcastError&) {
         return;
     }
@@ -349,6 +385,8 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         const std::lock_guard lock(documentLock_);
         session = currentSession_;
     }
+    StopOutcome outcome;
+    outcome.endedTracks = endedTracks();
     if (session) {
         const QString folder = SessionFolder::ofMetadataPath(session->files.metadata);
         lastCompletedSessionFolder_ = folder;
@@ -361,7 +399,12 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
             const std::lock_guard lock(documentLock_);
             carryOverTranscriptions(*session);
             try {
-                MetadataWriter::write(*session, session->files.metadata);
+                // Members other components or newer versions added to the stored document stay.
+                const auto stored = JsonDocumentFile::readObject(session->files.metadata);
+                if (stored)
+                    MetadataWriter::write(*session, *stored, session->files.metadata);
+                else
+                    MetadataWriter::write(*session, session->files.metadata);
                 written = true;
             } catch (const EbbcastError& error) {
                 logger_.error(u"Failed to write metadata: "_s + error.description());
@@ -369,6 +412,8 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
                                   error.description());
             }
         }
+        outcome.sessionFolder = folder;
+        outcome.documentCompleted = written;
         if (written) {
             QFile::remove(markerPath(folder));
             if (!suppressUpload && onSessionCompleted)
@@ -376,6 +421,7 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         }
     }
 
+    lastStopOutcome_ = outcome;
     returnToIdle();
     logger_.info(u"Recording stopped"_s);
     isStopping_ = false;
@@ -408,9 +454,9 @@ void RecordingSession::updateDocumentLocked(const QString& sessionFolder,
 {
     const QString path = sessionFolder + u"/metadata.json"_s;
     try {
-        SessionMetadata document = readSessionDocument(path);
-        change(document);
-        MetadataWriter::write(document, path);
+        StoredSessionDocument stored = readSessionDocument(path);
+        change(stored.document);
+        MetadataWriter::write(stored.document, stored.object, path);
     } catch (const EbbcastError& error) {
         logger_.error(u"Failed to update session metadata: "_s + error.description());
     }
@@ -437,64 +483,22 @@ void RecordingSession::markWrapUpFailed(const QString& sessionFolder, const QStr
     });
 }
 
+RecoveryOutcome RecordingSession::recoverInterruptedSession()
+{
+    SessionRecovery recovery(preferences_.recordingFolderURL().toLocalFile(), logger_, clock_,
+                             [this](const QString& path) { return recorders_.recordedAudioSeconds(path); });
+    RecoveryOutcome outcome = recovery.run();
+    if (outcome.kind == RecoveryOutcome::Kind::repaired)
+        lastCompletedSessionFolder_ = outcome.folder;
+    return outcome;
+}
+
 std::optional<QString> RecordingSession::recoverInterruptedSessionIfNeeded()
 {
-    const QDir root(preferences_.recordingFolderURL().toLocalFile());
-    if (!root.exists())
+    const RecoveryOutcome outcome = recoverInterruptedSession();
+    if (outcome.kind != RecoveryOutcome::Kind::repaired)
         return std::nullopt;
-    QFileInfoList folders = root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::stable_sort(folders.begin(), folders.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        return a.lastModified() > b.lastModified(); // newest first
-    });
-    for (const QFileInfo& entry : folders) {
-        const QString folder = entry.absoluteFilePath();
-        const auto object = JsonDocumentFile::readObject(folder + u"/metadata.json"_s);
-        std::optional<SessionMetadata> document = object ? SessionMetadata::fromJson(*object) : std::nullopt;
-        if (!document || document->endTime)
-            continue;
-        std::optional<QDateTime> latest;
-        for (const QString& media :
-             {document->files.screen, document->files.microphone, document->files.systemAudio}) {
-            const auto date = modificationDate(media);
-            if (date && (!latest || *date > *latest))
-                latest = date;
-        }
-        if (!QFile::exists(markerPath(folder)) && !latest)
-            continue;
-
-        // Audio cut short by the crash: make the WAV headers cover what the files hold.
-        QStringList wavFiles{document->files.microphone};
-        for (const QFileInfo& chunk : QDir(folder + u"/chunks"_s).entryInfoList({u"*.wav"_s}, QDir::Files))
-            wavFiles.append(chunk.absoluteFilePath());
-        for (const QString& wav : wavFiles) {
-            if (!QFile::exists(wav))
-                continue;
-            try {
-                WavHeaderRepair::repair(wav);
-            } catch (const EbbcastError& error) {
-                logger_.error(u"Failed to repair audio file header: "_s + error.description());
-            }
-        }
-
-        QDateTime end = latest.value_or(clock_());
-        if (document->startTime >= end)
-            end = document->startTime;
-        document->endTime = end;
-        document->duration = secondsBetween(document->startTime, end);
-        document->interrupted = true;
-        document->interruptionNote = u"Ebbcast exited before the recording stop sequence completed."_s;
-        try {
-            MetadataWriter::write(*document, folder + u"/metadata.json"_s);
-        } catch (const EbbcastError& error) {
-            logger_.error(u"Failed to recover interrupted recording session: "_s + error.description());
-            return std::nullopt;
-        }
-        QFile::remove(markerPath(folder));
-        lastCompletedSessionFolder_ = folder;
-        logger_.error(u"Recovered interrupted recording session: "_s + folder);
-        return folder;
-    }
-    return std::nullopt;
+    return outcome.folder;
 }
 
 } // namespace ebbcast

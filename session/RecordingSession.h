@@ -2,11 +2,13 @@
 
 #include "RecordingChunkMetadata.h"
 #include "SessionMetadata.h"
+#include "SessionRecovery.h"
 #include "WallClock.h"
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -19,6 +21,7 @@ class ActivityInhibitor;
 class AlertPresenter;
 class AppActivityMonitor;
 class ClockSyncManager;
+class FileLock;
 class Logger;
 class MicRecorder;
 class PermissionManager;
@@ -36,6 +39,15 @@ class SystemAudioRecorder;
 // happens under documentLock_, so chunk reports, markers and wrap-up writes never interleave.
 class RecordingSession {
 public:
+    // What the last stop achieved, for callers that report it (the command line's exit status).
+    struct StopOutcome {
+        QString sessionFolder;
+        bool documentCompleted = false;
+        // One line per track that stopped before the session did, such as
+        // "the microphone stopped at 00:00:05.2: <reason>".
+        QStringList endedTracks;
+    };
+
     RecordingSession(PreferencesStore& preferences, PermissionManager& permissions,
                      AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
                      Logger& logger, RecorderFactory& recorders, ActivityInhibitor& inhibitor,
@@ -52,7 +64,9 @@ public:
     void markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
                              const QString& wrapUpMetadata);
     void markWrapUpFailed(const QString& sessionFolder, const QString& reason);
-    // The folder of the session repaired, if one needed it.
+    // Repairs the newest session a crash left unfinished (see SessionRecovery) and tells how that went.
+    RecoveryOutcome recoverInterruptedSession();
+    // The folder of the session repaired, if one needed it and the repair succeeded.
     std::optional<QString> recoverInterruptedSessionIfNeeded();
 
     static QString timecode(double seconds);
@@ -61,6 +75,9 @@ public:
     bool isRecording() const { return isRecording_; }
     bool currentRecordingWasAutoStarted() const { return currentRecordingWasAutoStarted_; }
     std::optional<QString> lastCompletedSessionFolder() const { return lastCompletedSessionFolder_; }
+    const std::optional<StopOutcome>& lastStopOutcome() const { return lastStopOutcome_; }
+    // The folder of the running (or starting) session, once it exists.
+    std::optional<QString> currentSessionFolder() const { return sessionFolder_; }
 
     std::function<void(bool recording)> onStateChange;
     std::function<void(float level)> onMicLevel;
@@ -74,6 +91,10 @@ private:
     QCoro::Task<> cleanUpPartialStart();
     // Drops the recorders and the in-memory document, ends the inhibition and reports "not recording".
     void returnToIdle();
+    // Lines for the tracks that ended before the stop; each is also logged.
+    QStringList endedTracks() const;
+    // After a failed start: the folder goes when no recorder wrote anything into it.
+    void removeFolderWithoutMedia();
     void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                      const QString& chunkPath);
     void completeChunk(RecordingChunkMetadata& chunk) const;
@@ -100,6 +121,9 @@ private:
     std::unique_ptr<ScreenRecorder> screenRecorder_;
     std::unique_ptr<MicRecorder> micRecorder_;
     std::optional<QDateTime> startDate_;
+    std::optional<QString> sessionFolder_;
+    std::unique_ptr<FileLock> sessionLock_; // held from the folder's creation to the end of the stop
+    std::optional<StopOutcome> lastStopOutcome_;
     bool activity_ = false;
     bool isStarting_ = false;
     bool isStopping_ = false;

@@ -22,6 +22,7 @@
 #include "RecorderFactory.h"
 #include "RunTask.h"
 #include "ScreenRecorder.h"
+#include "SessionLock.h"
 #include "SettingsFile.h"
 #include "SystemAudioRecorder.h"
 #include "TemporaryFolder.h"
@@ -37,6 +38,7 @@
 
 #include <utime.h>
 
+#include <map>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -67,6 +69,7 @@ public:
         auto frames = std::make_unique<test::FakeScreenFrameSource>();
         screenFrames = frames.get();
         screenFrames->displayList = displays;
+        screenFrames->failStart = screenStartFails;
         auto systemSource = std::make_unique<test::FakeSystemAudioSource>();
         systemAudioSource = systemSource.get();
         return std::make_unique<ScreenRecorder>(path, audio, preferences, logger, std::move(frames),
@@ -88,7 +91,15 @@ public:
         return recorder;
     }
 
+    std::optional<double> recordedAudioSeconds(const QString& path) const override
+    {
+        const auto found = audioSeconds.find(path);
+        return found == audioSeconds.end() ? std::nullopt : std::optional<double>(found->second);
+    }
+
     std::vector<ScreenDisplay> displays{{7, u"DP-1"_s, 0, 0, 1920, 1080, true}};
+    std::map<QString, double> audioSeconds; // what recordedAudioSeconds() reports, by path
+    bool screenStartFails = false;
     test::FakeAudioMediaWriters audioWriters;
     test::FakePcmFiles pcmFiles;
     test::FakeVideoRecord video;
@@ -322,7 +333,7 @@ TEST_F(RecordingSessionTest, SuppressedUploadStillCompletesTheDocument)
     EXPECT_EQ(session_.lastCompletedSessionFolder(), folder);
 }
 
-TEST_F(RecordingSessionTest, AFailedStartIsReportedAndLeavesTheFolderWithoutMarker)
+TEST_F(RecordingSessionTest, AFailedStartIsReportedAndRemovesAFolderNothingWasRecordedInto)
 {
     recorders_.displays.clear();
     test::runTask(session_.start(false));
@@ -334,12 +345,16 @@ TEST_F(RecordingSessionTest, AFailedStartIsReportedAndLeavesTheFolderWithoutMark
         1);
     EXPECT_EQ(states_, std::vector<bool>{false});
     EXPECT_FALSE(inhibitor_.active);
-    const QStringList folders =
-        QDir(folder_.file(u"Recordings"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    ASSERT_EQ(folders.size(), 1);
-    EXPECT_FALSE(
-        QFile::exists(folder_.file(u"Recordings/"_s + folders[0] + u"/.ebbcast_recording_active"_s)));
-    EXPECT_FALSE(QFile::exists(folder_.file(u"Recordings/"_s + folders[0] + u"/metadata.json"_s)));
+    EXPECT_TRUE(QDir(folder_.file(u"Recordings"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty())
+        << "a folder with nothing recorded in it would only be a puzzle later";
+
+    // Later in the start: the documents and the microphone exist when the screen capture refuses to start.
+    recorders_.displays = {{7, u"DP-1"_s, 0, 0, 1920, 1080, true}};
+    recorders_.screenStartFails = true;
+    test::runTask(session_.start(false));
+    EXPECT_FALSE(session_.isRecording());
+    EXPECT_TRUE(QDir(folder_.file(u"Recordings"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(recorders_.pcmFiles.openCount(), 0);
 }
 
 TEST_F(RecordingSessionTest, ADocumentThatCannotBeCompletedKeepsTheMarkerAndSaysSo)
@@ -372,6 +387,58 @@ TEST_F(RecordingSessionTest, StopKeepsTranscriptionResultsOthersWroteIntoTheDocu
     const RecordingChunkMetadata first = document(folder).liveChunks->front();
     EXPECT_EQ(first.transcriptionStatus, u"completed"_s);
     EXPECT_EQ(first.transcriptText, u"hello"_s);
+}
+
+TEST_F(RecordingSessionTest, MembersOthersAddedToTheDocumentSurviveChunksMarkersAndTheStop)
+{
+    const QString folder = startSession();
+    const QString path = folder + u"/metadata.json"_s;
+    QJsonObject stored = *JsonDocumentFile::readObject(path);
+    stored.insert(u"added_by_a_newer_version"_s, u"kept"_s);
+    JsonDocumentFile::write(path, stored);
+    for (int i = 0; i < 50; ++i) { // a chunk report
+        clock_.advance(1024 / 48000.0);
+        recorders_.micEngine->deliver();
+    }
+    session_.createMarker();
+    test::runTask(session_.stop(false));
+    const auto completed = JsonDocumentFile::readObject(path);
+    ASSERT_TRUE(completed.has_value());
+    EXPECT_EQ(completed->value(u"added_by_a_newer_version"_s).toString(), u"kept"_s);
+    EXPECT_TRUE(completed->contains(u"end_time"_s));
+}
+
+TEST_F(RecordingSessionTest, TheSessionFolderIsLockedWhileItRecords)
+{
+    const QString folder = startSession();
+    EXPECT_EQ(SessionLock::tryAcquireExisting(folder).attempt, FileLock::Attempt::heldElsewhere);
+    test::runTask(session_.stop(false));
+    EXPECT_EQ(SessionLock::tryAcquireExisting(folder).attempt, FileLock::Attempt::noLockFile)
+        << "a completed session leaves no lock file";
+}
+
+TEST_F(RecordingSessionTest, TracksThatEndedEarlyAreNamedWithWhereTheyStopped)
+{
+    const QString folder = startSession();
+    for (int i = 0; i < 235; ++i) { // 5 s of audio
+        clock_.advance(1024 / 48000.0);
+        recorders_.micEngine->deliver();
+    }
+    recorders_.pcmFiles.failWritesTo(u"microphone.wav"_s);
+    recorders_.micEngine->deliver();
+    recorders_.systemAudioSource->fail(u"the sound server went away"_s);
+    test::runTask(session_.stop(false));
+
+    const auto& outcome = session_.lastStopOutcome();
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_TRUE(outcome->documentCompleted);
+    EXPECT_EQ(outcome->sessionFolder, folder);
+    ASSERT_EQ(outcome->endedTracks.size(), 2);
+    EXPECT_TRUE(
+        outcome->endedTracks[0].startsWith(u"the microphone stopped at 00:00:05.0: Could not write"_s))
+        << outcome->endedTracks[0].toStdString();
+    EXPECT_EQ(outcome->endedTracks[1], u"the system audio recorded nothing: the sound server went away"_s);
+    EXPECT_EQ(countLines(u"[ERROR] Recording track ended early: the microphone stopped at 00:00:05.0"_s), 1);
 }
 
 TEST_F(RecordingSessionTest, ConcurrentChunkReportsAndMarkersLoseNothing)
