@@ -125,13 +125,9 @@ protected:
             const double sinceLaunch = static_cast<double>(launched.elapsed()) / 1000.0;
             record.waitForFinished(5000);
 
-            QProcess recover;
-            configure(recover);
-            recover.start(executable(), {u"recover"_s});
-            ASSERT_TRUE(recover.waitForFinished(20000));
-            EXPECT_EQ(recover.exitCode(), 0);
-            EXPECT_EQ(QString::fromLocal8Bit(recover.readAllStandardOutput()).trimmed(),
-                      u"Repaired interrupted session: "_s + session);
+            const Finished recover = runEbbcast({u"recover"_s});
+            EXPECT_EQ(recover.exitCode, 0);
+            EXPECT_EQ(recover.out, u"Repaired interrupted session: "_s + session);
 
             const SessionMetadata repaired = document(session);
             EXPECT_EQ(repaired.interrupted, true);

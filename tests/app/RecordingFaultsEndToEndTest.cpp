@@ -91,28 +91,20 @@ TEST_F(RecordingFaultsEndToEndTest, ASecondProcessNeitherRepairsNorRecordsOverAL
     const QString session = startRecording(first, {u"--duration"_s, u"8"_s});
     ASSERT_FALSE(session.isEmpty()) << first.readAllStandardError().constData();
 
-    QProcess recover;
-    configure(recover);
-    recover.start(executable(), {u"recover"_s});
-    ASSERT_TRUE(recover.waitForFinished(20000));
-    EXPECT_EQ(recover.exitCode(), 0);
-    EXPECT_EQ(QString::fromLocal8Bit(recover.readAllStandardOutput()).trimmed(),
-              u"No interrupted session to repair"_s);
+    const Finished recover = runEbbcast({u"recover"_s});
+    EXPECT_EQ(recover.exitCode, 0);
+    EXPECT_EQ(recover.out, u"No interrupted session to repair"_s);
     const auto live = document(session);
     ASSERT_TRUE(live.has_value());
     EXPECT_FALSE(live->endTime.has_value()) << "the live session was not stamped as interrupted";
     EXPECT_FALSE(live->interrupted.has_value());
     EXPECT_TRUE(QFile::exists(session + u"/.ebbcast_recording_active"_s));
 
-    QProcess second;
-    configure(second);
-    second.start(executable(), {u"record"_s, u"--duration"_s, u"2"_s});
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 3);
-    EXPECT_EQ(QString::fromLocal8Bit(second.readAllStandardError()).trimmed(),
-              u"ebbcast: already recording to "_s + session + u" (pid "_s +
-                  QString::number(first.processId()) + u")"_s);
-    EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+    const Finished second = runEbbcast({u"record"_s, u"--duration"_s, u"2"_s});
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_EQ(second.err, u"ebbcast: already recording to "_s + session + u" (pid "_s +
+                              QString::number(first.processId()) + u")"_s);
+    EXPECT_TRUE(second.out.isEmpty());
     EXPECT_EQ(sessionFolders(recordings()).size(), 1) << "the second process made no folder";
 
     ASSERT_TRUE(first.waitForFinished(30000));

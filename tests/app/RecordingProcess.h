@@ -62,6 +62,22 @@ protected:
         return session;
     }
 
+    struct Finished {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    // Runs `ebbcast ARGUMENTS` to its end.
+    Finished runEbbcast(const QStringList& arguments)
+    {
+        QProcess process;
+        configure(process);
+        process.start(executable(), arguments);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed(),
+                QString::fromLocal8Bit(process.readAllStandardError()).trimmed()};
+    }
+
     static std::optional<SessionMetadata> document(const QString& sessionFolder)
     {
         const auto object = JsonDocumentFile::readObject(sessionFolder + QStringLiteral("/metadata.json"));

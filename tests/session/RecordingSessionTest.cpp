@@ -11,6 +11,7 @@
 #include "FakeScreenFrameSource.h"
 #include "FakeSystemAudioSource.h"
 #include "FakeVideoMediaWriter.h"
+#include "InterruptedSession.h"
 #include "JsonDocumentFile.h"
 #include "LogLines.h"
 #include "Logger.h"
@@ -504,19 +505,7 @@ protected:
                        const std::vector<std::pair<QString, int>>& mediaAges)
     {
         const QString folder = folder_.file(u"Recordings/"_s + name);
-        QDir().mkpath(folder);
-        SessionMetadata document;
-        document.sessionID = name;
-        document.startTime = clock_.now().addSecs(-600);
-        document.recorder = {u"velno"_s, u"Velno"_s};
-        document.audioDevices = {u"Default microphone"_s, u"ScreenCaptureKit system audio"_s};
-        document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
-        document.files = {folder + u"/screen.mov"_s, folder + u"/system_audio.m4a"_s,
-                          folder + u"/microphone.wav"_s, folder + u"/metadata.json"_s};
-        document.appVersion = u"0.1.0"_s;
-        MetadataWriter::write(document, document.files.metadata);
-        if (marker)
-            test::TemporaryFolder::writeAll(folder + u"/.ebbcast_recording_active"_s, "");
+        test::writeInterruptedSession(folder, name, clock_.now().addSecs(-600), marker);
         for (const auto& [file, secondsAgo] : mediaAges) {
             const QString path = folder + u'/' + file;
             if (file.endsWith(u".wav"_s)) {

@@ -1,5 +1,6 @@
 #include "SessionRecovery.h"
 
+#include "InterruptedSession.h"
 #include "JsonDocumentFile.h"
 #include "LogLines.h"
 #include "Logger.h"
@@ -130,18 +131,7 @@ protected:
     QString leftBehind(const QString& name, const std::vector<std::pair<QString, int>>& mediaAges = {})
     {
         const QString folder = root_ + u'/' + name;
-        QDir().mkpath(folder);
-        SessionMetadata document;
-        document.sessionID = name;
-        document.startTime = start_;
-        document.recorder = {u"velno"_s, u"Velno"_s};
-        document.audioDevices = {u"Default microphone"_s, u"ScreenCaptureKit system audio"_s};
-        document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
-        document.files = {folder + u"/screen.mov"_s, folder + u"/system_audio.m4a"_s,
-                          folder + u"/microphone.wav"_s, folder + u"/metadata.json"_s};
-        document.appVersion = u"0.1.0"_s;
-        MetadataWriter::write(document, document.files.metadata);
-        test::TemporaryFolder::writeAll(folder + u"/.ebbcast_recording_active"_s, "");
+        test::writeInterruptedSession(folder, name, start_);
         for (const auto& [file, secondsAgo] : mediaAges) {
             test::TemporaryFolder::writeAll(folder + u'/' + file, "media");
             setAge(folder + u'/' + file, clock_.now(), secondsAgo);
