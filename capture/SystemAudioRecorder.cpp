@@ -224,7 +224,13 @@ void SystemAudioRecorder::finishChunk()
 {
     if (!chunkWriter_ || !chunkStartedAt_ || !chunkPath_)
         return;
-    const QDateTime endedAt = clock_();
+    QDateTime endedAt = clock_();
+    {
+        // A track that stopped early ends its chunk with the last buffer it took, not at the stop.
+        const std::lock_guard lock(summaryLock_);
+        if ((trackEnded_ || interruption_) && lastAppendedAt_)
+            endedAt = std::max(*chunkStartedAt_, std::min(endedAt, *lastAppendedAt_));
+    }
     chunkWriter_->markAsFinished();
     std::shared_ptr<AudioMediaWriter> writer(std::move(chunkWriter_));
     const bool started = chunkDidStart_;

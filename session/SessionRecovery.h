@@ -37,9 +37,8 @@ struct RecoveryOutcome {
 //   chunk of its kind ended (the session start for the first) and lasts as long as its audio.
 // - The document gets its end time (the newest media modification time, not before the start, or now
 //   without media), duration and interruption note; members this version does not know are kept.
-// - An unreadable document beside a marker is logged and its folder skipped. A repair that cannot complete
-// the
-//   document fails and leaves the marker, so the next launch tries again.
+// - An unreadable document beside a marker is logged and its folder skipped. A repair that cannot
+//   complete the document fails and leaves the marker, so the next launch tries again.
 // Main thread, at launch; blocks on file I/O (and reads whole system-audio chunks to measure them).
 class SessionRecovery {
 public:

@@ -77,12 +77,15 @@ TEST_F(RecordingFaultsEndToEndTest, AFullDiskEndsTheTracksLoudlyAndKeepsWhatWasR
     EXPECT_LE(log().count(u"System audio write failed"_s), 1);
 
     // What reached the disk before it filled still plays.
-    if (QFileInfo::exists(session + u"/microphone.wav"_s))
+    if (QFileInfo::exists(session + u"/microphone.wav"_s)) {
         EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/microphone.wav"_s).ok);
-    if (QFileInfo::exists(session + u"/system_audio.m4a"_s))
+    }
+    if (QFileInfo::exists(session + u"/system_audio.m4a"_s)) {
         EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/system_audio.m4a"_s).ok);
-    if (QFileInfo::exists(session + u"/screen.mov"_s))
+    }
+    if (QFileInfo::exists(session + u"/screen.mov"_s)) {
         EXPECT_GT(test::MediaProbe::decodeVideo(session + u"/screen.mov"_s).decodedFrames, 0);
+    }
 }
 
 TEST_F(RecordingFaultsEndToEndTest, ASecondProcessNeitherRepairsNorRecordsOverALiveSession)

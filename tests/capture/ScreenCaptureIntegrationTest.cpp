@@ -4,6 +4,7 @@
 #include "Logger.h"
 #include "MediaProbe.h"
 #include "PreferencesStore.h"
+#include "PrivateServers.h"
 #include "PulseAudioSystemAudioSource.h"
 #include "RunTask.h"
 #include "ScreenCaptureError.h"
@@ -145,52 +146,10 @@ TEST(ScreenCaptureIntegration, UnreachableDisplayIsAClearError)
     EXPECT_FALSE(QFile::exists(recording.file(u"screen.mov"_s)));
 }
 
-// A display number no live X server holds: no lock file, or one left by a server that is gone (an X server
-// replaces such a stale lock).
-bool displayNumberIsFree(int number)
-{
-    QFile lock(u"/tmp/.X%1-lock"_s.arg(number));
-    if (!lock.open(QIODevice::ReadOnly))
-        return true;
-    const pid_t owner = static_cast<pid_t>(lock.readAll().trimmed().toLongLong());
-    return owner <= 0 || (::kill(owner, 0) != 0 && errno == ESRCH);
-}
-
-// A private Xvfb that the test may take away.
-class PrivateDisplay {
-public:
-    PrivateDisplay()
-    {
-        for (int number = 230; number < 250 && name_.isEmpty(); ++number) {
-            if (displayNumberIsFree(number))
-                name_ = u":%1"_s.arg(number);
-        }
-        server_.start(u"Xvfb"_s, {name_, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s, u"tcp"_s});
-        for (int i = 0; i < 100 && QProcess::execute(u"xdpyinfo"_s, {u"-display"_s, name_}) != 0; ++i)
-            sleepSeconds(0.05);
-    }
-    ~PrivateDisplay() { kill(); }
-    const QString& name() const { return name_; }
-    // Ends the server the way a session ends (SIGTERM): its clients lose the connection and it removes its
-    // lock.
-    void kill()
-    {
-        server_.terminate();
-        if (!server_.waitForFinished(5000)) {
-            server_.kill();
-            server_.waitForFinished(5000);
-        }
-    }
-
-private:
-    QString name_;
-    QProcess server_;
-};
-
 TEST(ScreenCaptureIntegration, DisplayThatDisappearsMidRecordingLeavesAPlayableMovie)
 {
     test::TemporaryFolder folder;
-    PrivateDisplay display;
+    test::PrivateDisplay display;
     ScreenRecording recording(folder.path(), display.name());
     test::runTask(recording.recorder().prepare());
     test::runTask(recording.recorder().start());

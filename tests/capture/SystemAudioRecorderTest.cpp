@@ -210,6 +210,19 @@ TEST_F(SystemAudioRecorderTest, ASourceThatFailsIsAnInterruptionUntilBuffersCome
     EXPECT_FALSE(recorder.interruption().has_value());
 }
 
+TEST_F(SystemAudioRecorderTest, AChunkOfATrackThatStoppedEndsWithItsLastBuffer)
+{
+    SystemAudioRecorder& recorder = make();
+    deliverSeconds(2);
+    const QDateTime lastBuffer = clock_.now();
+    recorder.noteSourceFailure(u"the sound server went away"_s);
+    clock_.advance(6); // nothing arrives until the session stops
+    recorder.stop();
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.endTime, lastBuffer);
+    EXPECT_NEAR(reports()[0].chunk.duration, 2.0, 0.05);
+}
+
 TEST_F(SystemAudioRecorderTest, FullFileThatRefusesItsInputIsAWriterSetUpFailure)
 {
     SystemAudioRecorder& recorder = make(false);
