@@ -14,6 +14,7 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -139,8 +140,10 @@ QCoro::Task<ClockSyncSample> ClockSyncManager::takeSample(const QUrl& endpoint)
         throw SampleError(reply->errorString());
 
     sample.serverTime = serverTimeFrom(reply->readAll());
+    // The round trip comes from the monotonic stamps: the wall clock may step while a request is under way.
+    // Whole microseconds: the stamps are seconds in doubles, whose differences carry rounding noise.
     const double roundTrip =
-        static_cast<double>(sample.clientSendTime.msecsTo(sample.clientReceiveTime)) / 1000.0;
+        std::round(std::max(0.0, sample.clientReceiveMonotonic - sample.clientSendMonotonic) * 1e6) / 1e6;
     const double midpointMs =
         static_cast<double>(sample.clientSendTime.toMSecsSinceEpoch()) + roundTrip * 500.0;
     sample.roundTripMilliseconds = roundTrip * 1000.0;

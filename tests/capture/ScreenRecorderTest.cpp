@@ -240,7 +240,7 @@ TEST_F(ScreenRecorderTest, AtMostFiveFramesWaitWhileTheWriterIsBusy)
         video_.holdAppends = true;
     }
     frames_->deliver(0.0); // starts the writer, then waits inside append
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    video_.waitForHeldAppend();
     for (int i = 1; i <= 20; ++i)
         frames_->deliver(i);
     video_.release();

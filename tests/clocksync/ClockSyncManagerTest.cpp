@@ -51,8 +51,12 @@ protected:
 
     std::optional<ClockSyncMetadata> sync(int timeoutMs = ClockSyncManager::defaultRequestTimeoutMs)
     {
+        // The monotonic clock follows the manual clock's time, not its steps of the wall clock.
+        const QDateTime origin = clock_.now();
         ClockSyncManager manager(
-            preferences_, logger_, network_, clock_.wallClock(), [] { return 123.5; }, timeoutMs);
+            preferences_, logger_, network_, [this] { return clock_.now().addSecs(wallClockStepSeconds_); },
+            [this, origin] { return 123.5 + static_cast<double>(origin.msecsTo(clock_.now())) / 1000.0; },
+            timeoutMs);
         return test::runTask(manager.sync());
     }
 
@@ -65,6 +69,7 @@ protected:
     QNetworkAccessManager network_;
     test::ManualClock clock_{QDateTime(QDate(2025, 12, 6), QTime(8, 33, 19, 980), Qt::UTC)};
     test::FakeHttpServer server_;
+    qint64 wallClockStepSeconds_ = 0; // the wall clock set forward (an NTP step, a user's change)
 };
 
 TEST_F(ClockSyncManagerTest, UnixMillisecondsGiveTheOffsetFromTheMidpoint)
@@ -88,6 +93,21 @@ TEST_F(ClockSyncManagerTest, UnixMillisecondsGiveTheOffsetFromTheMidpoint)
 
     ASSERT_EQ(server_.requests().size(), 3);
     EXPECT_EQ(server_.requests()[0].target, "/time") << "the URL is sent unchanged";
+}
+
+TEST_F(ClockSyncManagerTest, AWallClockStepDuringARequestDoesNotBecomeTheRoundTrip)
+{
+    server_.setHandler([this](const FakeHttpServer::Request&) {
+        clock_.advance(0.030);
+        if (server_.requests().size() == 1)
+            wallClockStepSeconds_ = 3600; // the clock is set an hour forward while the first request runs
+        return FakeHttpServer::Response{200, R"({"unix_ms": 1765010000000})"};
+    });
+    const auto result = sync();
+    ASSERT_TRUE(result && result->bestSample);
+    ASSERT_EQ(result->samples.size(), 3U);
+    EXPECT_EQ(result->samples[0].roundTripMilliseconds, 30.0) << "not an hour";
+    EXPECT_EQ(result->samples[1].roundTripMilliseconds, 30.0);
 }
 
 TEST_F(ClockSyncManagerTest, TheSmallestRoundTripWinsAndTiesGoToTheEarlierSample)

@@ -23,9 +23,18 @@ struct FakeVideoRecord {
     bool failBeforeFinish = false;
     bool failAtFinish = false;
     bool holdAppends = false;
+    int appendsHeld = 0; // appends waiting for release()
 
     std::mutex mutex;
     std::condition_variable released;
+    std::condition_variable held;
+
+    // Returns once an append is waiting for release(), so later frames queue up behind it.
+    void waitForHeldAppend()
+    {
+        std::unique_lock lock(mutex);
+        held.wait(lock, [this] { return appendsHeld > 0; });
+    }
 
     void release()
     {
@@ -64,7 +73,12 @@ public:
     bool append(const ScreenFrame&, double time) override
     {
         std::unique_lock lock(record_.mutex);
-        record_.released.wait(lock, [this] { return !record_.holdAppends; });
+        if (record_.holdAppends) {
+            ++record_.appendsHeld;
+            record_.held.notify_all();
+            record_.released.wait(lock, [this] { return !record_.holdAppends; });
+            --record_.appendsHeld;
+        }
         if (record_.failAppends) {
             status_ = Status::failed;
             return false;
