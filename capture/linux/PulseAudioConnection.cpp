@@ -4,6 +4,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
@@ -38,6 +40,51 @@ bool runOperation(PulseAudioConnection& connection, Start start, const std::func
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
     return finished;
+}
+
+// The state of one listing introspection: every entry goes through `take`, the end of the list wakes the
+// waiting thread.
+template <typename Info, typename Item>
+struct Listing {
+    bool done = false;
+    std::vector<Item> items;
+    const std::function<std::optional<Item>(const Info&)>* take = nullptr;
+    pa_threaded_mainloop* mainloop = nullptr;
+
+    static void onEntry(pa_context*, const Info* info, int endOfList, void* userdata)
+    {
+        auto* state = static_cast<Listing*>(userdata);
+        if (endOfList == 0 && info != nullptr) {
+            if (std::optional<Item> item = (*state->take)(*info))
+                state->items.push_back(std::move(*item));
+            return;
+        }
+        state->done = true;
+        pa_threaded_mainloop_signal(state->mainloop, 0);
+    }
+};
+
+// With the loop locked: runs an introspection that lists entries (every one of a kind, or the one of a name),
+// keeping what `take` makes of each. `start(callback, userdata)` begins the operation. Nothing when it did
+// not finish in time.
+template <typename Item, typename Info, typename Start>
+std::optional<std::vector<Item>> listEntries(PulseAudioConnection& connection, Start start,
+                                             const std::function<std::optional<Item>(const Info&)>& take)
+{
+    Listing<Info, Item> state;
+    state.take = &take;
+    state.mainloop = connection.mainloop();
+    if (!runOperation(
+            connection, [&] { return start(&Listing<Info, Item>::onEntry, &state); },
+            [&state] { return state.done; }))
+        return std::nullopt;
+    return std::move(state.items);
+}
+
+PulseAudioConnection::Source sourceFrom(const pa_source_info& info)
+{
+    return {QString::fromUtf8(info.name), QString::fromUtf8(info.description), info.index,
+            info.sample_spec.rate, info.sample_spec.channels};
 }
 
 ServerInfo queryServerInfo(PulseAudioConnection& connection)
@@ -222,103 +269,59 @@ void PulseAudioConnection::onSubscription(pa_context* context, int type, std::ui
 
 PulseAudioConnection::Source PulseAudioConnection::sourceNamed(const QString& name)
 {
-    struct Result {
-        bool done = false;
-        bool found = false;
-        Source source;
-        pa_threaded_mainloop* mainloop = nullptr;
-    } result{false, false, {}, mainloop_};
     const QByteArray utf8 = name.toUtf8();
-    runOperation(
+    const std::function<std::optional<Source>(const pa_source_info&)> take = [](const pa_source_info& info) {
+        return std::optional<Source>(sourceFrom(info));
+    };
+    const auto found = listEntries<Source>(
         *this,
-        [&] {
-            return pa_context_get_source_info_by_name(
-                context_, utf8.constData(),
-                [](pa_context*, const pa_source_info* info, int endOfList, void* userdata) {
-                    auto* state = static_cast<Result*>(userdata);
-                    if (endOfList == 0 && info != nullptr) {
-                        state->found = true;
-                        state->source = {QString::fromUtf8(info->name), QString::fromUtf8(info->description),
-                                         info->index, info->sample_spec.rate, info->sample_spec.channels};
-                        return;
-                    }
-                    state->done = true;
-                    pa_threaded_mainloop_signal(state->mainloop, 0);
-                },
-                &result);
+        [&](pa_source_info_cb_t callback, void* userdata) {
+            return pa_context_get_source_info_by_name(context_, utf8.constData(), callback, userdata);
         },
-        [&result] { return result.done; });
-    if (!result.found)
+        take);
+    if (!found || found->empty())
         throw AudioDeviceError::noDefaultInput();
-    return result.source;
+    return found->front();
 }
 
 std::vector<PulseAudioConnection::Source> PulseAudioConnection::inputSources()
 {
     connect();
     Lock lock(*this);
-    struct Result {
-        bool done = false;
-        std::vector<Source> sources;
-        pa_threaded_mainloop* mainloop = nullptr;
-    } result{false, {}, mainloop_};
-    const bool finished = runOperation(
+    const std::function<std::optional<Source>(const pa_source_info&)> take = [](const pa_source_info& info) {
+        return info.monitor_of_sink == PA_INVALID_INDEX ? std::optional<Source>(sourceFrom(info))
+                                                        : std::nullopt;
+    };
+    auto sources = listEntries<Source>(
         *this,
-        [&] {
-            return pa_context_get_source_info_list(
-                context_,
-                [](pa_context*, const pa_source_info* info, int endOfList, void* userdata) {
-                    auto* state = static_cast<Result*>(userdata);
-                    if (endOfList == 0 && info != nullptr) {
-                        if (info->monitor_of_sink == PA_INVALID_INDEX)
-                            state->sources.push_back({QString::fromUtf8(info->name),
-                                                      QString::fromUtf8(info->description), info->index,
-                                                      info->sample_spec.rate, info->sample_spec.channels});
-                        return;
-                    }
-                    state->done = true;
-                    pa_threaded_mainloop_signal(state->mainloop, 0);
-                },
-                &result);
+        [this](pa_source_info_cb_t callback, void* userdata) {
+            return pa_context_get_source_info_list(context_, callback, userdata);
         },
-        [&result] { return result.done; });
-    if (!finished)
+        take);
+    if (!sources)
         throw AudioDeviceError::serverUnavailable(lastError());
-    return result.sources;
+    return std::move(*sources);
 }
 
 std::vector<PulseAudioConnection::SourceOutput> PulseAudioConnection::sourceOutputs()
 {
     connect();
     Lock lock(*this);
-    struct Result {
-        bool done = false;
-        std::vector<SourceOutput> outputs;
-        pa_threaded_mainloop* mainloop = nullptr;
-    } result{false, {}, mainloop_};
-    const bool finished = runOperation(
+    const std::function<std::optional<SourceOutput>(const pa_source_output_info&)> take =
+        [](const pa_source_output_info& info) {
+            const char* pid = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+            return std::optional<SourceOutput>(SourceOutput{
+                info.source, pid != nullptr ? QByteArray(pid).toLongLong() : 0, info.corked != 0});
+        };
+    auto outputs = listEntries<SourceOutput>(
         *this,
-        [&] {
-            return pa_context_get_source_output_info_list(
-                context_,
-                [](pa_context*, const pa_source_output_info* info, int endOfList, void* userdata) {
-                    auto* state = static_cast<Result*>(userdata);
-                    if (endOfList == 0 && info != nullptr) {
-                        const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
-                        state->outputs.push_back({info->source,
-                                                  pid != nullptr ? QByteArray(pid).toLongLong() : 0,
-                                                  info->corked != 0});
-                        return;
-                    }
-                    state->done = true;
-                    pa_threaded_mainloop_signal(state->mainloop, 0);
-                },
-                &result);
+        [this](pa_source_output_info_cb_t callback, void* userdata) {
+            return pa_context_get_source_output_info_list(context_, callback, userdata);
         },
-        [&result] { return result.done; });
-    if (!finished)
+        take);
+    if (!outputs)
         throw AudioDeviceError::serverUnavailable(lastError());
-    return result.outputs;
+    return std::move(*outputs);
 }
 
 PulseAudioConnection::Source PulseAudioConnection::defaultSource()
