@@ -18,6 +18,7 @@
 #include "RecorderFactory.h"
 #include "RecordingAudioFormat.h"
 #include "ScreenRecorder.h"
+#include "SessionDocumentFile.h"
 #include "SessionFolder.h"
 #include "SessionLock.h"
 #include "ShortestNumber.h"
@@ -42,19 +43,29 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return static_cast<double>(from.msecsTo(to)) / 1000.0;
 }
 
-struct StoredSessionDocument {
-    QJsonObject object; // as stored, with the members this version does not know
-    SessionMetadata document;
-};
-
-StoredSessionDocument readSessionDocument(const QString& path)
+// The completed document: what is stored (with what others wrote into it) plus the stop's members, and any
+// chunk or marker of the in-memory copy whose append to the file had failed.
+void completeStoredDocument(SessionMetadata& stored, const SessionMetadata& completed)
 {
-    const auto object = JsonDocumentFile::readObject(path);
-    std::optional<SessionMetadata> document = object ? SessionMetadata::fromJson(*object) : std::nullopt;
-    if (!document)
-        throw FileError(FileError::Code::readFailed, path,
-                        u"it is missing or not a readable session document"_s);
-    return {*object, std::move(*document)};
+    stored.endTime = completed.endTime;
+    stored.duration = completed.duration;
+    stored.systemAudioCapture = completed.systemAudioCapture;
+    if (completed.liveChunks) {
+        if (!stored.liveChunks)
+            stored.liveChunks = std::vector<RecordingChunkMetadata>{};
+        for (const RecordingChunkMetadata& chunk : *completed.liveChunks) {
+            const bool present =
+                std::any_of(stored.liveChunks->begin(), stored.liveChunks->end(),
+                            [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; });
+            if (!present)
+                stored.liveChunks->push_back(chunk);
+        }
+    }
+    for (const SessionMarker& marker : completed.markers) {
+        if (std::none_of(stored.markers.begin(), stored.markers.end(),
+                         [&marker](const auto& entry) { return entry.id == marker.id; }))
+            stored.markers.push_back(marker);
+    }
 }
 
 QString markerPath(const QString& sessionFolder)
@@ -330,43 +341,6 @@ void RecordingSession::recordChunk(const QString& sessionFolder, const Recording
         onChunkCompleted(sessionFolder, chunkPath);
 }
 
-void RecordingSession::carryOverTranscriptions(SessionMetadata& session) const
-{
-    // Other components record transcription outcomes in the file's "live_chunks" while the session runs; the
-    // in-memory copy does not have them, and a completed document must not erase them.
-    std::optional<SessionMetadata> onDisk;
-    try {
-        onDisk = readSessionDocument(session.files.metadata).document;
-    } catch (const EbbcastError&) {
-        return;
-    }
-    if (!session.liveChunks || !onDisk->liveChunks)
-        return;
-    for (RecordingChunkMetadata& chunk : *session.liveChunks) {
-        const auto stored =
-            std::find_if(onDisk->liveChunks->begin(), onDisk->liveChunks->end(),
-                         [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; });
-        if (stored == onDisk->liveChunks->end())
-            continue;
-        const auto carry = [](auto& target, const auto& source) {
-            if (source)
-                target = source;
-        };
-        carry(chunk.gatewayJobID, stored->gatewayJobID);
-        carry(chunk.ebbcastChunkID, stored->ebbcastChunkID);
-        carry(chunk.collectionID, stored->collectionID);
-        carry(chunk.gatewayStatusURL, stored->gatewayStatusURL);
-        carry(chunk.transcriptionStatus, stored->transcriptionStatus);
-        carry(chunk.transcriptText, stored->transcriptText);
-        carry(chunk.transcriptArtifactID, stored->transcriptArtifactID);
-        carry(chunk.transcriptArtifactType, stored->transcriptArtifactType);
-        carry(chunk.transcriptArtifactChecksum, stored->transcriptArtifactChecksum);
-        carry(chunk.transcriptArtifactSizeBytes, stored->transcriptArtifactSizeBytes);
-        carry(chunk.glossenJobID, stored->glossenJobID);
-        carry(chunk.transcriptionCompletedAt, stored->transcriptionCompletedAt);
-    }
-}
-
 QCoro::Task<> RecordingSession::stop(bool suppressUpload)
 {
     if (isStopping_)
@@ -397,19 +371,27 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         bool written = false;
         {
             const std::lock_guard lock(documentLock_);
-            carryOverTranscriptions(*session);
             try {
-                // Members other components or newer versions added to the stored document stay.
-                const auto stored = JsonDocumentFile::readObject(session->files.metadata);
-                if (stored)
-                    MetadataWriter::write(*session, *stored, session->files.metadata);
-                else
-                    MetadataWriter::write(*session, session->files.metadata);
+                // The stop completes what is stored, so what others wrote into the document (transcription
+                // outcomes of its chunks, members of newer versions) stays.
+                SessionDocumentFile::update(session->files.metadata, [&](SessionMetadata& stored) {
+                    completeStoredDocument(stored, *session);
+                });
                 written = true;
-            } catch (const EbbcastError& error) {
-                logger_.error(u"Failed to write metadata: "_s + error.description());
-                alerts_.showError(u"Recording stopped, but metadata could not be written: "_s +
-                                  error.description());
+            } catch (const FileError&) {
+                written = false; // the stored document is gone or unreadable: the in-memory copy is written
+            } catch (const EbbcastError&) {
+                written = false;
+            }
+            if (!written) {
+                try {
+                    MetadataWriter::write(*session, session->files.metadata);
+                    written = true;
+                } catch (const EbbcastError& error) {
+                    logger_.error(u"Failed to write metadata: "_s + error.description());
+                    alerts_.showError(u"Recording stopped, but metadata could not be written: "_s +
+                                      error.description());
+                }
             }
         }
         outcome.sessionFolder = folder;
@@ -452,11 +434,8 @@ void RecordingSession::updateDocument(const QString& sessionFolder,
 void RecordingSession::updateDocumentLocked(const QString& sessionFolder,
                                             const std::function<void(SessionMetadata&)>& change)
 {
-    const QString path = sessionFolder + u"/metadata.json"_s;
     try {
-        StoredSessionDocument stored = readSessionDocument(path);
-        change(stored.document);
-        MetadataWriter::write(stored.document, stored.object, path);
+        SessionDocumentFile::update(sessionFolder + u"/metadata.json"_s, change);
     } catch (const EbbcastError& error) {
         logger_.error(u"Failed to update session metadata: "_s + error.description());
     }

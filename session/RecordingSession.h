@@ -103,7 +103,6 @@ private:
     void updateDocumentLocked(const QString& sessionFolder,
                               const std::function<void(SessionMetadata&)>& change);
     void updateDocument(const QString& sessionFolder, const std::function<void(SessionMetadata&)>& change);
-    void carryOverTranscriptions(SessionMetadata& session) const;
 
     PreferencesStore& preferences_;
     PermissionManager& permissions_;

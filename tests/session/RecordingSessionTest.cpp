@@ -184,11 +184,19 @@ protected:
     SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
     PreferencesStore preferences_{settingsFile_, logger_};
     test::ManualClock clock_{QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2), Qt::UTC)};
+    const QDateTime startOfTest_ = clock_.now();
     QNetworkAccessManager network_;
     PermissionManager permissions_{logger_};
     FixedFrontmost frontmost_;
     AppActivityMonitor apps_{preferences_, frontmost_};
-    ClockSyncManager clockSync_{preferences_, logger_, network_, clock_.wallClock(), [] { return 1.0; }, 500};
+    // The monotonic clock runs with the manual clock.
+    ClockSyncManager clockSync_{
+        preferences_,
+        logger_,
+        network_,
+        clock_.wallClock(),
+        [this] { return 1.0 + static_cast<double>(startOfTest_.msecsTo(clock_.now())) / 1000.0; },
+        500};
     FakeRecorders recorders_{clock_.wallClock()};
     CountingInhibitor inhibitor_;
     CollectedAlerts alerts_;
