@@ -7,6 +7,7 @@
 #include "Logger.h"
 #include "MetadataWriter.h"
 #include "RecordingSession.h"
+#include "SessionDocumentFile.h"
 #include "SessionLock.h"
 #include "SessionMetadata.h"
 #include "WavHeaderRepair.h"
@@ -279,7 +280,22 @@ RecoveryOutcome SessionRecovery::repair(const QString& folder, Candidate& candid
     document.interrupted = true;
     document.interruptionNote = interruptionNote();
     try {
-        MetadataWriter::write(document, candidate.original, folder + u"/metadata.json"_s);
+        // Under the document's lock, on what is stored now: another process may have written meanwhile.
+        SessionDocumentFile::update(folder + u"/metadata.json"_s, [&document](SessionMetadata& stored) {
+            stored.endTime = document.endTime;
+            stored.duration = document.duration;
+            stored.interrupted = document.interrupted;
+            stored.interruptionNote = document.interruptionNote;
+            if (!document.liveChunks)
+                return;
+            if (!stored.liveChunks)
+                stored.liveChunks = std::vector<RecordingChunkMetadata>{};
+            for (const RecordingChunkMetadata& chunk : *document.liveChunks) {
+                if (std::none_of(stored.liveChunks->begin(), stored.liveChunks->end(),
+                                 [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; }))
+                    stored.liveChunks->push_back(chunk);
+            }
+        });
     } catch (const EbbcastError& error) {
         logger_.error(u"Failed to recover interrupted recording session: "_s + error.description());
         return RecoveryOutcome::failed(folder, error.description());
