@@ -171,7 +171,7 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     };
     systemAudioRecorder_->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk,
                                                             const QString& path) {
-        recordChunk(folder, chunk, path);
+        postChunk(folder, chunk, path);
     };
     std::unique_ptr<ScreenRecorder> screen =
         recorders_.makeScreenRecorder(screenPath, *systemAudioRecorder_, preferences_, logger_);
@@ -182,7 +182,7 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
             onMicLevel(level);
     };
     microphone->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk, const QString& path) {
-        recordChunk(folder, chunk, path);
+        postChunk(folder, chunk, path);
     };
 
     inhibitor_.begin(u"Ebbcast is actively recording"_s);
@@ -203,11 +203,8 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     document.liveChunks = std::vector<RecordingChunkMetadata>{};
     document.files = {screenPath, systemAudioPath, microphonePath, metadataPath};
     document.appVersion = QString::fromLatin1(BuildInfo::version);
-    {
-        const std::lock_guard lock(documentLock_);
-        currentSession_ = document;
-        MetadataWriter::write(document, metadataPath);
-    }
+    currentSession_ = document;
+    MetadataWriter::write(document, metadataPath);
     AtomicFile::write(markerPath(folder), QByteArray());
 
     screenRecorder_ = std::move(screen);
@@ -231,11 +228,9 @@ QCoro::Task<> RecordingSession::cleanUpPartialStart()
         co_await screenRecorder_->stop();
     if (micRecorder_)
         co_await runOnWorker([this] { micRecorder_->stop(); });
-    {
-        const std::lock_guard lock(documentLock_);
-        if (currentSession_)
-            QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
-    }
+    recordPostedChunks();
+    if (currentSession_)
+        QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
     removeFolderWithoutMedia();
     returnToIdle();
 }
@@ -267,10 +262,7 @@ void RecordingSession::returnToIdle()
         inhibitor_.end();
         activity_ = false;
     }
-    {
-        const std::lock_guard lock(documentLock_);
-        currentSession_.reset();
-    }
+    currentSession_.reset();
     startDate_.reset();
     sessionFolder_.reset();
     if (sessionLock_) {
@@ -310,35 +302,51 @@ QStringList RecordingSession::endedTracks() const
 
 void RecordingSession::completeChunk(RecordingChunkMetadata& chunk) const
 {
-    // Called under documentLock_.
     completeChunkSessionFields(chunk, currentSession_ ? &*currentSession_ : nullptr);
+}
+
+void RecordingSession::postChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
+                                 const QString& chunkPath)
+{
+    {
+        const std::lock_guard lock(postedLock_);
+        posted_.push_back({sessionFolder, chunk, chunkPath});
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { recordPostedChunks(); }, Qt::QueuedConnection);
+}
+
+void RecordingSession::recordPostedChunks()
+{
+    std::vector<PostedChunk> reports;
+    {
+        const std::lock_guard lock(postedLock_);
+        reports.swap(posted_);
+    }
+    for (const PostedChunk& report : reports)
+        recordChunk(report.sessionFolder, report.chunk, report.path);
 }
 
 void RecordingSession::recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                                    const QString& chunkPath)
 {
     RecordingChunkMetadata completed = chunk;
-    {
-        const std::lock_guard lock(documentLock_);
-        completeChunk(completed);
-        if (currentSession_ && currentSession_->liveChunks)
-            currentSession_->liveChunks->push_back(completed);
-        updateDocumentLocked(sessionFolder, [&completed](SessionMetadata& document) {
-            if (!document.liveChunks)
-                document.liveChunks = std::vector<RecordingChunkMetadata>{};
-            document.liveChunks->push_back(completed);
-        });
-    }
+    completeChunk(completed);
+    if (currentSession_ && currentSession_->liveChunks)
+        currentSession_->liveChunks->push_back(completed);
+    updateDocument(sessionFolder, [&completed](SessionMetadata& document) {
+        if (!document.liveChunks)
+            document.liveChunks = std::vector<RecordingChunkMetadata>{};
+        document.liveChunks->push_back(completed);
+    });
     const QString documentPath = MetadataWriter::chunkDocumentPath(chunkPath);
     try {
         MetadataWriter::write(completed, documentPath);
-        if (onChunkCompleted)
-            onChunkCompleted(QFileInfo(QFileInfo(chunkPath).absolutePath()).absolutePath(), documentPath);
+        Q_EMIT chunkCompleted(QFileInfo(QFileInfo(chunkPath).absolutePath()).absolutePath(), documentPath);
     } catch (const EbbcastError& error) {
         logger_.error(u"Failed to write chunk metadata: "_s + error.description());
     }
-    if (onChunkCompleted)
-        onChunkCompleted(sessionFolder, chunkPath);
+    Q_EMIT chunkCompleted(sessionFolder, chunkPath);
 }
 
 QCoro::Task<> RecordingSession::stop(bool suppressUpload)
@@ -353,12 +361,10 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         co_await screenRecorder_->stop();
     if (micRecorder_)
         co_await runOnWorker([this] { micRecorder_->stop(); });
+    // The last chunks the recorders reported while they stopped belong in the completed document.
+    recordPostedChunks();
 
-    std::optional<SessionMetadata> session;
-    {
-        const std::lock_guard lock(documentLock_);
-        session = currentSession_;
-    }
+    std::optional<SessionMetadata> session = currentSession_;
     StopOutcome outcome;
     outcome.endedTracks = endedTracks();
     if (session) {
@@ -370,7 +376,6 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
                                                       : SystemAudioCaptureMetadata::unavailable();
         bool written = false;
         {
-            const std::lock_guard lock(documentLock_);
             try {
                 // The stop completes what is stored, so what others wrote into the document (transcription
                 // outcomes of its chunks, members of newer versions) stays.
@@ -411,28 +416,20 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
 
 void RecordingSession::createMarker(const QString& label)
 {
-    const std::lock_guard lock(documentLock_);
     if (!currentSession_ || !startDate_)
         return;
     const QDateTime now = clock_();
     const SessionMarker marker{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
                                secondsBetween(*startDate_, now), now, label};
     currentSession_->markers.push_back(marker);
-    updateDocumentLocked(SessionFolder::ofMetadataPath(currentSession_->files.metadata),
-                         [&marker](SessionMetadata& document) { document.markers.push_back(marker); });
+    updateDocument(SessionFolder::ofMetadataPath(currentSession_->files.metadata),
+                   [&marker](SessionMetadata& document) { document.markers.push_back(marker); });
     logger_.info(u"Marker created at "_s + QString::fromLatin1(ShortestNumber::format(marker.timestamp)) +
                  u"s"_s);
 }
 
 void RecordingSession::updateDocument(const QString& sessionFolder,
                                       const std::function<void(SessionMetadata&)>& change)
-{
-    const std::lock_guard lock(documentLock_);
-    updateDocumentLocked(sessionFolder, change);
-}
-
-void RecordingSession::updateDocumentLocked(const QString& sessionFolder,
-                                            const std::function<void(SessionMetadata&)>& change)
 {
     try {
         SessionDocumentFile::update(sessionFolder + u"/metadata.json"_s, change);

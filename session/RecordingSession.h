@@ -7,6 +7,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -34,10 +35,12 @@ class SystemAudioRecorder;
 // active-recording marker and three running recorders; each finished chunk becomes a chunk document with
 // session and server times; a stop completes the document. At launch it repairs the newest session left
 // unfinished by a crash.
-// Threads: start(), stop(), markers and wrap-up writes on the main thread; chunk reports arrive on the
-// recorders' threads. Every read-modify-write of "metadata.json" and every change of the in-memory document
-// happens under documentLock_, so chunk reports, markers and wrap-up writes never interleave.
-class RecordingSession {
+// Threads: everything runs on the main thread. Recorders report chunks on their own threads; a report is
+// copied, queued and handled on the main thread, where the session owns its document (the stop handles the
+// reports still queued once the recorders have stopped). A slow disk never holds up a capture thread.
+class RecordingSession : public QObject {
+    Q_OBJECT
+
 public:
     // What the last stop achieved, for callers that report it (the command line's exit status).
     struct StopOutcome {
@@ -84,7 +87,11 @@ public:
     std::function<void(float level)> onSystemAudioLevel;
     std::function<void(const QString& sessionFolder)> onSessionStarted;
     std::function<void(const QString& sessionFolder)> onSessionCompleted;
-    std::function<void(const QString& sessionFolder, const QString& file)> onChunkCompleted;
+
+Q_SIGNALS:
+    // A chunk file is ready: emitted twice per chunk, first with its ".json" document (the first argument is
+    // then the folder above the chunk's folder), then with its audio file. On the main thread.
+    void chunkCompleted(const QString& sessionFolder, const QString& file);
 
 private:
     QCoro::Task<> startSteps(bool autoStarted);
@@ -95,13 +102,15 @@ private:
     QStringList endedTracks() const;
     // After a failed start: the folder goes when no recorder wrote anything into it.
     void removeFolderWithoutMedia();
+    // From a recorder's thread: the report is copied and handled on the main thread.
+    void postChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
+                   const QString& chunkPath);
+    // Main thread: handles every report posted so far, in the order they came.
+    void recordPostedChunks();
     void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                      const QString& chunkPath);
     void completeChunk(RecordingChunkMetadata& chunk) const;
-    // Read, change and write back "metadata.json" of a session; a failure is logged. Call with documentLock_
-    // held.
-    void updateDocumentLocked(const QString& sessionFolder,
-                              const std::function<void(SessionMetadata&)>& change);
+    // Read, change and write back "metadata.json" of a session; a failure is logged.
     void updateDocument(const QString& sessionFolder, const std::function<void(SessionMetadata&)>& change);
 
     PreferencesStore& preferences_;
@@ -114,8 +123,14 @@ private:
     AlertPresenter& alerts_;
     WallClock clock_;
 
-    std::mutex documentLock_;
-    std::optional<SessionMetadata> currentSession_; // guarded by documentLock_
+    struct PostedChunk {
+        QString sessionFolder;
+        RecordingChunkMetadata chunk;
+        QString path;
+    };
+    std::mutex postedLock_;
+    std::vector<PostedChunk> posted_; // guarded by postedLock_
+    std::optional<SessionMetadata> currentSession_;
     std::unique_ptr<SystemAudioRecorder> systemAudioRecorder_;
     std::unique_ptr<ScreenRecorder> screenRecorder_;
     std::unique_ptr<MicRecorder> micRecorder_;

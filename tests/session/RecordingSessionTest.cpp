@@ -11,6 +11,7 @@
 #include "FakeScreenFrameSource.h"
 #include "FakeSystemAudioSource.h"
 #include "FakeVideoMediaWriter.h"
+#include "FileLock.h"
 #include "InterruptedSession.h"
 #include "JsonDocumentFile.h"
 #include "LogLines.h"
@@ -23,6 +24,7 @@
 #include "RecorderFactory.h"
 #include "RunTask.h"
 #include "ScreenRecorder.h"
+#include "SessionDocumentFile.h"
 #include "SessionLock.h"
 #include "SettingsFile.h"
 #include "SystemAudioRecorder.h"
@@ -30,6 +32,7 @@
 #include "WavFileWriter.h"
 #include "WavHeaderRepair.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,6 +42,9 @@
 
 #include <utime.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -145,10 +151,11 @@ protected:
     RecordingSessionTest()
     {
         preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s));
-        session_.onChunkCompleted = [this](const QString& sessionFolder, const QString& file) {
-            const std::lock_guard lock(callbacksLock_);
-            chunkCallbacks_.emplace_back(sessionFolder, file);
-        };
+        QObject::connect(&session_, &RecordingSession::chunkCompleted,
+                         [this](const QString& sessionFolder, const QString& file) {
+                             const std::lock_guard lock(callbacksLock_);
+                             chunkCallbacks_.emplace_back(sessionFolder, file);
+                         });
         session_.onSessionCompleted = [this](const QString& sessionFolder) {
             completed_.append(sessionFolder);
         };
@@ -274,8 +281,10 @@ TEST_F(RecordingSessionTest, TwoStartsInTheSameSecondGetSuffixedFoldersAndTheSam
 TEST_F(RecordingSessionTest, AStartWhileAStopIsInProgressIsRefusedAndCreatesNothing)
 {
     startSession();
-    auto stopping = session_.stop(false); // suspended while the recorders stop on a worker
+    recorders_.micEngine->holdStops(true);
+    auto stopping = session_.stop(false); // suspended while the microphone stops on a worker
     test::runTask(session_.start(false));
+    recorders_.micEngine->holdStops(false);
     test::runTask(std::move(stopping));
     EXPECT_EQ(
         countLines(u"[INFO] Ignored recording start request because a recording lifecycle transition is "
@@ -324,7 +333,7 @@ TEST_F(RecordingSessionTest, AChunkThatBeganBeforeTheSessionStartsAtOffsetZero)
     early.endTime = clock_.now().addSecs(-3);
     early.filePath = folder_.file(u"elsewhere/system_chunk_0001.m4a"_s);
     QDir().mkpath(folder_.file(u"elsewhere"_s));
-    recorders_.systemAudio->onChunkCompleted(early, early.filePath);
+    recorders_.systemAudio->onChunkCompleted(early, early.filePath); // handled by the stop at the latest
     test::runTask(session_.stop(false));
     const RecordingChunkMetadata stored = document(folder).liveChunks->front();
     EXPECT_EQ(stored.startOffsetSeconds, 0.0);
@@ -387,6 +396,7 @@ TEST_F(RecordingSessionTest, StopKeepsTranscriptionResultsOthersWroteIntoTheDocu
         clock_.advance(1024 / 48000.0);
         recorders_.micEngine->deliver();
     }
+    QCoreApplication::processEvents(); // the main thread handles the chunk the microphone reported
     SessionMetadata onDisk = document(folder);
     ASSERT_EQ(onDisk.liveChunks->size(), 1U);
     onDisk.liveChunks->front().transcriptionStatus = u"completed"_s;
@@ -467,18 +477,46 @@ TEST_F(RecordingSessionTest, ConcurrentChunkReportsAndMarkersLoseNothing)
         QDir().mkpath(folder + u"/chunks"_s);
         std::thread microphone(report, recorders_.microphone->onChunkCompleted, u"microphone"_s, 40);
         std::thread systemAudio(report, recorders_.systemAudio->onChunkCompleted, u"system_audio"_s, 40);
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < 20; ++i)
             session_.createMarker();
         microphone.join();
         systemAudio.join();
-        const SessionMetadata onDisk = document(folder);
-        EXPECT_EQ(onDisk.liveChunks->size(), 80U);
-        EXPECT_EQ(onDisk.markers.size(), 40U);
+        // More markers arrive while the stop waits for the microphone; the reports are still queued.
+        recorders_.micEngine->holdStops(true);
+        for (int i = 0; i < 20; ++i)
+            QMetaObject::invokeMethod(
+                &session_, [this] { session_.createMarker(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &session_, [this] { recorders_.micEngine->holdStops(false); }, Qt::QueuedConnection);
         test::runTask(session_.stop(false));
-        EXPECT_EQ(document(folder).liveChunks->size(), 81U) << "and the short chunk of the stop";
-        EXPECT_EQ(document(folder).markers.size(), 40U);
+        const SessionMetadata done = document(folder);
+        EXPECT_EQ(done.liveChunks->size(), 81U) << "both recorders' 80 and the short chunk of the stop";
+        EXPECT_EQ(done.markers.size(), 40U);
+        EXPECT_TRUE(done.endTime.has_value());
         clock_.advance(1.0);
     }
+}
+
+TEST_F(RecordingSessionTest, AChunkRotationNeverWaitsForTheDocument)
+{
+    const QString folder = startSession();
+    std::chrono::nanoseconds worst{0};
+    {
+        // Another process holds the document for a long time (a slow disk would do the same).
+        const FileLock held(folder + u'/' + SessionDocumentFile::lockFileName());
+        for (int i = 0; i < 150; ++i) { // three rotations of the one-second chunks
+            clock_.advance(1024 / 48000.0);
+            const auto before = std::chrono::steady_clock::now();
+            recorders_.micEngine->deliver();
+            worst = std::max(worst, std::chrono::steady_clock::now() - before);
+        }
+    }
+    std::printf("worst buffer handling with the document held: %lld us\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(worst).count()));
+    EXPECT_LT(worst, std::chrono::milliseconds(200)) << "the capture thread never touches the document";
+    test::runTask(session_.stop(false));
+    EXPECT_EQ(document(folder).liveChunks->size(), 4U)
+        << "the reports were handled once the document was free";
 }
 
 TEST_F(RecordingSessionTest, MarkersAndWrapUpStatesAreRecorded)

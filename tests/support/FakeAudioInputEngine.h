@@ -49,7 +49,8 @@ public:
     void stop() override
     {
         ++stopCount;
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        gateChanged_.wait(lock, [this] { return !holdStops_; });
         running_ = false;
     }
 
@@ -86,6 +87,16 @@ public:
         }
         if (handler)
             handler();
+    }
+
+    // While held, stop() waits (a device that takes its time), until released.
+    void holdStops(bool hold)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            holdStops_ = hold;
+        }
+        gateChanged_.notify_all();
     }
 
     // While held, start() waits; release lets every waiting start() go on.
@@ -129,6 +140,7 @@ private:
     std::mutex mutex_;
     std::condition_variable gateChanged_;
     bool holdStarts_ = false;
+    bool holdStops_ = false;
     bool running_ = false;
     TapBlock tap_;
     std::function<void()> configurationChanged_;
