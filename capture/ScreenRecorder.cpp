@@ -3,7 +3,6 @@
 #include "Logger.h"
 #include "PreferencesStore.h"
 #include "RecorderError.h"
-#include "SystemAudioRecorder.h"
 #include "WorkerTask.h"
 
 #include <QFile>
@@ -28,17 +27,13 @@ QCoro::Task<> finishWritingAsync(VideoMediaWriter& writer)
     co_await runOnWorker([&writer] { writer.finishWriting(); });
 }
 
-ScreenRecorder::ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAudio,
-                               PreferencesStore& preferences, Logger& logger,
+ScreenRecorder::ScreenRecorder(QString outputPath, PreferencesStore& preferences, Logger& logger,
                                std::unique_ptr<ScreenFrameSource> frameSource,
-                               std::unique_ptr<SystemAudioSource> audioSource,
                                VideoMediaWriterFactory writerFactory, WallClock clock)
     : outputPath_(std::move(outputPath))
-    , systemAudio_(systemAudio)
     , preferences_(preferences)
     , logger_(logger)
     , frameSource_(std::move(frameSource))
-    , audioSource_(std::move(audioSource))
     , writerFactory_(std::move(writerFactory))
     , clock_(std::move(clock))
 {}
@@ -48,7 +43,6 @@ ScreenRecorder::~ScreenRecorder()
     // Normally stop() ran; a recorder dropped while capturing at least stops calling in.
     stopSources();
     queue_.sync();
-    audioQueue_.sync();
 }
 
 QCoro::Task<DisplayMetadata> ScreenRecorder::prepare()
@@ -94,23 +88,6 @@ QCoro::Task<> ScreenRecorder::start()
             });
     });
     capturing_ = true;
-
-    try {
-        co_await runOnWorker([this] {
-            audioSource_->start(
-                [this](const AudioSampleBuffer& buffer) {
-                    audioQueue_.async([this, buffer] { systemAudio_.append(buffer); });
-                },
-                [this](const QString& reason) {
-                    logger_.error(u"System audio capture stopped: "_s + reason);
-                    audioQueue_.async([this, reason] { systemAudio_.noteSourceFailure(reason); });
-                });
-        });
-        audioAttached_ = true;
-        logger_.info(u"ScreenCaptureKit system audio output attached"_s);
-    } catch (const EbbcastError& error) {
-        logger_.error(u"System audio capture output unavailable: "_s + error.description());
-    }
 }
 
 void ScreenRecorder::enqueueFrame(const ScreenFrame& frame)
@@ -167,24 +144,16 @@ void ScreenRecorder::stopSources()
         }
         capturing_ = false;
     }
-    if (audioAttached_) {
-        audioSource_->stop();
-        audioAttached_ = false;
-    }
 }
 
 QCoro::Task<> ScreenRecorder::stop()
 {
     co_await runOnWorker([this] {
         stopSources();
-        queue_.sync();      // every frame already handed over has been handled
-        audioQueue_.sync(); // and every audio buffer
+        queue_.sync(); // every frame already handed over has been handled
         if (writer_)
             writer_->markAsFinished();
-        systemAudio_.stop();
     });
-    if (systemAudio_.bufferCount() == 0)
-        logger_.error(u"No ScreenCaptureKit system audio buffers were received during this session"_s);
 
     if (writer_) {
         switch (writer_->status()) {
@@ -207,11 +176,6 @@ QCoro::Task<> ScreenRecorder::stop()
     }
     writer_.reset();
     firstVideoPTS_.reset();
-}
-
-SystemAudioCaptureMetadata ScreenRecorder::systemAudioMetadata() const
-{
-    return systemAudio_.captureMetadata();
 }
 
 } // namespace ebbcast

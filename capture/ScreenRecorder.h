@@ -4,8 +4,6 @@
 #include "ScreenDisplay.h"
 #include "ScreenFrameSource.h"
 #include "SerialQueue.h"
-#include "SystemAudioCaptureMetadata.h"
-#include "SystemAudioSource.h"
 #include "TrackInterruption.h"
 #include "VideoMediaWriter.h"
 #include "WallClock.h"
@@ -22,19 +20,16 @@ namespace ebbcast {
 
 class Logger;
 class PreferencesStore;
-class SystemAudioRecorder;
 
-// Records one display into the session's movie and hands the system-audio buffers of the same capture to the
-// session's system-audio recorder. Frames are handled on the serial queue "Tavilon.ScreenRecorder", where at
-// most five wait (later ones are dropped); audio buffers on a queue of their own,
-// "Tavilon.ScreenRecorder.Audio", so a busy video encoder never holds back the audio file's fragments.
+// Records one display into the session's movie. Frames are handled on the serial queue
+// "Tavilon.ScreenRecorder", where at most five wait (later ones are dropped). The system audio is a peer
+// recorder of its own (SystemAudioRecorder), not part of this one.
 // Threads: prepare(), start() and stop() are coroutines started on the main thread; their blocking parts run
 // on worker threads. The frame and audio sources call in on their own threads and only queue work.
 class ScreenRecorder {
 public:
-    ScreenRecorder(QString outputPath, SystemAudioRecorder& systemAudio, PreferencesStore& preferences,
-                   Logger& logger, std::unique_ptr<ScreenFrameSource> frameSource,
-                   std::unique_ptr<SystemAudioSource> audioSource, VideoMediaWriterFactory writerFactory,
+    ScreenRecorder(QString outputPath, PreferencesStore& preferences, Logger& logger,
+                   std::unique_ptr<ScreenFrameSource> frameSource, VideoMediaWriterFactory writerFactory,
                    WallClock clock = systemTime);
     ~ScreenRecorder();
 
@@ -44,12 +39,11 @@ public:
     // Chooses the display and sets up the movie writer. Throws RecorderError, ScreenCaptureError or
     // FileError.
     QCoro::Task<DisplayMetadata> prepare();
-    // Starts capture; a system-audio source that cannot start is logged and the capture goes on without it.
+    // Starts capture.
     QCoro::Task<> start();
     // Never throws.
     QCoro::Task<> stop();
 
-    SystemAudioCaptureMetadata systemAudioMetadata() const;
     // Why the movie stopped before stop() (the display went away, the writer failed), if it did. Read after
     // stop().
     std::optional<TrackInterruption> interruption() const;
@@ -64,11 +58,9 @@ private:
     void noteInterruption(const QString& reason); // queue thread
 
     const QString outputPath_;
-    SystemAudioRecorder& systemAudio_;
     PreferencesStore& preferences_;
     Logger& logger_;
     std::unique_ptr<ScreenFrameSource> frameSource_;
-    std::unique_ptr<SystemAudioSource> audioSource_;
     VideoMediaWriterFactory writerFactory_;
     WallClock clock_;
 
@@ -79,10 +71,8 @@ private:
     mutable std::mutex interruptionLock_;
     std::optional<TrackInterruption> interruption_; // guarded by interruptionLock_
     bool capturing_ = false;
-    bool audioAttached_ = false;
     std::atomic<int> waitingFrames_{0};
     SerialQueue queue_{"Tavilon.ScreenRecorder"};
-    SerialQueue audioQueue_{"Tavilon.ScreenRecorder.Audio"};
 };
 
 // Finishes a writer on a worker thread and resumes once it is done; the caller reads the status afterwards.

@@ -49,18 +49,42 @@ QString failureText(const AudioMediaWriter& writer)
 
 SystemAudioRecorder::SystemAudioRecorder(QString outputPath, std::optional<QString> chunkFolder,
                                          Logger& logger, AudioMediaWriterFactory writerFactory,
-                                         WallClock clock, Timing timing)
+                                         WallClock clock, Timing timing,
+                                         std::unique_ptr<SystemAudioSource> source)
     : outputPath_(std::move(outputPath))
     , chunkFolder_(std::move(chunkFolder))
     , logger_(logger)
     , writerFactory_(std::move(writerFactory))
     , clock_(std::move(clock))
     , timing_(timing)
+    , source_(std::move(source))
 {}
 
 SystemAudioRecorder::~SystemAudioRecorder()
 {
+    // Normally stop() ran; a recorder dropped while capturing at least stops its source calling in.
+    if (sourceStarted_)
+        source_->stop();
+    queue_.sync();
     finishQueue_.sync();
+}
+
+void SystemAudioRecorder::start()
+{
+    if (!source_)
+        return;
+    try {
+        source_->start(
+            [this](const AudioSampleBuffer& buffer) { queue_.async([this, buffer] { append(buffer); }); },
+            [this](const QString& reason) {
+                logger_.error(u"System audio capture stopped: "_s + reason);
+                queue_.async([this, reason] { noteSourceFailure(reason); });
+            });
+        sourceStarted_ = true;
+        logger_.info(u"ScreenCaptureKit system audio output attached"_s);
+    } catch (const EbbcastError& error) {
+        logger_.error(u"System audio capture output unavailable: "_s + error.description());
+    }
 }
 
 QString SystemAudioRecorder::sourceDescription()
@@ -263,6 +287,11 @@ void SystemAudioRecorder::finishChunk()
 
 void SystemAudioRecorder::stop()
 {
+    if (sourceStarted_) {
+        source_->stop();
+        sourceStarted_ = false;
+    }
+    queue_.sync(); // every buffer the source handed over has been handled
     if (writer_)
         writer_->markAsFinished();
     finishChunk();
@@ -278,6 +307,8 @@ void SystemAudioRecorder::stop()
         QFile::remove(outputPath_);
     }
     finishQueue_.sync();
+    if (bufferCount() == 0)
+        logger_.error(u"No ScreenCaptureKit system audio buffers were received during this session"_s);
 }
 
 SystemAudioCaptureMetadata SystemAudioRecorder::captureMetadata() const

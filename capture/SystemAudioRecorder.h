@@ -5,6 +5,7 @@
 #include "RecordingChunkMetadata.h"
 #include "SerialQueue.h"
 #include "SystemAudioCaptureMetadata.h"
+#include "SystemAudioSource.h"
 #include "TrackInterruption.h"
 #include "WallClock.h"
 
@@ -22,7 +23,11 @@ class Logger;
 
 // Writes the system-audio buffers of a session into the full-session file and into chunk files
 // "system_chunk_%04d.m4a" cut after 300 s of wall-clock time, and keeps the capture summary.
-// Threads: append() only on the capture queue; stop() after the capture stream stopped delivering. Finished
+// It owns its source (the monitor of the default output): start() starts it, and its buffers are handled on
+// the serial queue "Tavilon.SystemAudioRecorder", apart from the screen's frames, so a busy video encoder
+// never holds back the audio and a failed screen capture does not take the audio with it.
+// Threads: start() and stop() from the owner's thread (blocking; run them on a worker); append() only on the
+// queue (tests without a source call it directly, from one thread); stop() stops the source first. Finished
 // chunks are closed on the queue "Tavilon.SystemAudioRecorder.Writer" and reported from it, after their file
 // is complete. The counters behind the summary are guarded for reading from any thread.
 // A chunk file that cannot be set up or written is tried again one chunk period later; the full file gets
@@ -35,13 +40,17 @@ public:
     };
 
     SystemAudioRecorder(QString outputPath, std::optional<QString> chunkFolder, Logger& logger,
-                        AudioMediaWriterFactory writerFactory, WallClock clock, Timing timing);
+                        AudioMediaWriterFactory writerFactory, WallClock clock, Timing timing,
+                        std::unique_ptr<SystemAudioSource> source = nullptr);
     ~SystemAudioRecorder();
 
     SystemAudioRecorder(const SystemAudioRecorder&) = delete;
     SystemAudioRecorder& operator=(const SystemAudioRecorder&) = delete;
 
     static QString sourceDescription();
+
+    // Starts the source. One that cannot start is logged and the session goes on without system audio.
+    void start();
 
     // Before capture starts: the files begin at this moment (the session's start); the time until the first
     // buffer is written as silence, so a sound at a given session time lies at that offset in the full file
@@ -51,7 +60,8 @@ public:
     // The capture source stopped delivering (the sound server went away). On the capture queue, like
     // append().
     void noteSourceFailure(const QString& reason);
-    // Finishes both files and returns once they are complete and the last chunk has been reported.
+    // Stops the source, handles what it delivered, finishes both files and returns once they are complete and
+    // the last chunk has been reported.
     void stop();
 
     SystemAudioCaptureMetadata captureMetadata() const;
@@ -99,6 +109,9 @@ private:
     float lastLevel_ = 0;
     std::optional<TrackInterruption> interruption_;
 
+    std::unique_ptr<SystemAudioSource> source_;
+    bool sourceStarted_ = false;
+    SerialQueue queue_{"Tavilon.SystemAudioRecorder"};
     SerialQueue finishQueue_{"Tavilon.SystemAudioRecorder.Writer"};
 };
 

@@ -22,17 +22,17 @@ LinuxRecorderFactory::makeSystemAudioRecorder(const QString& outputPath,
                                               const std::optional<QString>& chunkFolder, Logger& logger)
 {
     return std::make_unique<SystemAudioRecorder>(outputPath, chunkFolder, logger, FfmpegAacWriter::factory(),
-                                                 systemTime, SystemAudioRecorder::Timing{chunkSeconds_});
+                                                 systemTime, SystemAudioRecorder::Timing{chunkSeconds_},
+                                                 std::make_unique<PulseAudioSystemAudioSource>());
 }
 
 std::unique_ptr<ScreenRecorder> LinuxRecorderFactory::makeScreenRecorder(const QString& outputPath,
-                                                                         SystemAudioRecorder& systemAudio,
                                                                          PreferencesStore& preferences,
                                                                          Logger& logger)
 {
-    return std::make_unique<ScreenRecorder>(
-        outputPath, systemAudio, preferences, logger, std::make_unique<X11ScreenFrameSource>(),
-        std::make_unique<PulseAudioSystemAudioSource>(), FfmpegH264Writer::factory());
+    return std::make_unique<ScreenRecorder>(outputPath, preferences, logger,
+                                            std::make_unique<X11ScreenFrameSource>(),
+                                            FfmpegH264Writer::factory());
 }
 
 std::unique_ptr<MicRecorder> LinuxRecorderFactory::makeMicRecorder(const QString& outputPath,

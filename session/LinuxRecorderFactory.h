@@ -15,10 +15,8 @@ public:
     std::unique_ptr<SystemAudioRecorder> makeSystemAudioRecorder(const QString& outputPath,
                                                                  const std::optional<QString>& chunkFolder,
                                                                  Logger& logger) override;
-    std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& outputPath,
-                                                       SystemAudioRecorder& systemAudio,
-                                                       PreferencesStore& preferences,
-                                                       Logger& logger) override;
+    std::unique_ptr<ScreenRecorder>
+    makeScreenRecorder(const QString& outputPath, PreferencesStore& preferences, Logger& logger) override;
     std::unique_ptr<MicRecorder> makeMicRecorder(const QString& outputPath,
                                                  const QString& preferredDeviceName, Logger& logger) override;
     std::optional<double> recordedAudioSeconds(const QString& path) const override;

@@ -22,10 +22,8 @@ public:
     virtual std::unique_ptr<SystemAudioRecorder>
     makeSystemAudioRecorder(const QString& outputPath, const std::optional<QString>& chunkFolder,
                             Logger& logger) = 0;
-    virtual std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& outputPath,
-                                                               SystemAudioRecorder& systemAudio,
-                                                               PreferencesStore& preferences,
-                                                               Logger& logger) = 0;
+    virtual std::unique_ptr<ScreenRecorder>
+    makeScreenRecorder(const QString& outputPath, PreferencesStore& preferences, Logger& logger) = 0;
     virtual std::unique_ptr<MicRecorder>
     makeMicRecorder(const QString& outputPath, const QString& preferredDeviceName, Logger& logger) = 0;
 

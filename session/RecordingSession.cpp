@@ -100,8 +100,7 @@ RecordingSession::RecordingSession(PreferencesStore& preferences, PermissionMana
 
 RecordingSession::~RecordingSession()
 {
-    // Recorders reference the system-audio recorder and report into this object: the screen recorder goes
-    // first.
+    // Recorders report into this object: they go before it.
     screenRecorder_.reset();
     micRecorder_.reset();
     systemAudioRecorder_.reset();
@@ -173,8 +172,7 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
                                                             const QString& path) {
         postChunk(folder, chunk, path);
     };
-    std::unique_ptr<ScreenRecorder> screen =
-        recorders_.makeScreenRecorder(screenPath, *systemAudioRecorder_, preferences_, logger_);
+    std::unique_ptr<ScreenRecorder> screen = recorders_.makeScreenRecorder(screenPath, preferences_, logger_);
     std::unique_ptr<MicRecorder> microphone =
         recorders_.makeMicRecorder(microphonePath, preferences_.micInputDeviceName(), logger_);
     microphone->onLevel = [this](float level) {
@@ -211,6 +209,8 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     micRecorder_ = std::move(microphone);
     micRecorder_->start(chunkFolder, startTime);
     co_await screenRecorder_->start();
+    // A system-audio source that cannot start is logged; the session goes on without it.
+    co_await runOnWorker([this] { systemAudioRecorder_->start(); });
 
     startDate_ = startTime;
     currentRecordingWasAutoStarted_ = autoStarted;
@@ -224,8 +224,10 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
 
 QCoro::Task<> RecordingSession::cleanUpPartialStart()
 {
-    if (screenRecorder_)
+    if (screenRecorder_) {
         co_await screenRecorder_->stop();
+        co_await runOnWorker([this] { systemAudioRecorder_->stop(); });
+    }
     if (micRecorder_)
         co_await runOnWorker([this] { micRecorder_->stop(); });
     recordPostedChunks();
@@ -255,7 +257,7 @@ void RecordingSession::removeFolderWithoutMedia()
 
 void RecordingSession::returnToIdle()
 {
-    screenRecorder_.reset(); // before the system-audio recorder it feeds
+    screenRecorder_.reset();
     micRecorder_.reset();
     systemAudioRecorder_.reset();
     if (activity_) {
@@ -359,6 +361,8 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
     const QDateTime stopTime = clock_();
     if (screenRecorder_)
         co_await screenRecorder_->stop();
+    if (systemAudioRecorder_)
+        co_await runOnWorker([this] { systemAudioRecorder_->stop(); });
     if (micRecorder_)
         co_await runOnWorker([this] { micRecorder_->stop(); });
     // The last chunks the recorders reported while they stopped belong in the completed document.
@@ -372,8 +376,8 @@ QCoro::Task<> RecordingSession::stop(bool suppressUpload)
         lastCompletedSessionFolder_ = folder;
         session->endTime = stopTime;
         session->duration = secondsBetween(startDate_.value_or(session->startTime), stopTime);
-        session->systemAudioCapture = screenRecorder_ ? screenRecorder_->systemAudioMetadata()
-                                                      : SystemAudioCaptureMetadata::unavailable();
+        session->systemAudioCapture = systemAudioRecorder_ ? systemAudioRecorder_->captureMetadata()
+                                                           : SystemAudioCaptureMetadata::unavailable();
         bool written = false;
         {
             try {

@@ -70,42 +70,35 @@ int main(int argc, char* argv[])
     MicRecorder mic(folder + u"/microphone.wav"_s, QString(), logger,
                     std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime,
                     micTiming);
-    SystemAudioRecorder systemAudio(folder + u"/system_audio.m4a"_s, chunks, logger,
-                                    FfmpegAacWriter::factory(), systemTime,
-                                    SystemAudioRecorder::Timing{chunkSeconds > 0 ? chunkSeconds : 300});
+    std::unique_ptr<SystemAudioSource> audio;
+    if (screenOnly)
+        audio = std::make_unique<NoSystemAudio>();
+    else
+        audio = std::make_unique<PulseAudioSystemAudioSource>();
+    SystemAudioRecorder systemAudio(
+        folder + u"/system_audio.m4a"_s, chunks, logger, FfmpegAacWriter::factory(), systemTime,
+        SystemAudioRecorder::Timing{chunkSeconds > 0 ? chunkSeconds : 300}, std::move(audio));
     try {
         if (withScreen) {
             SettingsFile settings(folder + u"/settings.json"_s, logger);
             PreferencesStore preferences(settings, logger);
-            std::unique_ptr<SystemAudioSource> audio;
-            if (screenOnly)
-                audio = std::make_unique<NoSystemAudio>();
-            else
-                audio = std::make_unique<PulseAudioSystemAudioSource>();
-            ScreenRecorder screen(folder + u"/screen.mov"_s, systemAudio, preferences, logger,
-                                  std::make_unique<X11ScreenFrameSource>(), std::move(audio),
-                                  FfmpegH264Writer::factory());
+            ScreenRecorder screen(folder + u"/screen.mov"_s, preferences, logger,
+                                  std::make_unique<X11ScreenFrameSource>(), FfmpegH264Writer::factory());
             test::runTask(screen.prepare());
             if (!screenOnly)
                 mic.start(chunks);
             test::runTask(screen.start());
+            systemAudio.start();
             waitForStopRequest();
             test::runTask(screen.stop());
+            systemAudio.stop();
             if (!screenOnly)
                 mic.stop();
             return 0;
         }
-        SerialQueue captureQueue("Tavilon.ScreenRecorder");
-        PulseAudioSystemAudioSource source;
         mic.start(chunks);
-        source.start(
-            [&](const AudioSampleBuffer& buffer) {
-                captureQueue.async([&systemAudio, buffer] { systemAudio.append(buffer); });
-            },
-            {});
+        systemAudio.start();
         waitForStopRequest();
-        source.stop();
-        captureQueue.sync();
         systemAudio.stop();
         mic.stop();
     } catch (const std::exception& error) {

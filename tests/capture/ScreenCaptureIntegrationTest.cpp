@@ -50,11 +50,24 @@ public:
         , settings_(folder + u"/settings.json"_s, logger_)
         , preferences_(settings_, logger_)
         , systemAudio_(folder + u"/system_audio.m4a"_s, std::nullopt, logger_, FfmpegAacWriter::factory(),
-                       systemTime, {})
-        , recorder_(folder + u"/screen.mov"_s, systemAudio_, preferences_, logger_,
+                       systemTime, {}, std::make_unique<PulseAudioSystemAudioSource>())
+        , recorder_(folder + u"/screen.mov"_s, preferences_, logger_,
                     std::make_unique<X11ScreenFrameSource>(std::move(displayName)),
-                    std::make_unique<PulseAudioSystemAudioSource>(), FfmpegH264Writer::factory())
+                    FfmpegH264Writer::factory())
     {}
+
+    // The screen and its system audio, started and stopped together as a session does.
+    QCoro::Task<> start()
+    {
+        co_await recorder_.start();
+        systemAudio_.start();
+    }
+    QCoro::Task<> stop()
+    {
+        co_await recorder_.stop();
+        systemAudio_.stop();
+    }
+    SystemAudioRecorder& systemAudio() { return systemAudio_; }
 
     PreferencesStore& preferences() { return preferences_; }
     ScreenRecorder& recorder() { return recorder_; }
@@ -85,12 +98,12 @@ TEST(ScreenCaptureIntegration, RecordsAChangingScreenAsHighProfileH264WithItsSys
     const DisplayMetadata display = test::runTask(recording.recorder().prepare());
     EXPECT_EQ(display,
               (DisplayMetadata{X11ScreenFrameSource::identifierFor(u"screen"_s), 1920, 1080, std::nullopt}));
-    test::runTask(recording.recorder().start());
+    test::runTask(recording.start());
     QElapsedTimer wall;
     wall.start();
     sleepSeconds(3.0);
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
-    test::runTask(recording.recorder().stop());
+    test::runTask(recording.stop());
 
     const auto video = test::MediaProbe::decodeVideo(recording.file(u"screen.mov"_s));
     EXPECT_EQ(video.codec, u"h264"_s);
@@ -104,7 +117,7 @@ TEST(ScreenCaptureIntegration, RecordsAChangingScreenAsHighProfileH264WithItsSys
 
     const auto audio = test::MediaProbe::decodeAudio(recording.file(u"system_audio.m4a"_s));
     EXPECT_GT(audio.rms, 0.1) << "the tone is in the system audio";
-    EXPECT_EQ(recording.recorder().systemAudioMetadata().status, u"capturing"_s);
+    EXPECT_EQ(recording.systemAudio().captureMetadata().status, u"capturing"_s);
     EXPECT_TRUE(recording.log().contains("[INFO] ScreenCaptureKit system audio output attached"));
 }
 

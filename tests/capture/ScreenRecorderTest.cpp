@@ -1,18 +1,14 @@
 #include "ScreenRecorder.h"
 
-#include "FakeAudioMediaWriter.h"
 #include "FakeScreenFrameSource.h"
-#include "FakeSystemAudioSource.h"
 #include "FakeVideoMediaWriter.h"
 #include "LogLines.h"
 #include "Logger.h"
-#include "ManualClock.h"
 #include "PreferencesStore.h"
 #include "RecorderError.h"
 #include "RunTask.h"
 #include "ScreenCaptureError.h"
 #include "SettingsFile.h"
-#include "SystemAudioRecorder.h"
 #include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -32,11 +28,9 @@ protected:
         auto frames = std::make_unique<test::FakeScreenFrameSource>();
         frames_ = frames.get();
         frames_->displayList = displays_;
-        auto audio = std::make_unique<test::FakeSystemAudioSource>();
-        audio_ = audio.get();
-        recorder_ = std::make_unique<ScreenRecorder>(
-            folder_.file(u"screen.mov"_s), systemAudio_, preferences_, logger_, std::move(frames),
-            std::move(audio), test::FakeVideoMediaWriter::factory(video_));
+        recorder_ =
+            std::make_unique<ScreenRecorder>(folder_.file(u"screen.mov"_s), preferences_, logger_,
+                                             std::move(frames), test::FakeVideoMediaWriter::factory(video_));
         return *recorder_;
     }
 
@@ -46,19 +40,10 @@ protected:
     Logger logger_{folder_.file(u"app.log"_s)};
     SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
     PreferencesStore preferences_{settingsFile_, logger_};
-    test::ManualClock clock_;
-    test::FakeAudioMediaWriters audioWriters_;
-    SystemAudioRecorder systemAudio_{folder_.file(u"system_audio.m4a"_s),
-                                     folder_.file(u"chunks"_s),
-                                     logger_,
-                                     audioWriters_.factory(),
-                                     clock_.wallClock(),
-                                     {}};
     std::vector<ScreenDisplay> displays_{{11, u"LEFT"_s, 0, 0, 1920, 1080, false},
                                          {22, u"RIGHT"_s, 1920, 0, 2561, 1441, true}};
     test::FakeVideoRecord video_;
     test::FakeScreenFrameSource* frames_ = nullptr;
-    test::FakeSystemAudioSource* audio_ = nullptr;
     std::unique_ptr<ScreenRecorder> recorder_;
 };
 
@@ -138,38 +123,6 @@ TEST_F(ScreenRecorderTest, TheMovieStartsAtZeroWithTheFirstFrame)
     EXPECT_TRUE(video_.finished);
 }
 
-TEST_F(ScreenRecorderTest, SystemAudioGoesThroughTheSameQueueToTheAudioRecorder)
-{
-    ScreenRecorder& recorder = make();
-    test::runTask(recorder.prepare());
-    test::runTask(recorder.start());
-    audio_->deliver(3);
-    frames_->deliver(1.0);
-    test::runTask(recorder.stop());
-    EXPECT_EQ(countLines(u"[INFO] ScreenCaptureKit system audio output attached"_s), 1);
-    EXPECT_EQ(recorder.systemAudioMetadata().bufferCount, 3);
-    EXPECT_EQ(recorder.systemAudioMetadata().status, u"capturing"_s);
-    EXPECT_EQ(countLines(u"No ScreenCaptureKit system audio buffers"_s), 0);
-}
-
-TEST_F(ScreenRecorderTest, MissingSystemAudioIsNotFatal)
-{
-    ScreenRecorder& recorder = make();
-    audio_->failStart = true;
-    test::runTask(recorder.prepare());
-    test::runTask(recorder.start());
-    frames_->deliver(5.0);
-    test::runTask(recorder.stop());
-    EXPECT_EQ(countLines(
-                  u"[ERROR] System audio capture output unavailable: No default audio output is available"_s),
-              1);
-    EXPECT_EQ(
-        countLines(u"[ERROR] No ScreenCaptureKit system audio buffers were received during this session"_s),
-        1);
-    EXPECT_EQ(video_.appendedTimes.size(), 1U);
-    EXPECT_EQ(recorder.systemAudioMetadata().status, u"unavailable"_s);
-}
-
 TEST_F(ScreenRecorderTest, SessionWithoutFramesFinishesNothingAndLeavesNoMovie)
 {
     ScreenRecorder& recorder = make();
@@ -180,9 +133,6 @@ TEST_F(ScreenRecorderTest, SessionWithoutFramesFinishesNothingAndLeavesNoMovie)
     EXPECT_FALSE(video_.started);
     EXPECT_FALSE(video_.finished);
     EXPECT_FALSE(QFile::exists(folder_.file(u"screen.mov"_s)));
-    EXPECT_EQ(
-        countLines(u"[ERROR] No ScreenCaptureKit system audio buffers were received during this session"_s),
-        1);
 }
 
 TEST_F(ScreenRecorderTest, StopAfterTheStreamStoppedWithAnErrorStillFinishesTheMovie)

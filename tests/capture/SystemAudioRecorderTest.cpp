@@ -2,6 +2,7 @@
 
 #include "ChunkReports.h"
 #include "FakeAudioMediaWriter.h"
+#include "FakeSystemAudioSource.h"
 #include "LogLines.h"
 #include "Logger.h"
 #include "ManualClock.h"
@@ -270,6 +271,55 @@ TEST_F(SystemAudioRecorderTest, ChunkFolderThatCannotBeCreatedIsLoggedOncePerPer
     EXPECT_GT(recorder.bufferCount(), 400);
     EXPECT_TRUE(QFile::exists(fullPath()) || writers_.record(fullPath()).appended > 400)
         << "the full file records without chunks";
+}
+
+TEST_F(SystemAudioRecorderTest, ItsOwnSourceFeedsItThroughItsQueue)
+{
+    auto source = std::make_unique<test::FakeSystemAudioSource>();
+    test::FakeSystemAudioSource& fake = *source;
+    SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
+                                 std::move(source));
+    recorder.start();
+    fake.deliver(3);
+    recorder.stop(); // stops the source, then handles what it delivered
+    EXPECT_EQ(countLines(u"[INFO] ScreenCaptureKit system audio output attached"_s), 1);
+    EXPECT_EQ(recorder.captureMetadata().bufferCount, 3);
+    EXPECT_EQ(recorder.captureMetadata().status, u"capturing"_s);
+    EXPECT_EQ(countLines(u"No ScreenCaptureKit system audio buffers"_s), 0);
+    fake.deliver(1);
+    EXPECT_EQ(recorder.bufferCount(), 3) << "nothing reaches a stopped recorder";
+}
+
+TEST_F(SystemAudioRecorderTest, ASourceThatCannotStartIsNotFatal)
+{
+    auto source = std::make_unique<test::FakeSystemAudioSource>();
+    source->failStart = true;
+    SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
+                                 std::move(source));
+    recorder.start();
+    recorder.stop();
+    EXPECT_EQ(countLines(
+                  u"[ERROR] System audio capture output unavailable: No default audio output is available"_s),
+              1);
+    EXPECT_EQ(
+        countLines(u"[ERROR] No ScreenCaptureKit system audio buffers were received during this session"_s),
+        1);
+    EXPECT_EQ(recorder.captureMetadata().status, u"unavailable"_s);
+}
+
+TEST_F(SystemAudioRecorderTest, ASourceThatGivesUpIsLoggedAndEndsTheTrack)
+{
+    auto source = std::make_unique<test::FakeSystemAudioSource>();
+    test::FakeSystemAudioSource& fake = *source;
+    SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
+                                 std::move(source));
+    recorder.start();
+    fake.deliver(2);
+    fake.fail(u"the sound server went away"_s);
+    recorder.stop();
+    EXPECT_EQ(countLines(u"[ERROR] System audio capture stopped: the sound server went away"_s), 1);
+    ASSERT_TRUE(recorder.interruption().has_value());
+    EXPECT_EQ(recorder.interruption()->reason, u"the sound server went away"_s);
 }
 
 } // namespace

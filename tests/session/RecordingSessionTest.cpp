@@ -64,23 +64,23 @@ public:
                                                                  const std::optional<QString>& chunkFolder,
                                                                  Logger& logger) override
     {
-        auto recorder = std::make_unique<SystemAudioRecorder>(
-            path, chunkFolder, logger, audioWriters.factory(), clock_, SystemAudioRecorder::Timing{1.0});
+        auto systemSource = std::make_unique<test::FakeSystemAudioSource>();
+        systemAudioSource = systemSource.get();
+        auto recorder =
+            std::make_unique<SystemAudioRecorder>(path, chunkFolder, logger, audioWriters.factory(), clock_,
+                                                  SystemAudioRecorder::Timing{1.0}, std::move(systemSource));
         systemAudio = recorder.get();
         return recorder;
     }
 
-    std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& path, SystemAudioRecorder& audio,
-                                                       PreferencesStore& preferences, Logger& logger) override
+    std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& path, PreferencesStore& preferences,
+                                                       Logger& logger) override
     {
         auto frames = std::make_unique<test::FakeScreenFrameSource>();
         screenFrames = frames.get();
         screenFrames->displayList = displays;
         screenFrames->failStart = screenStartFails;
-        auto systemSource = std::make_unique<test::FakeSystemAudioSource>();
-        systemAudioSource = systemSource.get();
-        return std::make_unique<ScreenRecorder>(path, audio, preferences, logger, std::move(frames),
-                                                std::move(systemSource),
+        return std::make_unique<ScreenRecorder>(path, preferences, logger, std::move(frames),
                                                 test::FakeVideoMediaWriter::factory(video));
     }
 
