@@ -187,9 +187,7 @@ TEST_F(ClockSyncManagerTest, SurroundingWhitespaceIsTrimmedFromTheEndpoint)
 
 TEST_F(ClockSyncManagerTest, AnEndpointThatNeverAnswersEndsWithinTheTimeOut)
 {
-    server_.setHandler([](const FakeHttpServer::Request&) {
-        return FakeHttpServer::Response{200, {}, {}, true};
-    });
+    server_.addFault({.sticky = true}, FakeHttpServer::Fault::hang());
     QElapsedTimer elapsed;
     elapsed.start();
     const auto result = sync(200);

@@ -4,42 +4,143 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 class QTcpServer;
-class QTcpSocket;
 
 namespace ebbcast::test {
 
-// A strict HTTP/1.1 server on 127.0.0.1 (a free port) for one test, on the test's event loop. It answers
-// through a handler, records every request, and notes every deviation from what the client is expected to
-// send (see `expect...`); a test asserts that `violations()` stays empty.
+// A strict HTTP/1.1 server on 127.0.0.1 (a free port) for one test, on the test's event loop: it serves while
+// the test runs that loop, as waiting for a reply does. Each connection carries one request and is closed
+// after the answer ("Connection: close").
+//
+// It records every request and notes every deviation from what the client is expected to send (see
+// `expect...`; also requests it cannot read: not HTTP/1.1, a bad Content-Length, any Transfer-Encoding,
+// headers over 64 KiB, a body over 64 MiB); a test asserts that `violations()` stays empty.
+//
+// Answers come from a handler, or from a Model that keeps state across requests (404 without either). A fault
+// table replaces or breaks the answers to chosen requests (see Fault and FaultRule); a handler may also
+// return a fault with its answer.
+//
+// Bounds: a connection is aborted `connectionTimeLimitMs` after it was accepted (20 s unless changed);
+// destroying the server aborts every open connection, hanging ones included.
 class FakeHttpServer : public QObject {
 public:
+    using Headers = QList<std::pair<QByteArray, QByteArray>>;
+
     struct Request {
         QByteArray method;
         QByteArray target;                    // path and query as sent
-        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray path;                      // the target up to '?', still percent-encoded
+        QByteArray query;                     // after '?'
+        QMap<QByteArray, QByteArray> headers; // names in lower case; repeated headers joined with ", "
         QByteArray body;
+
+        QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+        QUrlQuery queryItems() const { return QUrlQuery(QString::fromUtf8(query)); }
+    };
+
+    // What goes wrong with one answer. "The answer" is what the handler returns for the request. Mind that a
+    // QNetworkAccessManager may send a request again by itself when the connection ends before a status line
+    // (resetBeforeAnswer, garbageStatusLine): the table counts that as a request of its own.
+    struct Fault {
+        enum class Kind {
+            // `status` with `body` instead of the answer.
+            status,
+            // No answer: releaseHangs() answers it; the connection limit or the server's end closes it.
+            hang,
+            // A TCP reset before any byte of the answer.
+            resetBeforeAnswer,
+            // The answer's head and the first `bytes` of its body, then a TCP reset.
+            resetInBody,
+            // The answer's head at once, then `bytes` of its body every `intervalMs`; a reset at `limitMs`.
+            trickle,
+            // The answer, framed as `malformation` says.
+            malformed,
+            // A 200 with a body of `bytes` bytes, generated as the client takes it and never held.
+            oversized,
+        };
+        enum class Malformation {
+            garbageStatusLine,            // a first line that is not an HTTP status line
+            contentLengthNotANumber,      // "Content-Length: many"
+            contentLengthMissing,         // no length and no chunks: the body ends with the connection
+            bodyShorterThanContentLength, // 64 bytes more declared than sent, then an orderly close
+            invalidChunks,                // one good chunk (half the body), then a size that is not hex
+        };
+
+        Kind kind = Kind::status;
+        int status = 500;
+        QByteArray body;
+        qint64 bytes = 0;
+        int intervalMs = 0;
+        int limitMs = 0;
+        Malformation malformation = Malformation::garbageStatusLine;
+        bool chunked = false; // oversized: chunks instead of a Content-Length
+        // The handler sees the request (and changes its state) although its answer is replaced or lost.
+        // Faults that break the answer (resetInBody, trickle, malformed) always run it.
+        bool handlerRuns = false;
+
+        static Fault withStatus(int status, QByteArray body = {});
+        static Fault hang();
+        static Fault resetBeforeAnswer();
+        // A body not longer than `afterBytes` is padded with '.' to `afterBytes` + 1 bytes, so the reset
+        // always cuts.
+        static Fault resetInBody(qint64 afterBytes);
+        static Fault trickle(qint64 bytesPerStep, int intervalMs, int limitMs);
+        static Fault malformed(Malformation malformation);
+        static Fault oversized(qint64 bytes, bool chunked = false);
+        Fault afterHandler() const;
     };
 
     struct Response {
         int status = 200;
         QByteArray body;
-        QByteArray contentType = "application/json";
-        bool hang = false; // never answer
+        QByteArray contentType = "application/json"; // empty: no Content-Type header
+        Headers headers{};                           // more headers, such as Location or Range
+        std::optional<Fault> fault{};                // a fault from the table wins over this one
+    };
+
+    // Which requests a fault applies to. Requests are counted per rule from the moment it is added, among
+    // those that match: method (empty: any) and path (as sent, without the query), either exactly or as a
+    // regular expression that must match the whole path (neither: any path).
+    struct FaultRule {
+        QByteArray method{};
+        QByteArray path{};
+        QString pathPattern{};
+        int request = 1;     // the first matching request it may apply to: 2 is "the second request to X"
+        bool sticky = false; // every matching request from then on, not only one
     };
 
     using Handler = std::function<Response(const Request&)>;
 
-    FakeHttpServer();
+    // State kept across requests, such as a file tree or a job list; it outlives the server.
+    class Model {
+    public:
+        virtual ~Model() = default;
+        virtual Response answer(const Request& request) = 0;
+    };
+
+    FakeHttpServer(); // throws std::runtime_error when it cannot listen
     ~FakeHttpServer() override;
 
     QUrl url(const QString& pathAndQuery = QStringLiteral("/")) const;
     void setHandler(Handler handler) { handler_ = std::move(handler); }
+    void setModel(Model& model);
+
+    // Several rules may match a request: the first added that is due applies; every matching rule counts it.
+    // Throws std::invalid_argument for a pattern that is not a regular expression.
+    void addFault(const FaultRule& rule, const Fault& fault);
+    void clearFaults() { faults_.clear(); }
+    // Hanging requests are answered now, by the handler as it is now (unless it has run already).
+    void releaseHangs();
+    void setConnectionTimeLimitMs(int limitMs) { connectionTimeLimitMs_ = limitMs; }
 
     // Deviations to flag: a method other than this, any body, any of these header names.
     void expectMethod(const QByteArray& method) { method_ = method; }
@@ -48,17 +149,42 @@ public:
 
     const QList<Request>& requests() const { return requests_; }
     const QStringList& violations() const { return violations_; }
+    // Bytes of the answer to requests()[index] that the kernel has taken so far (head and body).
+    qint64 bytesSent(qsizetype index) const { return bytesSent_.value(index); }
+    int openConnections() const { return static_cast<int>(connections_.size()); }
 
 private:
-    void serve(QTcpSocket* socket);
+    class Connection;
+    struct ArmedFault {
+        FaultRule rule;
+        QRegularExpression pattern;
+        Fault fault;
+        int seen = 0;
+        bool spent = false;
+    };
+
+    void read(Connection& connection);
+    void refuse(Connection& connection, int status, const QString& violation);
+    void checkExpectations(const Request& request, const QByteArray& version);
+    std::optional<Fault> takeFault(const Request& request);
+    Response handle(const Request& request) const;
+    void answer(Connection& connection, const Response& response, const std::optional<Fault>& fault);
+    void resetOnceDelivered(Connection& connection);
+    void trickle(Connection& connection, QByteArray rest, const Fault& fault);
+    void pump(Connection& connection);
+    void finish(Connection& connection);
 
     QTcpServer* server_;
     Handler handler_;
+    QList<ArmedFault> faults_;
+    QList<Connection*> connections_;
     QList<Request> requests_;
+    QList<qint64> bytesSent_;
     QStringList violations_;
     QByteArray method_;
     bool noBody_ = false;
     QList<QByteArray> forbidden_;
+    int connectionTimeLimitMs_ = 20000;
 };
 
 } // namespace ebbcast::test
