@@ -1,18 +1,19 @@
 #include "RecordCommand.h"
 
+#include "ArgumentParser.h"
+#include "CommandContext.h"
+#include "Console.h"
 #include "EbbcastError.h"
 #include "LinuxRecorderFactory.h"
 #include "RecordingProcessLock.h"
 #include "RecordingSession.h"
+#include "StopSignals.h"
 
-#include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QTimer>
 
-#include <atomic>
-#include <csignal>
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -20,12 +21,7 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-std::atomic<bool> interrupted{false};
-
-void requestStop(int)
-{
-    interrupted = true;
-}
+constexpr qint64 longestTimerInterval = 24 * 3600 * 1000; // a QTimer holds at most about 24 days
 
 std::optional<double> positiveSeconds(const QString& text)
 {
@@ -36,136 +32,175 @@ std::optional<double> positiveSeconds(const QString& text)
     return value;
 }
 
-} // namespace
-
-RecordCommand::RecordCommand(RecordingSession& session, LinuxRecorderFactory& recorders,
-                             RecordingProcessLock& processLock, QTextStream& out, QTextStream& err)
-    : session_(session)
-    , recorders_(recorders)
-    , processLock_(processLock)
-    , out_(out)
-    , err_(err)
-{}
-
-QString RecordCommand::usage()
-{
-    return u"  ebbcast record [--duration SECONDS] [--chunk-seconds SECONDS]\n"
-           "                                     record a session until the duration has passed or Ctrl-C;\n"
-           "                                     --chunk-seconds shortens the 300 s audio chunks (for\n"
-           "                                     demonstrations and tests)\n"
-           "  ebbcast recover                    repair a session cut short by a crash\n"_s;
-}
-
-int RecordCommand::usageError(const QString& message)
-{
-    err_ << "ebbcast: " << message << '\n';
-    err_.flush();
-    return 2;
-}
-
-int RecordCommand::record(const QStringList& arguments)
-{
-    std::optional<double> duration;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& option = arguments[i];
-        if ((option == u"--duration" || option == u"--chunk-seconds") && i + 1 < arguments.size()) {
-            const auto seconds = positiveSeconds(arguments[++i]);
-            if (!seconds)
-                return usageError(option + u" takes a number of seconds above 0"_s);
-            if (option == u"--duration")
-                duration = seconds;
-            else
-                recorders_.setChunkSeconds(*seconds);
-        } else {
-            return usageError(u"usage: ebbcast record [--duration SECONDS] [--chunk-seconds SECONDS]"_s);
-        }
-    }
-
-    // Signals are caught before anything is created: an early Ctrl-C or SIGTERM ends in a stopped session or
-    // in nothing at all, never in a killed process that leaves half a folder.
-    interrupted = false;
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-    const int status = recordSession(duration);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    return status;
-}
-
-int RecordCommand::recordSession(std::optional<double> duration)
+// Takes the recording lock: nothing when this process holds it now, else the exit status (with the reason on
+// standard error).
+std::optional<int> lockOrExplain(CommandContext& context)
 {
     try {
-        if (const auto holder = processLock_.acquire()) {
-            err_ << "ebbcast: already recording"
-                 << (holder->sessionFolder.isEmpty() ? QString() : u" to "_s + holder->sessionFolder)
-                 << " (pid " << holder->pid << ")\n";
-            err_.flush();
-            return 3;
-        }
+        const auto holder = context.processLock.acquire();
+        if (!holder)
+            return std::nullopt;
+        context.console.error(
+            u"already recording"_s +
+            (holder->sessionFolder.isEmpty() ? QString() : u" to "_s + holder->sessionFolder) + u" (pid "_s +
+            QString::number(holder->pid) + u')');
+        return 3;
     } catch (const EbbcastError& error) {
-        err_ << "ebbcast: " << error.description() << '\n';
-        err_.flush();
+        context.console.error(error.description());
         return 1;
     }
-
-    if (const auto repaired = session_.recoverInterruptedSessionIfNeeded()) {
-        out_ << "Repaired interrupted session: " << *repaired << '\n';
-        out_.flush();
-    }
-
-    QCoro::waitFor(session_.start(false));
-    const std::optional<QString> folder = session_.currentSessionFolder();
-    if (!session_.isRecording() || !folder) {
-        processLock_.release();
-        return 1; // the reason is on standard error already
-    }
-    processLock_.noteSessionFolder(*folder);
-    out_ << *folder << '\n';
-    out_.flush();
-
-    if (!interrupted) {
-        QEventLoop loop;
-        QElapsedTimer elapsed;
-        elapsed.start();
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if (interrupted || (duration && static_cast<double>(elapsed.elapsed()) >= *duration * 1000.0))
-                loop.quit();
-        });
-        check.start(50);
-        loop.exec();
-    }
-
-    QCoro::waitFor(session_.stop(false));
-    processLock_.release();
-    const auto& outcome = session_.lastStopOutcome();
-    if (!outcome)
-        return 1;
-    for (const QString& track : outcome->endedTracks)
-        err_ << "ebbcast: " << track << '\n';
-    err_.flush();
-    if (!outcome->documentCompleted)
-        return 1; // the alert is on standard error already
-    return outcome->endedTracks.isEmpty() ? 0 : 4;
 }
 
-int RecordCommand::recover()
+} // namespace
+
+QString RecordCommand::name() const
 {
-    const RecoveryOutcome outcome = session_.recoverInterruptedSession();
-    switch (outcome.kind) {
-    case RecoveryOutcome::Kind::repaired:
-        out_ << "Repaired interrupted session: " << outcome.folder << '\n';
-        break;
-    case RecoveryOutcome::Kind::nothingToRepair:
-        out_ << "No interrupted session to repair\n";
-        break;
-    case RecoveryOutcome::Kind::failed:
-        err_ << "ebbcast: could not repair " << outcome.folder << ": " << outcome.description << '\n';
-        err_.flush();
-        return 1;
+    return u"record"_s;
+}
+
+QString RecordCommand::summary() const
+{
+    return u"  record [--duration SECONDS] [--chunk-seconds SECONDS]\n"
+           "                             record a session until Ctrl-C or the duration has passed;\n"
+           "                             prints the session folder\n"_s;
+}
+
+QString RecordCommand::usage() const
+{
+    return u"Usage: ebbcast record [--duration SECONDS] [--chunk-seconds SECONDS]\n\n"
+           "Records the screen, the microphone and the computer's own sound into a new session folder\n"
+           "under the recording folder (setting recordingFolderPath) until the duration has passed or\n"
+           "Ctrl-C (SIGINT) or SIGTERM stops it; the session is then completed. A session that a crash\n"
+           "left unfinished is repaired first. Standard output gets the session folder, once it records;\n"
+           "on a terminal, standard error shows the elapsed time.\n\n"
+           "Options:\n"
+           "  --duration SECONDS       stop after this many seconds\n"
+           "  --chunk-seconds SECONDS  cut the audio chunks at this length instead of 300 s\n"
+           "                           (for demonstrations and tests)\n"
+           "  -h, --help               show this help\n\n"
+           "Exit status: 0 recorded and completed; 1 could not start, or the session document could not\n"
+           "be completed; 2 usage error; 3 another process is recording (its folder and pid are named);\n"
+           "4 saved, but a track stopped early (each is named on standard error).\n"_s;
+}
+
+std::optional<UsageError> RecordCommand::parse(const QStringList& arguments)
+{
+    const auto parsed =
+        ArgumentParser::parse(arguments, {{u"--duration"_s, true}, {u"--chunk-seconds"_s, true}});
+    if (const auto* error = std::get_if<UsageError>(&parsed))
+        return *error;
+    const auto& options = std::get<ArgumentParser::Parsed>(parsed);
+    if (!options.arguments.isEmpty())
+        return UsageError{u"record takes no arguments, only options"_s};
+    for (const QString& option : {u"--duration"_s, u"--chunk-seconds"_s}) {
+        if (!options.has(option))
+            continue;
+        const auto seconds = positiveSeconds(options.values.value(option));
+        if (!seconds)
+            return UsageError{option + u" takes a number of seconds above 0"_s, false};
+        (option == u"--duration" ? duration_ : chunkSeconds_) = seconds;
     }
-    out_.flush();
-    return 0;
+    return std::nullopt;
+}
+
+QString RecordCommand::elapsedText(qint64 milliseconds)
+{
+    const qint64 seconds = std::max<qint64>(0, milliseconds / 1000);
+    return u"%1:%2:%3"_s.arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QCoro::Task<int> RecordCommand::run(CommandContext& context)
+{
+    // A stop signal before anything was made ends the process as the signal would have: nothing to keep.
+    if (context.stopSignals.received() != 0)
+        co_return endedBySignal;
+    if (const auto refused = lockOrExplain(context))
+        co_return *refused;
+    if (const auto repaired = context.session.recoverInterruptedSessionIfNeeded())
+        context.console.write(u"Repaired interrupted session: "_s + *repaired + u'\n');
+    if (context.stopSignals.received() != 0) {
+        context.processLock.release();
+        co_return endedBySignal;
+    }
+
+    if (chunkSeconds_)
+        context.recorders.setChunkSeconds(*chunkSeconds_);
+    auto starting = context.session.start(false);
+    co_await starting;
+    const std::optional<QString> folder = context.session.currentSessionFolder();
+    if (!context.session.isRecording() || !folder) {
+        context.processLock.release();
+        co_return 1; // the reason is on standard error already
+    }
+    context.processLock.noteSessionFolder(*folder);
+    context.console.out() << *folder << u'\n';
+    context.console.out().flush();
+
+    auto recording = recordUntilStopped(context, *folder);
+    co_await recording;
+
+    auto stopping = context.session.stop(false);
+    co_await stopping;
+    context.console.endStatus();
+    context.processLock.release();
+    const auto& outcome = context.session.lastStopOutcome();
+    if (!outcome)
+        co_return 1;
+    for (const QString& track : outcome->endedTracks)
+        context.console.error(track);
+    if (!outcome->documentCompleted)
+        co_return 1; // the alert is on standard error already
+    co_return outcome->endedTracks.isEmpty() ? 0 : 4;
+}
+
+// A stop signal that came during the start (or the repair) ends the wait at once: the session then stops
+// properly.
+QCoro::Task<> RecordCommand::recordUntilStopped(CommandContext& context, const QString& folder)
+{
+    Console& console = context.console;
+    StopRequest stop;
+    QObject::connect(&context.stopSignals, &StopSignals::caught, &stop, &StopRequest::request);
+    if (context.stopSignals.received() != 0)
+        stop.request();
+
+    // The duration is one timer, armed again for what is left when it is longer than a timer holds.
+    QDeadlineTimer deadline(QDeadlineTimer::Forever);
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    const auto armLimit = [&deadline, &limit, &stop] {
+        const qint64 left = deadline.remainingTime();
+        if (left == 0)
+            stop.request();
+        else
+            limit.start(static_cast<int>(std::min(left, longestTimerInterval)));
+    };
+    QObject::connect(&limit, &QTimer::timeout, &stop, armLimit);
+    if (duration_) {
+        deadline.setRemainingTime(static_cast<qint64>(*duration_ * 1000.0), Qt::PreciseTimer);
+        armLimit();
+    }
+
+    // On a terminal: where it records and for how long so far, once a second.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer clock;
+    const auto showElapsed = [&console, &elapsed] {
+        console.showStatus(elapsedText(elapsed.elapsed()));
+    };
+    if (console.errorIsTerminal()) {
+        console.write(u"Recording to "_s + folder + u" — Ctrl-C to stop\n"_s);
+        QObject::connect(&clock, &QTimer::timeout, &stop, showElapsed);
+        showElapsed();
+        clock.start(1000);
+    }
+
+    auto stopped = stop.requested();
+    co_await stopped;
+    clock.stop();
+    console.showStatus(elapsedText(elapsed.elapsed()) + u" — stopping"_s);
 }
 
 } // namespace ebbcast

@@ -1,41 +1,36 @@
 #pragma once
 
-#include <QStringList>
-#include <QTextStream>
+#include "Command.h"
 
 #include <optional>
 
 namespace ebbcast {
 
-class LinuxRecorderFactory;
-class RecordingProcessLock;
-class RecordingSession;
+class Console;
 
-// "ebbcast record" and "ebbcast recover": recording from a terminal until a duration has passed or the user
-// interrupts, and the launch-time repair of a session cut short by a crash.
-// Main thread; runs the event loop while it records.
-class RecordCommand {
+// "ebbcast record": records a session from a terminal until a duration has passed or a stop signal (Ctrl-C,
+// SIGTERM) comes, after the launch-time repair of a session cut short by a crash. Standard output gets the
+// session folder alone; on a terminal, standard error shows the elapsed time.
+class RecordCommand : public Command {
 public:
-    RecordCommand(RecordingSession& session, LinuxRecorderFactory& recorders,
-                  RecordingProcessLock& processLock, QTextStream& out, QTextStream& err);
+    QString name() const override;
+    QString summary() const override;
+    QString usage() const override;
+    std::optional<UsageError> parse(const QStringList& arguments) override;
+    bool catchesStopSignals() const override { return true; }
+    // 0 when a complete session was recorded, 1 when it could not start or its document could not be
+    // completed, 3 when another process is recording, 4 when the session was saved but a track stopped early
+    // (each such track is named on standard error); endedBySignal when a stop signal came before the start.
+    QCoro::Task<int> run(CommandContext& context) override;
 
-    // Arguments after "record". 0 when a complete session was recorded, 1 when it could not start or its
-    // document could not be completed, 2 for usage errors, 3 when another process is recording, 4 when the
-    // session was saved but a track stopped early (each such track is named on standard error).
-    int record(const QStringList& arguments);
-    int recover();
-
-    static QString usage();
+    // "01:02:03": whole seconds as hours, minutes and seconds.
+    static QString elapsedText(qint64 milliseconds);
 
 private:
-    int usageError(const QString& message);
-    int recordSession(std::optional<double> duration);
+    QCoro::Task<> recordUntilStopped(CommandContext& context, const QString& folder);
 
-    RecordingSession& session_;
-    LinuxRecorderFactory& recorders_;
-    RecordingProcessLock& processLock_;
-    QTextStream& out_;
-    QTextStream& err_;
+    std::optional<double> duration_;
+    std::optional<double> chunkSeconds_;
 };
 
 } // namespace ebbcast

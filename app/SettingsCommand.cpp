@@ -1,157 +1,301 @@
 #include "SettingsCommand.h"
 
+#include "ArgumentParser.h"
+#include "ClosestMatch.h"
+#include "CommandContext.h"
+#include "Console.h"
 #include "EbbcastError.h"
+#include "InputLine.h"
 #include "PreferencesStore.h"
+#include "ScreenFrameSource.h"
+#include "SettingRules.h"
 #include "SettingValueText.h"
 #include "SettingsFile.h"
+#include "StopSignals.h"
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
 
-bool isSecret(const QString& key)
+const QStringList verbs{u"list"_s, u"get"_s, u"set"_s, u"reset"_s};
+
+QStringList settingKeys()
 {
-    return key == u"glossenGatewayToken" || key == u"googleClientSecret";
+    QStringList keys;
+    const QMetaObject& meta = PreferencesStore::staticMetaObject;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
+        keys.append(QString::fromLatin1(meta.property(i).name()));
+    return keys;
 }
 
 } // namespace
 
-SettingsCommand::SettingsCommand(PreferencesStore& preferences, SettingsFile& file, QTextStream& out,
-                                 QTextStream& err)
-    : preferences_(preferences)
-    , file_(file)
-    , out_(out)
-    , err_(err)
-{}
-
-QString SettingsCommand::usage()
+QString SettingsCommand::name() const
 {
-    return u"  ebbcast settings list              every setting and its value\n"
-           "  ebbcast settings get KEY           one value, printed in the form 'set' accepts\n"
-           "  ebbcast settings set KEY VALUE     store a value (true/false, a number, text,\n"
-           "                                     or a JSON array of strings for lists)\n"
-           "  ebbcast settings reset KEY         forget a stored value; the default applies again\n"_s;
+    return u"settings"_s;
 }
 
-int SettingsCommand::run(const QStringList& arguments)
+QString SettingsCommand::summary() const
 {
-    const QString verb = arguments.value(0);
-    const QStringList rest = arguments.mid(1);
-    if (verb == u"list")
-        return list(rest);
-    if (verb == u"get")
-        return get(rest);
-    if (verb == u"set")
-        return set(rest);
-    if (verb == u"reset")
-        return reset(rest);
-    if (verb.isEmpty())
-        return usageError(u"missing command; use list, get, set or reset"_s);
-    return usageError(u"unknown settings command \""_s + verb + u"\"; use list, get, set or reset"_s);
+    return u"  settings list              every setting and its value\n"
+           "  settings get KEY           one value, in the form 'set' accepts\n"
+           "  settings set KEY VALUE     store a value ('-' reads it from standard input)\n"
+           "  settings reset KEY         forget a stored value; the default applies again\n"_s;
 }
 
-void SettingsCommand::printAll()
+QString SettingsCommand::usage() const
 {
-    const QMetaObject* meta = preferences_.metaObject();
+    QString text = u"Usage: ebbcast settings list\n"
+                   "       ebbcast settings get KEY\n"
+                   "       ebbcast settings set KEY VALUE\n"
+                   "       ebbcast settings set KEY -\n"
+                   "       ebbcast settings reset KEY\n\n"
+                   "Shows and changes the settings in $XDG_CONFIG_HOME/Tavilon/settings.json.\n\n"
+                   "  list     every setting as \"key = value\"; secrets only as set or empty\n"
+                   "  get      one value, printed in the form 'set' accepts (secrets too)\n"
+                   "  set      store a value; VALUE '-' reads one line of standard input, so a secret\n"
+                   "           stays out of the process list and the shell history (on a terminal a\n"
+                   "           secret is not shown as it is typed)\n"
+                   "  reset    forget a stored value; the default applies again\n\n"
+                   "Keys match without regard to case. Write -- before a value that begins with '-'.\n"
+                   "true/false also accept yes/no, on/off and 1/0.\n\n"
+                   "Settings and their values:\n"_s;
+    const QMetaObject& meta = PreferencesStore::staticMetaObject;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty property = meta.property(i);
+        const QString key = QString::fromLatin1(property.name());
+        text += u"  "_s + key.leftJustified(32, u' ') + SettingRules::expectation(key, property.metaType()) +
+                (SettingRules::isSecret(key) ? u" (secret)"_s : QString()) + u'\n';
+    }
+    text += u"\nExit status: 0 done, 1 the settings file or standard input could not be used, 2 a usage\n"
+            "error or a value refused (nothing is written then).\n"_s;
+    return text;
+}
+
+std::optional<UsageError> SettingsCommand::parse(const QStringList& arguments)
+{
+    const auto parsed = ArgumentParser::parse(arguments, {});
+    if (const auto* error = std::get_if<UsageError>(&parsed))
+        return *error;
+    const QStringList words = std::get<ArgumentParser::Parsed>(parsed).arguments;
+    if (words.isEmpty())
+        return UsageError{u"missing command; use list, get, set or reset"_s};
+
+    const QString verb = words.first();
+    if (!verbs.contains(verb)) {
+        const auto suggestion = closestMatch(verb, verbs);
+        return UsageError{
+            u"unknown settings command \""_s + SettingValueText::escaped(verb) + u"\"; "_s +
+            (suggestion ? u"did you mean "_s + *suggestion + u'?' : u"use list, get, set or reset"_s)};
+    }
+    verb_ = static_cast<Verb>(verbs.indexOf(verb));
+    switch (verb_) {
+    case Verb::list:
+        if (words.size() != 1)
+            return UsageError{u"'settings list' takes no arguments"_s};
+        return std::nullopt;
+    case Verb::get:
+    case Verb::reset:
+        if (words.size() != 2)
+            return UsageError{u"usage: ebbcast settings "_s + verb + u" KEY"_s};
+        return parseSetting(words.at(1));
+    case Verb::set:
+        break;
+    }
+    if (words.size() != 3)
+        return UsageError{
+            u"usage: ebbcast settings set KEY VALUE (or - to read VALUE from standard input)"_s};
+    if (auto error = parseSetting(words.at(1)))
+        return error;
+    valueFromInput_ = words.at(2) == u"-";
+    if (valueFromInput_)
+        return std::nullopt;
+    auto checked = value(setting_, words.at(2));
+    if (auto* error = std::get_if<UsageError>(&checked))
+        return *error;
+    value_ = std::get<QVariant>(checked);
+    return std::nullopt;
+}
+
+std::optional<UsageError> SettingsCommand::parseSetting(const QString& key)
+{
+    const auto found = setting(key);
+    if (!found) {
+        const auto suggestion = closestMatch(key, settingKeys());
+        return UsageError{u"unknown setting \""_s + SettingValueText::escaped(key) + u"\"; "_s +
+                              (suggestion ? u"did you mean "_s + *suggestion + u'?'
+                                          : u"'ebbcast settings list' shows every setting"_s),
+                          false};
+    }
+    setting_ = *found;
+    key_ = QString::fromLatin1(found->name());
+    return std::nullopt;
+}
+
+bool SettingsCommand::catchesStopSignals() const
+{
+    return verb_ == Verb::set && valueFromInput_;
+}
+
+std::optional<QMetaProperty> SettingsCommand::setting(const QString& key)
+{
+    const QMetaObject& meta = PreferencesStore::staticMetaObject;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        if (QString::fromLatin1(meta.property(i).name()).compare(key, Qt::CaseInsensitive) == 0)
+            return meta.property(i);
+    }
+    return std::nullopt;
+}
+
+std::variant<QVariant, UsageError> SettingsCommand::value(const QMetaProperty& setting, const QString& text)
+{
+    const QString key = QString::fromLatin1(setting.name());
+    const auto parsed = SettingValueText::parse(setting.metaType(), text);
+    const auto problem = parsed ? SettingRules::problem(key, *parsed)
+                                : std::optional(SettingRules::expectation(key, setting.metaType()));
+    if (!problem)
+        return *parsed;
+    // A secret's value is never repeated: the message may end up in a terminal log or a bug report.
+    const QString shown =
+        SettingRules::isSecret(key) ? QString() : u" \""_s + SettingValueText::escaped(text) + u'"';
+    return UsageError{u"invalid value"_s + shown + u" for "_s + key + u": expected "_s + *problem, false};
+}
+
+void SettingsCommand::printAll(const PreferencesStore& preferences, QTextStream& out)
+{
+    const QMetaObject* meta = preferences.metaObject();
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
         const QMetaProperty setting = meta->property(i);
         const QString key = QString::fromLatin1(setting.name());
-        QString value = SettingValueText::display(setting.read(&preferences_));
-        if (isSecret(key) && !value.isEmpty())
+        QString value = SettingValueText::display(setting.read(&preferences));
+        if (SettingRules::isSecret(key) && !value.isEmpty())
             value = u"(set; shown by 'ebbcast settings get "_s + key + u"')"_s;
-        out_ << key << u" = "_s << value << u'\n';
+        out << key << u" = "_s << value << u'\n';
     }
-    out_.flush();
+    out.flush();
 }
 
-int SettingsCommand::list(const QStringList& arguments)
+QCoro::Task<int> SettingsCommand::run(CommandContext& context)
 {
-    if (!arguments.isEmpty())
-        return usageError(u"'settings list' takes no arguments"_s);
-    printAll();
-    return 0;
+    Console& console = context.console;
+    switch (verb_) {
+    case Verb::list:
+        printAll(context.preferences, console.out());
+        co_return 0;
+    case Verb::get: {
+        const QVariant value = setting_.read(&context.preferences);
+        console.out() << SettingValueText::format(value) << u'\n';
+        console.out().flush();
+        if (value.metaType() == QMetaType::fromType<QString>() &&
+            SettingValueText::holdsControlCharacters(value.toString())) {
+            console.error(key_ + u" holds control characters; they are shown escaped "_s
+                                 u"(\\n, \\t, \\xHH, \\\\ for a backslash)"_s);
+        }
+        co_return 0;
+    }
+    case Verb::set: {
+        auto setting = set(context);
+        co_return co_await setting;
+    }
+    case Verb::reset:
+        try {
+            context.settingsFile.removeValue(key_);
+        } catch (const EbbcastError& error) {
+            console.error(u"could not reset "_s + key_ + u": "_s + error.description());
+            co_return 1;
+        }
+        co_return 0;
+    }
+    co_return 2;
 }
 
-int SettingsCommand::get(const QStringList& arguments)
+QCoro::Task<int> SettingsCommand::set(CommandContext& context)
 {
-    if (arguments.size() != 1)
-        return usageError(u"usage: ebbcast settings get KEY"_s);
-    const auto setting = property(arguments.first());
-    if (!setting)
-        return 2;
-    const QVariant value = setting->read(&preferences_);
-    out_ << SettingValueText::format(value) << u'\n';
-    out_.flush();
-    if (value.metaType() == QMetaType::fromType<QString>() &&
-        SettingValueText::holdsControlCharacters(value.toString())) {
-        err_
-            << u"ebbcast: "_s << arguments.first()
-            << u" holds control characters; they are shown escaped (\\n, \\t, \\xHH, \\\\ for a backslash)\n"_s;
-        err_.flush();
+    Console& console = context.console;
+    if (!valueFromInput_)
+        co_return store(context, value_);
+
+    if (context.stopSignals.received() != 0)
+        co_return Command::endedBySignal;
+    const bool secret = SettingRules::isSecret(key_);
+    const bool prompt = console.inputIsTerminal();
+    InputLineReader reader(console.input());
+    QObject::connect(&context.stopSignals, &StopSignals::caught, &reader, &InputLineReader::cancel);
+    {
+        std::optional<HiddenTerminalInput> hidden;
+        if (secret && prompt)
+            hidden.emplace(console.input());
+        if (prompt)
+            console.write(key_ + (hidden && hidden->isHiding() ? u" (not shown): "_s : u": "_s));
+        auto read = reader.finished();
+        co_await read;
+        if (reader.outcome() == InputLineReader::Outcome::cancelled && prompt)
+            console.write(u"\n"_s);
     }
-    return 0;
+
+    switch (reader.outcome()) {
+    case InputLineReader::Outcome::line:
+        break;
+    case InputLineReader::Outcome::cancelled:
+        co_return Command::endedBySignal;
+    case InputLineReader::Outcome::noInput:
+        console.error(u"no value for "_s + key_ + u" on standard input"_s);
+        co_return 2;
+    case InputLineReader::Outcome::tooLong:
+        console.error(u"the value for "_s + key_ + u" on standard input is longer than "_s +
+                      QString::number(InputLineReader::maximumLength) + u" bytes"_s);
+        co_return 2;
+    case InputLineReader::Outcome::failed:
+    case InputLineReader::Outcome::reading:
+        console.error(u"could not read standard input: "_s + reader.problem());
+        co_return 1;
+    }
+    auto checked = value(setting_, reader.line());
+    if (const auto* error = std::get_if<UsageError>(&checked)) {
+        console.error(error->message);
+        co_return 2;
+    }
+    co_return store(context, std::get<QVariant>(checked));
 }
 
-int SettingsCommand::set(const QStringList& arguments)
+int SettingsCommand::store(CommandContext& context, const QVariant& value)
 {
-    if (arguments.size() != 2)
-        return usageError(u"usage: ebbcast settings set KEY VALUE"_s);
-    const auto setting = property(arguments.first());
-    if (!setting)
-        return 2;
-    const auto value = SettingValueText::parse(setting->metaType(), arguments.at(1));
-    if (!value) {
-        return usageError(u"invalid value \""_s + arguments.at(1) + u"\" for "_s + arguments.first() +
-                          u": expected "_s + SettingValueText::expectation(setting->metaType()));
-    }
     QString failure;
     const auto connection =
-        QObject::connect(&preferences_, &PreferencesStore::saveFailed,
+        QObject::connect(&context.preferences, &PreferencesStore::saveFailed,
                          [&failure](const QString&, const QString& description) { failure = description; });
-    setting->write(&preferences_, *value);
+    setting_.write(&context.preferences, value);
     QObject::disconnect(connection);
     if (!failure.isEmpty()) {
-        err_ << u"ebbcast: could not save "_s << arguments.first() << u": "_s << failure << u'\n';
-        err_.flush();
+        context.console.error(u"could not save "_s + key_ + u": "_s + failure);
         return 1;
     }
+    if (key_ == u"defaultDisplayID" && value.toUInt() != 0)
+        noteMissingDisplay(context, value.toUInt());
     return 0;
 }
 
-int SettingsCommand::reset(const QStringList& arguments)
+// Only when the display server answers; without one (no DISPLAY, a remote session) nothing is said.
+void SettingsCommand::noteMissingDisplay(CommandContext& context, quint32 id)
 {
-    if (arguments.size() != 1)
-        return usageError(u"usage: ebbcast settings reset KEY"_s);
-    if (!property(arguments.first()))
-        return 2;
+    std::vector<ScreenDisplay> displays;
     try {
-        file_.removeValue(arguments.first());
-    } catch (const EbbcastError& error) {
-        err_ << u"ebbcast: could not reset "_s << arguments.first() << u": "_s << error.description()
-             << u'\n';
-        err_.flush();
-        return 1;
+        displays = context.screens.displays();
+    } catch (const EbbcastError&) {
+        return;
     }
-    return 0;
-}
-
-std::optional<QMetaProperty> SettingsCommand::property(const QString& key)
-{
-    const QMetaObject* meta = preferences_.metaObject();
-    const int index = meta->indexOfProperty(key.toLatin1().constData());
-    if (index < meta->propertyOffset() || key.isEmpty()) {
-        usageError(u"unknown setting \""_s + key + u"\"; 'ebbcast settings list' shows every setting"_s);
-        return std::nullopt;
-    }
-    return meta->property(index);
-}
-
-int SettingsCommand::usageError(const QString& message)
-{
-    err_ << u"ebbcast: "_s << message << u'\n';
-    err_.flush();
-    return 2;
+    if (std::any_of(displays.begin(), displays.end(), [id](const ScreenDisplay& d) { return d.id == id; }))
+        return;
+    QStringList connected;
+    for (const ScreenDisplay& display : displays)
+        connected.append(QString::number(display.id) + u" ("_s + SettingValueText::escaped(display.name) +
+                         u')');
+    context.console.error(u"no display with id "_s + QString::number(id) +
+                          u" is connected now; the main display is recorded until it is (connected: "_s +
+                          connected.join(u", "_s) + u')');
 }
 
 } // namespace ebbcast

@@ -1,26 +1,21 @@
 #pragma once
 
 #include "AlertPresenter.h"
-
-#include <QTextStream>
+#include "Console.h"
 
 namespace ebbcast {
 
 // Alerts of the command line: one line on standard error.
 class StandardErrorAlerts : public AlertPresenter {
 public:
-    explicit StandardErrorAlerts(QTextStream& err)
-        : err_(err)
+    explicit StandardErrorAlerts(Console& console)
+        : console_(console)
     {}
 
-    void showError(const QString& message) override
-    {
-        err_ << "ebbcast: " << message << '\n';
-        err_.flush();
-    }
+    void showError(const QString& message) override { console_.error(message); }
 
 private:
-    QTextStream& err_;
+    Console& console_;
 };
 
 } // namespace ebbcast

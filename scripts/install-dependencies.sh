@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in debian-packages.txt. Returns at once when all are installed.
+# Installs the missing Debian packages of one set, each set including the ones before it:
+#   --run     what running ebbcast needs       (debian-packages-run.txt)
+#   --build   ... and building it (the default) (debian-packages-build.txt)
+#   --test    ... and running the test suite   (debian-packages-test.txt)
+# Returns at once when all are installed.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-mapfile -t packages < <(grep -vE '^\s*(#|$)' "$here/debian-packages.txt")
+case "${1:---build}" in
+    --run) sets=(run) ;;
+    --build) sets=(run build) ;;
+    --test) sets=(run build test) ;;
+    *) echo "usage: $0 [--run|--build|--test]" >&2; exit 2 ;;
+esac
 
+packages=()
+for set in "${sets[@]}"; do
+    mapfile -t -O "${#packages[@]}" packages < <(grep -vE '^\s*(#|$)' "$here/debian-packages-$set.txt")
+done
+
+# One dpkg-query for all of them: the names of those installed.
+installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+    awk '/ install ok installed$/ { printf "%s ", $1 }' || true)"
 missing=()
 for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
+    [[ "$installed" == *" $package "* ]] || missing+=("$package")
 done
 [ "${#missing[@]}" -eq 0 ] && exit 0
 

@@ -3,6 +3,6 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/scripts/install-dependencies.sh"
+"$root/scripts/install-dependencies.sh" --build
 "$root/scripts/build.sh" >&2
 exec "${EBBCAST_BUILD_DIR:-$root/build}/app/ebbcast" "$@"

@@ -6,7 +6,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EBBCAST_BUILD_DIR:-$root/build}"
-"$root/scripts/install-dependencies.sh"
+"$root/scripts/install-dependencies.sh" --test
 "$root/scripts/build.sh"
 
 sandbox="$(mktemp -d -t ebbcast-tests.XXXXXX)"

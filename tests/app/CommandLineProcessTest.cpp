@@ -3,12 +3,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -23,13 +27,15 @@ namespace {
 // The ebbcast executable run as a user would, with its own XDG folders.
 class CommandLineProcessTest : public ::testing::Test {
 protected:
-    std::unique_ptr<QProcess> start(const QStringList& arguments)
+    std::unique_ptr<QProcess> start(const QStringList& arguments, const QString& standardOutputFile = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"config"_s));
         environment.insert(u"XDG_STATE_HOME"_s, folder_.file(u"state"_s));
         process->setProcessEnvironment(environment);
+        if (!standardOutputFile.isEmpty())
+            process->setStandardOutputFile(standardOutputFile);
         process->start(QString::fromUtf8(EBBCAST_EXECUTABLE), arguments);
         return process;
     }
@@ -72,21 +78,268 @@ TEST_F(CommandLineProcessTest, ExitStatusesFollowTheOutcome)
     EXPECT_EQ(settings(), (QJsonObject{{u"silenceThreshold"_s, 0.05}}));
 }
 
+// Arguments in, standard output, standard error and exit status out, in order against one settings file.
+// Expected streams are regular expressions that must match the whole stream.
+TEST_F(CommandLineProcessTest, ArgumentsGiveTheirOutputAndExitStatus)
+{
+    struct Case {
+        QStringList arguments;
+        QByteArray input; // standard input, then its end
+        int status;
+        QString out;
+        QString err;
+    };
+    const QString none = u""_s;
+    const QString any = u".*"_s;
+    const QString tryRecord = u"\nTry 'ebbcast record --help'\\.\n"_s;
+    const Case cases[] = {
+        // Every command has its own help, on standard output, with status 0; nothing runs.
+        {{u"--help"_s}, {}, 0, u"Usage: ebbcast \\[COMMAND\\].*"_s, none},
+        {{u"help"_s, u"recover"_s}, {}, 0, u"Usage: ebbcast recover\n.*"_s, none},
+        {{u"record"_s, u"--help"_s},
+         {},
+         0,
+         u"Usage: ebbcast record \\[--duration SECONDS\\].*Exit status.*"_s,
+         none},
+        {{u"record"_s, u"--duration=3"_s, u"-h"_s}, {}, 0, u"Usage: ebbcast record .*"_s, none},
+        {{u"recover"_s, u"--help"_s}, {}, 0, u"Usage: ebbcast recover\n.*"_s, none},
+        {{u"recover"_s, u"-h"_s}, {}, 0, u"Usage: ebbcast recover\n.*"_s, none},
+        {{u"settings"_s, u"--help"_s},
+         {},
+         0,
+         u"Usage: ebbcast settings list\n.*webhookURL .* \\(secret\\)\n.*"_s,
+         none},
+        {{u"settings"_s, u"set"_s, u"silenceThreshold"_s, u"-h"_s},
+         {},
+         0,
+         u"Usage: ebbcast settings .*"_s,
+         none},
+        {{u"-V"_s}, {}, 0, u"ebbcast \\d+\\.\\d+\\.\\d+\n"_s, none},
+        // Mistakes are answered with the closest command, verb, setting or option.
+        {{u"recrod"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown command \"recrod\"; did you mean record\\?\nTry 'ebbcast --help'\\.\n"_s},
+        {{u"recover"_s, u"now"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: recover takes no arguments\nTry 'ebbcast recover --help'\\.\n"_s},
+        {{u"settings"_s, u"lst"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown settings command \"lst\"; did you mean list\\?\n.*"_s},
+        {{u"settings"_s, u"get"_s, u"silenceTreshold"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown setting \"silenceTreshold\"; did you mean silenceThreshold\\?\n"_s},
+        {{u"settings"_s, u"get"_s, u"volume"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown setting \"volume\"; 'ebbcast settings list' shows every setting\n"_s},
+        {{u"record"_s, u"--durration"_s, u"5"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown option --durration; did you mean --duration\\?"_s + tryRecord},
+        // --opt=value, --opt value, and -- before an argument that begins with '-'.
+        {{u"record"_s, u"--duration=0"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: --duration takes a number of seconds above 0\n"_s},
+        {{u"record"_s, u"--duration=5"_s, u"--chunk-seconds"_s, u"x"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: --chunk-seconds takes a number of seconds above 0\n"_s},
+        {{u"record"_s, u"--duration=5"_s, u"later"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: record takes no arguments, only options"_s + tryRecord},
+        {{u"record"_s, u"--duration"_s}, {}, 2, none, u"ebbcast: --duration needs a value"_s + tryRecord},
+        {{u"settings"_s, u"set"_s, u"recorderName"_s, u"-Ada-"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: unknown option -Ada- \\(write -- before an argument that begins with '-'\\)\n.*"_s},
+        {{u"settings"_s, u"set"_s, u"recorderName"_s, u"--"_s, u"-Ada-"_s}, {}, 0, none, none},
+        {{u"settings"_s, u"get"_s, u"recorderName"_s}, {}, 0, u"-Ada-\n"_s, none},
+        {{u"settings"_s, u"set"_s, u"--"_s, u"recorderName"_s, u"--help"_s}, {}, 0, none, none},
+        {{u"settings"_s, u"get"_s, u"RECORDERNAME"_s}, {}, 0, u"--help\n"_s, none},
+        // Ranges and forms; a negative number is a value, not an option.
+        {{u"settings"_s, u"set"_s, u"SilenceThreshold"_s, u"0.5"_s}, {}, 0, none, none},
+        {{u"settings"_s, u"set"_s, u"silenceThreshold"_s, u"-0.5"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"-0.5\" for silenceThreshold: expected a number from 0 to 1\n"_s},
+        {{u"settings"_s, u"set"_s, u"silenceThreshold"_s, u"1.5"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"1.5\" for silenceThreshold: expected a number from 0 to 1\n"_s},
+        {{u"settings"_s, u"set"_s, u"autoStopSilenceSeconds"_s, u"0"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"0\" for autoStopSilenceSeconds: expected a number of seconds above 0\n"_s},
+        {{u"settings"_s, u"set"_s, u"defaultDisplayID"_s, u"-1"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"-1\" for defaultDisplayID: expected a display id, .*\n"_s},
+        {{u"settings"_s, u"set"_s, u"defaultDisplayID"_s, u"4294967296"_s}, {}, 2, none, any},
+        {{u"settings"_s, u"set"_s, u"recordingFolderPath"_s, u"Movies"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"Movies\" for recordingFolderPath: expected an absolute folder, or one under a home folder written with ~\n"_s},
+        {{u"settings"_s, u"set"_s, u"recordingFolderPath"_s, u"~/Videos"_s}, {}, 0, none, none},
+        {{u"settings"_s, u"set"_s, u"clockSyncURL"_s, u"ftp://time.example.test"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value \"ftp://time.example.test\" for clockSyncURL: expected an http:// or https:// URL, or nothing to turn it off\n"_s},
+        {{u"settings"_s, u"set"_s, u"clockSyncURL"_s, u""_s}, {}, 0, none, none},
+        {{u"settings"_s, u"set"_s, u"webhookURL"_s, u"hunter2"_s},
+         {},
+         2,
+         none,
+         u"ebbcast: invalid value for webhookURL: expected .*\n"_s},
+        // Secrets from standard input; masked in the list, printed by get.
+        {{u"settings"_s, u"set"_s, u"webhookURL"_s, u"-"_s},
+         "https://hooks.example.test/hunter2\n",
+         0,
+         none,
+         none},
+        {{u"settings"_s, u"set"_s, u"glossenGatewayToken"_s, u"-"_s}, "hunter2\n", 0, none, none},
+        {{u"settings"_s, u"set"_s, u"googleClientSecret"_s, u"-"_s},
+         "",
+         2,
+         none,
+         u"ebbcast: no value for googleClientSecret on standard input\n"_s},
+        {{u"settings"_s, u"list"_s},
+         {},
+         0,
+         u"(?!.*hunter2).*\nwebhookURL = \\(set; shown by 'ebbcast settings get webhookURL'\\)\n.*"_s,
+         none},
+        {{}, {}, 0, u"(?!.*hunter2)Ebbcast .*glossenGatewayToken = \\(set; .*"_s, none},
+        {{u"settings"_s, u"get"_s, u"glossenGatewayToken"_s}, {}, 0, u"hunter2\n"_s, none},
+        {{u"settings"_s, u"get"_s, u"silenceThreshold"_s}, {}, 0, u"0.5\n"_s, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        auto process = start(c.arguments);
+        process->write(c.input);
+        process->closeWriteChannel();
+        ASSERT_TRUE(process->waitForFinished(20000));
+        const QString out = QString::fromUtf8(process->readAllStandardOutput());
+        const QString err = QString::fromUtf8(process->readAllStandardError());
+        EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process->exitCode(), c.status) << err.toStdString();
+        const auto whole = [](const QString& pattern) {
+            return QRegularExpression(QRegularExpression::anchoredPattern(pattern),
+                                      QRegularExpression::DotMatchesEverythingOption);
+        };
+        EXPECT_TRUE(whole(c.out).match(out).hasMatch()) << out.toStdString();
+        EXPECT_TRUE(whole(c.err).match(err).hasMatch()) << err.toStdString();
+        const bool getsTheSecret =
+            c.arguments == QStringList{u"settings"_s, u"get"_s, u"glossenGatewayToken"_s};
+        if (!getsTheSecret) {
+            EXPECT_FALSE(out.contains(u"hunter2"_s) || err.contains(u"hunter2"_s))
+                << "only get prints a secret";
+        }
+    }
+    EXPECT_EQ(settings().value(u"glossenGatewayToken"_s), u"hunter2"_s);
+}
+
+TEST_F(CommandLineProcessTest, AFailedWriteToStandardOutputFails)
+{
+    if (!QFileInfo(u"/dev/full"_s).exists())
+        GTEST_SKIP() << "no /dev/full here";
+    const QStringList commands[] = {{u"settings"_s, u"list"_s},
+                                    {u"settings"_s, u"get"_s, u"recorderName"_s},
+                                    {},
+                                    {u"--help"_s},
+                                    {u"--version"_s}};
+    for (const QStringList& arguments : commands) {
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
+        auto process = start(arguments, u"/dev/full"_s);
+        ASSERT_TRUE(process->waitForFinished(20000));
+        EXPECT_EQ(process->exitCode(), 1);
+        EXPECT_TRUE(process->readAllStandardError().endsWith(
+            "ebbcast: could not write to standard output: No space left on device\n"));
+    }
+}
+
+TEST_F(CommandLineProcessTest, HelpAndUsageErrorsNeedNoHomeAndCreateNothing)
+{
+    const QString root = folder_.file(u"root"_s);
+    ASSERT_TRUE(QDir().mkpath(root));
+    QProcessEnvironment environment;
+    environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+    environment.insert(u"XDG_CONFIG_HOME"_s, root + u"/config"_s);
+    environment.insert(u"XDG_STATE_HOME"_s, root + u"/state"_s);
+    const std::pair<QStringList, int> cases[] = {
+        {{u"--help"_s}, 0},
+        {{u"settings"_s, u"--help"_s}, 0},
+        {{u"bogus"_s}, 2},
+        {{u"settings"_s, u"set"_s, u"silenceThreshold"_s, u"9"_s}, 2},
+        {{u"record"_s, u"--duration"_s, u"-1"_s}, 2},
+    };
+    for (const auto& [arguments, status] : cases) {
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(root);
+        process.start(QString::fromUtf8(EBBCAST_EXECUTABLE), arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), status) << process.readAllStandardError().constData();
+        EXPECT_TRUE(
+            QDir(root).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    }
+}
+
+TEST_F(CommandLineProcessTest, AnInterruptWhileASecretIsAwaitedWritesNothingAndEndsByTheSignal)
+{
+    ASSERT_EQ(run({u"settings"_s, u"set"_s, u"recorderID"_s, u"ada"_s}), 0);
+    const QByteArray before = test::TemporaryFolder::readAll(settingsPath());
+    auto process = start({u"settings"_s, u"set"_s, u"glossenGatewayToken"_s, u"-"_s});
+    ASSERT_TRUE(process->waitForStarted(20000));
+    process->write("half a tok"); // no line feed: the line is not complete
+    // However early the signal comes, before or after the handler is installed, the outcome is the same.
+    QTest::qWait(300);
+    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    ASSERT_TRUE(process->waitForFinished(20000));
+    EXPECT_EQ(process->exitStatus(), QProcess::CrashExit) << process->readAllStandardError().constData();
+    EXPECT_EQ(test::TemporaryFolder::readAll(settingsPath()), before);
+}
+
 TEST_F(CommandLineProcessTest, ConcurrentProcessesSettingDifferentKeysLoseNothing)
 {
     const QStringList keys = {u"recorderID"_s,   u"recorderName"_s,       u"webhookURL"_s,
                               u"clockSyncURL"_s, u"micInputDeviceName"_s, u"corvanePelkoUserID"_s};
+    // The addresses must look like addresses; the rest takes any text.
+    const auto value = [](const QString& key, int round) -> QString {
+        return u"https://example.test/"_s + key + QString::number(round);
+    };
     for (int round = 0; round < 3; ++round) {
         std::vector<std::unique_ptr<QProcess>> processes;
         for (const QString& key : keys)
-            processes.push_back(start({u"settings"_s, u"set"_s, key, key + QString::number(round)}));
+            processes.push_back(start({u"settings"_s, u"set"_s, key, value(key, round)}));
         for (auto& process : processes) {
             ASSERT_TRUE(process->waitForFinished(20000));
             EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().constData();
         }
         const QJsonObject stored = settings();
         for (const QString& key : keys)
-            EXPECT_EQ(stored.value(key).toString(), key + QString::number(round)) << key.toStdString();
+            EXPECT_EQ(stored.value(key).toString(), value(key, round)) << key.toStdString();
     }
 }
 

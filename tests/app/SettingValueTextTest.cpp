@@ -1,7 +1,12 @@
 #include "SettingValueText.h"
 
+#include "JsonDocumentFile.h"
 #include "RecordingAudioFormat.h"
+#include "SettingRules.h"
+#include "SettingsFileCheck.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -92,6 +97,108 @@ TEST(SettingValueText, ControlCharactersArePrintedAsVisibleEscapes)
         EXPECT_FALSE(SettingValueText::holdsControlCharacters(printed));
         EXPECT_EQ(SettingValueText::parse(type<QStringList>(), printed), list);
     }
+}
+
+TEST(SettingRules, RangesAndFormsWhereASettingHasThem)
+{
+    struct Case {
+        QString key;
+        QVariant value;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {u"silenceThreshold"_s, 0.0, true},
+        {u"silenceThreshold"_s, 1.0, true},
+        {u"silenceThreshold"_s, 1.0001, false},
+        {u"silenceThreshold"_s, -0.0001, false},
+        {u"autoStopSilenceSeconds"_s, 0.001, true},
+        {u"autoStopSilenceSeconds"_s, 0.0, false},
+        {u"microphonePromptCooldownSeconds"_s, -1.0, false},
+        {u"recordingFolderPath"_s, u"/srv/recordings"_s, true},
+        {u"recordingFolderPath"_s, u"~"_s, true},
+        {u"recordingFolderPath"_s, u"~ada/Movies"_s, true},
+        {u"recordingFolderPath"_s, u"Movies"_s, false},
+        {u"recordingFolderPath"_s, u"./Movies"_s, false},
+        {u"recordingFolderPath"_s, u""_s, false},
+        {u"webhookURL"_s, u""_s, true},
+        {u"webhookURL"_s, u"https://hooks.example.test/T0/B1?k=v"_s, true},
+        {u"glossenGatewayBaseURL"_s, u"http://gateway.internal:8000"_s, true},
+        {u"glossenGatewayBaseURL"_s, u"gateway.internal:8000"_s, false},
+        {u"clockSyncURL"_s, u"file:///etc/passwd"_s, false},
+        {u"updateFeedURL"_s, u"https://"_s, false},
+        {u"googleDriveFolderURL"_s, u"https://drive.example.test/a b"_s, false},
+        {u"recorderName"_s, u""_s, true},
+        {u"glossenGatewayToken"_s, u"anything at all"_s, true},
+        {u"defaultDisplayID"_s, QVariant::fromValue(quint32(4294967295u)), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QString(c.key + u' ' + c.value.toString()).toStdString());
+        const auto problem = SettingRules::problem(c.key, c.value);
+        EXPECT_EQ(!problem.has_value(), c.accepted);
+        if (problem) {
+            EXPECT_EQ(*problem, SettingRules::expectation(c.key, c.value.metaType()));
+        }
+    }
+    for (const QString& secret : {u"glossenGatewayToken"_s, u"googleClientSecret"_s, u"webhookURL"_s})
+        EXPECT_TRUE(SettingRules::isSecret(secret));
+    EXPECT_FALSE(SettingRules::isSecret(u"googleClientID"_s));
+}
+
+TEST(SettingsFileCheck, NamesTheKeysTheStoreFallsBackForButNoValues)
+{
+    JsonDocumentFile::ReadResult stored;
+    stored.status = JsonDocumentFile::ReadResult::Status::ok;
+    stored.object = QJsonObject{
+        {u"silenceThreshold"_s, 0.5},                       // fine
+        {u"defaultDisplayID"_s, 12.7},                      // fine: fractions are cut off
+        {u"audioFormat"_s, u"wav"_s},                       // fine
+        {u"enabledWatchListApps"_s, QJsonArray{u"Zoom"_s}}, // fine
+        {u"somethingNewer"_s, u"kept"_s},                   // not ours: not a problem
+        {u"webhookURL"_s, 42},                              // a secret of the wrong kind
+        {u"autoStartRecording"_s, u"yes"_s},
+        {u"enabledWatchListApps2"_s, 1},
+        {u"recorderName"_s, QJsonArray{}},
+    };
+    stored.membersWithIllegalNumbers = {u"microphonePromptCooldownSeconds"_s};
+    const QStringList problems = SettingsFileCheck::problems(u"/c/settings.json"_s, stored);
+    EXPECT_EQ(
+        problems,
+        (QStringList{
+            u"the settings file /c/settings.json holds numbers out of range for "
+            "microphonePromptCooldownSeconds; their defaults are used"_s,
+            u"the settings file /c/settings.json holds a value for autoStartRecording that is not true or "
+            "false; its default is used"_s,
+            u"the settings file /c/settings.json holds a value for recorderName that is not a string; its "
+            "default is used"_s,
+            u"the settings file /c/settings.json holds a value for webhookURL that is not a string; its "
+            "default is used"_s,
+        }));
+    EXPECT_FALSE(problems.join(u' ').contains(u"42"_s));
+
+    const auto wrongKind = [](const QJsonValue& value, const QString& key) {
+        JsonDocumentFile::ReadResult one;
+        one.status = JsonDocumentFile::ReadResult::Status::ok;
+        one.object = QJsonObject{{key, value}};
+        return SettingsFileCheck::problems(u"/s"_s, one).size() == 1;
+    };
+    EXPECT_TRUE(wrongKind(-1, u"defaultDisplayID"_s));
+    EXPECT_TRUE(wrongKind(4294967296.0, u"defaultDisplayID"_s));
+    EXPECT_FALSE(wrongKind(4294967295.0, u"defaultDisplayID"_s));
+    EXPECT_TRUE(wrongKind(u"flac"_s, u"audioFormat"_s));
+    EXPECT_TRUE(wrongKind(QJsonArray{u"Zoom"_s, 1}, u"enabledWatchListApps"_s));
+    EXPECT_TRUE(wrongKind(u"0.5"_s, u"silenceThreshold"_s));
+    EXPECT_FALSE(wrongKind(QJsonValue::Null, u"silenceThreshold"_s)) << "null is no stored value";
+
+    JsonDocumentFile::ReadResult unreadable;
+    unreadable.status = JsonDocumentFile::ReadResult::Status::unreadable;
+    unreadable.problem = u"not a JSON object"_s;
+    EXPECT_EQ(
+        SettingsFileCheck::problems(u"/c/settings.json"_s, unreadable),
+        QStringList{u"the settings file /c/settings.json cannot be read (not a JSON object); the defaults "
+                    "are used, and the next change keeps the file aside as "
+                    "/c/settings.json.corrupt-<time>"_s});
+    EXPECT_TRUE(SettingsFileCheck::problems(u"/c/settings.json"_s, JsonDocumentFile::ReadResult{}).isEmpty())
+        << "a missing file is no problem";
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+#pragma once
+
+namespace ebbcast {
+
+class AppPaths;
+class Console;
+class LinuxRecorderFactory;
+class PreferencesStore;
+class RecordingProcessLock;
+class RecordingSession;
+class ScreenFrameSource;
+class SettingsFile;
+class StopSignals;
+
+// What a command runs with: the process's standard streams and signals, and the long-lived components the
+// composition root built once the arguments were read. Each command uses the members it needs; a later
+// command adds the components it brings (the transcription client, the upload manager).
+struct CommandContext {
+    Console& console;
+    StopSignals& stopSignals;
+    const AppPaths& paths;
+    PreferencesStore& preferences;
+    SettingsFile& settingsFile;
+    ScreenFrameSource& screens; // the display list, for defaultDisplayID
+    RecordingSession& session;
+    LinuxRecorderFactory& recorders;
+    RecordingProcessLock& processLock;
+};
+
+} // namespace ebbcast

@@ -1,0 +1,156 @@
+#include "CommandDispatcher.h"
+
+#include "AppPaths.h"
+#include "ArgumentParser.h"
+#include "BuildInfo.h"
+#include "ClosestMatch.h"
+#include "CommandContext.h"
+#include "Console.h"
+#include "EbbcastError.h"
+#include "SettingValueText.h"
+#include "SettingsFileCheck.h"
+
+#include <QCoreApplication>
+
+#include <exception>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+
+CommandDispatcher::CommandDispatcher(Console& console, Command& overview, std::vector<Command*> commands)
+    : console_(console)
+    , overview_(overview)
+    , commands_(std::move(commands))
+{}
+
+QString CommandDispatcher::help() const
+{
+    QString text = u"Usage: ebbcast [COMMAND] [ARGUMENTS]\n\n"
+                   "Ebbcast records the screen, the microphone and the computer's own sound, and keeps\n"
+                   "each session in a folder of its own.\n\n"_s +
+                   overview_.usage() + u"\nCommands:\n"_s;
+    for (const Command* command : commands_)
+        text += command->summary();
+    text += u"  help [COMMAND]             this help, or a command's own\n\n"
+            "Options:\n"
+            "  -h, --help       show this help; after a command, that command's help\n"
+            "  -V, --version    show the version\n\n"
+            "Files:\n"
+            "  $XDG_CONFIG_HOME/Tavilon/settings.json   settings (default ~/.config)\n"
+            "  $XDG_STATE_HOME/Tavilon/app.log          log (default ~/.local/state)\n\n"
+            "'ebbcast COMMAND --help' tells more about a command.\n"_s;
+    return text;
+}
+
+Command* CommandDispatcher::find(const QString& name) const
+{
+    for (Command* command : commands_) {
+        if (command->name() == name)
+            return command;
+    }
+    return nullptr;
+}
+
+CommandDispatcher::Invocation CommandDispatcher::usageError(const QString& message,
+                                                            const QString& helpCommand) const
+{
+    const QString tryHelp =
+        helpCommand.isEmpty() ? u"ebbcast --help"_s : u"ebbcast "_s + helpCommand + u" --help"_s;
+    return Invocation::answer(2, QString(), u"ebbcast: "_s + message + u"\nTry '"_s + tryHelp + u"'.\n"_s);
+}
+
+CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& arguments)
+{
+    QStringList words = arguments;
+    if (words.value(0) == u"--")
+        words.removeFirst();
+    if (words.isEmpty())
+        return Invocation::of(overview_);
+
+    const QString first = words.first();
+    if (first == u"-h" || first == u"--help" || (first == u"help" && words.size() == 1))
+        return Invocation::answer(0, help());
+    if (first == u"-V" || first == u"--version")
+        return Invocation::answer(0, u"ebbcast "_s + QString::fromLatin1(BuildInfo::version) + u'\n');
+
+    QStringList names;
+    for (const Command* command : commands_)
+        names.append(command->name());
+    const bool asksForHelp = first == u"help";
+    const QString name = asksForHelp ? words.at(1) : first;
+    if (!asksForHelp && ArgumentParser::looksLikeOption(name)) {
+        const auto suggestion = closestMatch(name, {u"--help"_s, u"--version"_s});
+        return usageError(u"unknown option "_s + SettingValueText::escaped(name) +
+                              (suggestion ? u"; did you mean "_s + *suggestion + u'?' : QString()),
+                          QString());
+    }
+    Command* const command = find(name);
+    if (command == nullptr) {
+        const auto suggestion = closestMatch(name, asksForHelp ? names : names + QStringList{u"help"_s});
+        return usageError(u"unknown command \""_s + SettingValueText::escaped(name) + u'"' +
+                              (suggestion ? u"; did you mean "_s + *suggestion + u'?' : QString()),
+                          QString());
+    }
+
+    const QStringList rest = words.mid(1);
+    if (asksForHelp || ArgumentParser::asksForHelp(rest))
+        return Invocation::answer(0, command->usage());
+    if (const auto error = command->parse(rest)) {
+        if (error->pointToHelp)
+            return usageError(error->message, command->name());
+        return Invocation::answer(2, QString(), u"ebbcast: "_s + error->message + u'\n');
+    }
+    return Invocation::of(*command);
+}
+
+int CommandDispatcher::answer(const Invocation& invocation)
+{
+    console_.out() << invocation.output;
+    if (!invocation.error.isEmpty())
+        console_.write(invocation.error);
+    return finish(invocation.status);
+}
+
+int CommandDispatcher::run(Command& command, CommandContext& context)
+{
+    for (const QString& problem : SettingsFileCheck::problems(context.paths.settingsFilePath()))
+        console_.error(u"warning: "_s + problem);
+
+    // The coroutine starts once the event loop runs, so that its end, even a synchronous one, can end the
+    // loop.
+    int status = 1;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { runToEnd(command, context, status); }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+    return finish(status);
+}
+
+QCoro::Task<> CommandDispatcher::runToEnd(Command& command, CommandContext& context, int& status)
+{
+    QString failure;
+    try {
+        auto running = command.run(context);
+        status = co_await running;
+    } catch (const EbbcastError& error) {
+        failure = error.description();
+    } catch (const std::exception& error) {
+        failure = QString::fromLocal8Bit(error.what());
+    }
+    if (!failure.isEmpty()) {
+        console_.error(failure);
+        status = 1;
+    }
+    QCoreApplication::exit(0);
+}
+
+int CommandDispatcher::finish(int status)
+{
+    if (const auto failure = console_.outputFailure()) {
+        console_.error(u"could not write to standard output: "_s + *failure);
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+} // namespace ebbcast

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Command.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace ebbcast {
+
+class Console;
+struct CommandContext;
+
+// The command line of the ebbcast executable. parse() reads the arguments before anything else is built and
+// either picks a command (the overview without arguments) or decides the answer itself: the program's help,
+// a command's help (-h/--help anywhere before "--", or "help COMMAND"), the version, or a usage error with
+// the closest command or option suggested. run() then runs the command as one coroutine under the
+// application's event loop; its result is the exit status. Main thread.
+class CommandDispatcher {
+public:
+    // What the arguments ask for.
+    struct Invocation {
+        Command* command = nullptr; // the command to build for and run; otherwise the answer below
+        int status = 0;
+        QString output; // for standard output (help, version)
+        QString error;  // for standard error (a usage error)
+
+        static Invocation of(Command& command) { return {&command, 0, QString(), QString()}; }
+        static Invocation answer(int status, const QString& output, const QString& error = QString())
+        {
+            return {nullptr, status, output, error};
+        }
+    };
+
+    CommandDispatcher(Console& console, Command& overview, std::vector<Command*> commands);
+
+    // `arguments` without the program name. Prints nothing.
+    Invocation parse(const QStringList& arguments);
+    // Prints an invocation's answer and returns its exit status.
+    int answer(const Invocation& invocation);
+    // Says what is wrong with the settings file (once), runs the command under QCoreApplication::exec() and
+    // returns its exit status; a failed write to standard output turns a success into 1.
+    int run(Command& command, CommandContext& context);
+
+    QString help() const;
+
+private:
+    QCoro::Task<> runToEnd(Command& command, CommandContext& context, int& status);
+    Command* find(const QString& name) const;
+    Invocation usageError(const QString& message, const QString& helpCommand) const;
+    int finish(int status);
+
+    Console& console_;
+    Command& overview_;
+    std::vector<Command*> commands_;
+};
+
+} // namespace ebbcast

@@ -1,0 +1,46 @@
+#include "OverviewCommand.h"
+
+#include "AppPaths.h"
+#include "BuildInfo.h"
+#include "CommandContext.h"
+#include "Console.h"
+#include "PreferencesStore.h"
+#include "SettingValueText.h"
+#include "SettingsCommand.h"
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+
+QString OverviewCommand::name() const
+{
+    return QString();
+}
+
+QString OverviewCommand::summary() const
+{
+    return QString();
+}
+
+QString OverviewCommand::usage() const
+{
+    return u"Without a command, ebbcast shows its settings and where it keeps its files.\n"_s;
+}
+
+std::optional<UsageError> OverviewCommand::parse(const QStringList&)
+{
+    return std::nullopt;
+}
+
+QCoro::Task<int> OverviewCommand::run(CommandContext& context)
+{
+    QTextStream& out = context.console.out();
+    out << u"Ebbcast "_s << QString::fromLatin1(BuildInfo::version) << u"\n\n"_s << u"Settings file:    "_s
+        << SettingValueText::escaped(context.paths.settingsFilePath()) << u'\n' << u"Log file:         "_s
+        << SettingValueText::escaped(context.paths.logFilePath()) << u'\n' << u"Recordings:       "_s
+        << SettingValueText::escaped(context.preferences.recordingFolderURL().toLocalFile()) << u"\n\n"_s;
+    SettingsCommand::printAll(context.preferences, out);
+    co_return 0;
+}
+
+} // namespace ebbcast

@@ -1,0 +1,117 @@
+#include "StopSignals.h"
+
+#include "Command.h"
+
+#include <QCoro/QCoroSignal>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+namespace ebbcast {
+namespace {
+
+std::atomic<int> pipeWriteEnd{-1};
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free atomic");
+
+// Async-signal-safe: atomics and write(2) only.
+void noteSignal(int number)
+{
+    const int savedErrno = errno;
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, number);
+    const int fd = pipeWriteEnd.load();
+    if (fd >= 0) {
+        const auto byte = static_cast<unsigned char>(number);
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // a full pipe has enough already
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+StopSignals::StopSignals() = default;
+
+StopSignals::~StopSignals()
+{
+    if (!isInstalled())
+        return;
+    ::sigaction(SIGINT, &previousInterrupt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerminate_, nullptr);
+    pipeWriteEnd = -1;
+    firstSignal = 0;
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+}
+
+void StopSignals::install()
+{
+    if (isInstalled())
+        return;
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    firstSignal = 0;
+    pipeWriteEnd = pipe_[1];
+    notifier_ = new QSocketNotifier(static_cast<qintptr>(pipe_[0]), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::drain);
+
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &previousInterrupt_);
+    ::sigaction(SIGTERM, &action, &previousTerminate_);
+}
+
+int StopSignals::received() const
+{
+    return isInstalled() ? firstSignal.load() : 0;
+}
+
+int StopSignals::exitStatus(int status)
+{
+    if (status != Command::endedBySignal)
+        return status;
+    const int number = received() != 0 ? received() : SIGTERM;
+    ::signal(number, SIG_DFL);
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    sigaddset(&unblocked, number);
+    ::sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+    ::raise(number);
+    return 128 + number; // not reached
+}
+
+void StopSignals::drain()
+{
+    unsigned char bytes[64];
+    int last = 0;
+    ssize_t n = 0;
+    while ((n = ::read(pipe_[0], bytes, sizeof bytes)) > 0)
+        last = bytes[n - 1];
+    if (last != 0)
+        Q_EMIT caught(last);
+}
+
+void StopRequest::request()
+{
+    if (requested_)
+        return;
+    requested_ = true;
+    Q_EMIT stopRequested();
+}
+
+QCoro::Task<> StopRequest::requested()
+{
+    if (!requested_) {
+        auto stopped = qCoro(this, &StopRequest::stopRequested);
+        co_await stopped;
+    }
+}
+
+} // namespace ebbcast
