@@ -6,28 +6,34 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("provider"_L1, self.provider);
+    members("url"_L1, self.url);
+    members("best_sample"_L1, self.bestSample);
+    members("samples"_L1, self.samples);
+    members("status"_L1, self.status);
+}
+
+} // namespace
 
 std::optional<ClockSyncMetadata> ClockSyncMetadata::fromJson(const QJsonValue& json)
 {
     ClockSyncMetadata value;
     JsonObjectReader reader(json);
-    reader.required("provider"_L1, value.provider)
-        .required("url"_L1, value.url)
-        .optional("best_sample"_L1, value.bestSample)
-        .required("samples"_L1, value.samples)
-        .required("status"_L1, value.status);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject ClockSyncMetadata::toJson() const
 {
-    return JsonObjectWriter()
-        .set("provider"_L1, provider)
-        .set("url"_L1, url)
-        .set("best_sample"_L1, bestSample)
-        .set("samples"_L1, samples)
-        .set("status"_L1, status)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

@@ -6,32 +6,36 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("client_send_time"_L1, self.clientSendTime);
+    members("client_receive_time"_L1, self.clientReceiveTime);
+    members("client_send_monotonic"_L1, self.clientSendMonotonic);
+    members("client_receive_monotonic"_L1, self.clientReceiveMonotonic);
+    members("server_time"_L1, self.serverTime);
+    members("round_trip_ms"_L1, self.roundTripMilliseconds);
+    members("estimated_offset_ms"_L1, self.estimatedOffsetMilliseconds);
+}
+
+} // namespace
 
 std::optional<ClockSyncSample> ClockSyncSample::fromJson(const QJsonValue& json)
 {
     ClockSyncSample value;
     JsonObjectReader reader(json);
-    reader.required("client_send_time"_L1, value.clientSendTime)
-        .required("client_receive_time"_L1, value.clientReceiveTime)
-        .required("client_send_monotonic"_L1, value.clientSendMonotonic)
-        .required("client_receive_monotonic"_L1, value.clientReceiveMonotonic)
-        .required("server_time"_L1, value.serverTime)
-        .required("round_trip_ms"_L1, value.roundTripMilliseconds)
-        .required("estimated_offset_ms"_L1, value.estimatedOffsetMilliseconds);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject ClockSyncSample::toJson() const
 {
-    return JsonObjectWriter()
-        .set("client_send_time"_L1, clientSendTime)
-        .set("client_receive_time"_L1, clientReceiveTime)
-        .set("client_send_monotonic"_L1, clientSendMonotonic)
-        .set("client_receive_monotonic"_L1, clientReceiveMonotonic)
-        .set("server_time"_L1, serverTime)
-        .set("round_trip_ms"_L1, roundTripMilliseconds)
-        .set("estimated_offset_ms"_L1, estimatedOffsetMilliseconds)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

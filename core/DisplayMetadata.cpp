@@ -6,26 +6,33 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("id"_L1, self.id);
+    members("width"_L1, self.width);
+    members("height"_L1, self.height);
+    members("name"_L1, self.name);
+}
+
+} // namespace
 
 std::optional<DisplayMetadata> DisplayMetadata::fromJson(const QJsonValue& json)
 {
     DisplayMetadata value;
     JsonObjectReader reader(json);
-    reader.required("id"_L1, value.id)
-        .required("width"_L1, value.width)
-        .required("height"_L1, value.height)
-        .optional("name"_L1, value.name);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject DisplayMetadata::toJson() const
 {
-    return JsonObjectWriter()
-        .set("id"_L1, id)
-        .set("width"_L1, width)
-        .set("height"_L1, height)
-        .set("name"_L1, name)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

@@ -43,6 +43,18 @@ public:
         return *this;
     }
 
+    // A document type's member list: an optional member is read as optional, any other as required.
+    template <typename T>
+    JsonObjectReader& operator()(QLatin1StringView key, T& out)
+    {
+        return required(key, out);
+    }
+    template <typename T>
+    JsonObjectReader& operator()(QLatin1StringView key, std::optional<T>& out)
+    {
+        return optional(key, out);
+    }
+
     bool ok() const noexcept { return ok_; }
 
     // The decoded value when every member read, nothing otherwise.

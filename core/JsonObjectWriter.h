@@ -24,6 +24,13 @@ public:
         return *this;
     }
 
+    // A document type's member list, as the reader takes it.
+    template <typename T>
+    JsonObjectWriter& operator()(QLatin1StringView key, const T& value)
+    {
+        return set(key, value);
+    }
+
     QJsonObject object() const { return object_; }
 
 private:

@@ -6,18 +6,31 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("id"_L1, self.id);
+    members("name"_L1, self.name);
+}
+
+} // namespace
 
 std::optional<RecorderMetadata> RecorderMetadata::fromJson(const QJsonValue& json)
 {
     RecorderMetadata value;
     JsonObjectReader reader(json);
-    reader.required("id"_L1, value.id).required("name"_L1, value.name);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject RecorderMetadata::toJson() const
 {
-    return JsonObjectWriter().set("id"_L1, id).set("name"_L1, name).object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

@@ -6,26 +6,33 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("screen"_L1, self.screen);
+    members("system_audio"_L1, self.systemAudio);
+    members("microphone"_L1, self.microphone);
+    members("metadata"_L1, self.metadata);
+}
+
+} // namespace
 
 std::optional<SessionFiles> SessionFiles::fromJson(const QJsonValue& json)
 {
     SessionFiles value;
     JsonObjectReader reader(json);
-    reader.required("screen"_L1, value.screen)
-        .required("system_audio"_L1, value.systemAudio)
-        .required("microphone"_L1, value.microphone)
-        .required("metadata"_L1, value.metadata);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject SessionFiles::toJson() const
 {
-    return JsonObjectWriter()
-        .set("screen"_L1, screen)
-        .set("system_audio"_L1, systemAudio)
-        .set("microphone"_L1, microphone)
-        .set("metadata"_L1, metadata)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

@@ -6,26 +6,33 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("id"_L1, self.id);
+    members("timestamp"_L1, self.timestamp);
+    members("created_at"_L1, self.createdAt);
+    members("label"_L1, self.label);
+}
+
+} // namespace
 
 std::optional<SessionMarker> SessionMarker::fromJson(const QJsonValue& json)
 {
     SessionMarker value;
     JsonObjectReader reader(json);
-    reader.required("id"_L1, value.id)
-        .required("timestamp"_L1, value.timestamp)
-        .required("created_at"_L1, value.createdAt)
-        .required("label"_L1, value.label);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject SessionMarker::toJson() const
 {
-    return JsonObjectWriter()
-        .set("id"_L1, id)
-        .set("timestamp"_L1, timestamp)
-        .set("created_at"_L1, createdAt)
-        .set("label"_L1, label)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

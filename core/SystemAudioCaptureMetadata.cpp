@@ -6,6 +6,21 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("source"_L1, self.source);
+    members("status"_L1, self.status);
+    members("buffer_count"_L1, self.bufferCount);
+    members("first_buffer_at"_L1, self.firstBufferAt);
+    members("last_level"_L1, self.lastLevel);
+    members("note"_L1, self.note);
+}
+
+} // namespace
 
 SystemAudioCaptureMetadata SystemAudioCaptureMetadata::unavailable()
 {
@@ -22,25 +37,15 @@ std::optional<SystemAudioCaptureMetadata> SystemAudioCaptureMetadata::fromJson(c
 {
     SystemAudioCaptureMetadata value;
     JsonObjectReader reader(json);
-    reader.required("source"_L1, value.source)
-        .required("status"_L1, value.status)
-        .required("buffer_count"_L1, value.bufferCount)
-        .optional("first_buffer_at"_L1, value.firstBufferAt)
-        .required("last_level"_L1, value.lastLevel)
-        .required("note"_L1, value.note);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject SystemAudioCaptureMetadata::toJson() const
 {
-    return JsonObjectWriter()
-        .set("source"_L1, source)
-        .set("status"_L1, status)
-        .set("buffer_count"_L1, bufferCount)
-        .set("first_buffer_at"_L1, firstBufferAt)
-        .set("last_level"_L1, lastLevel)
-        .set("note"_L1, note)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast

@@ -6,6 +6,19 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
+namespace {
+
+// Every member with its key, in declaration order: the one list that reading and writing share.
+template <typename Self, typename Members>
+void describe(Self& self, Members& members)
+{
+    members("status"_L1, self.status);
+    members("file_path"_L1, self.filePath);
+    members("metadata_path"_L1, self.metadataPath);
+    members("note"_L1, self.note);
+}
+
+} // namespace
 
 WrapUpSessionMetadata WrapUpSessionMetadata::pending()
 {
@@ -29,21 +42,15 @@ std::optional<WrapUpSessionMetadata> WrapUpSessionMetadata::fromJson(const QJson
 {
     WrapUpSessionMetadata value;
     JsonObjectReader reader(json);
-    reader.required("status"_L1, value.status)
-        .optional("file_path"_L1, value.filePath)
-        .optional("metadata_path"_L1, value.metadataPath)
-        .required("note"_L1, value.note);
+    describe(value, reader);
     return reader.result(std::move(value));
 }
 
 QJsonObject WrapUpSessionMetadata::toJson() const
 {
-    return JsonObjectWriter()
-        .set("status"_L1, status)
-        .set("file_path"_L1, filePath)
-        .set("metadata_path"_L1, metadataPath)
-        .set("note"_L1, note)
-        .object();
+    JsonObjectWriter writer;
+    describe(*this, writer);
+    return writer.object();
 }
 
 } // namespace ebbcast
