@@ -5,8 +5,7 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 
 AudioDeviceError::AudioDeviceError(Code code, const QString& description)
-    : EbbcastError(description)
-    , code_(code)
+    : CodedError(code, description)
 {}
 
 AudioDeviceError AudioDeviceError::serverUnavailable(const QString& reason)

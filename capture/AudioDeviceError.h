@@ -1,25 +1,21 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // The sound system could not give the recorder what it needs.
-class AudioDeviceError : public EbbcastError {
-public:
-    enum class Code { serverUnavailable, noDefaultInput, noDefaultOutput, streamFailed };
+enum class AudioDeviceErrorCode { serverUnavailable, noDefaultInput, noDefaultOutput, streamFailed };
 
+class AudioDeviceError : public CodedError<AudioDeviceErrorCode> {
+public:
     static AudioDeviceError serverUnavailable(const QString& reason);
     static AudioDeviceError noDefaultInput();
     static AudioDeviceError noDefaultOutput();
     static AudioDeviceError streamFailed(const QString& reason);
 
-    Code code() const noexcept { return code_; }
-
 private:
     AudioDeviceError(Code code, const QString& description);
-
-    Code code_;
 };
 
 } // namespace ebbcast

@@ -22,8 +22,7 @@ QString describe(PermissionError::Code code)
 } // namespace
 
 PermissionError::PermissionError(Code code)
-    : EbbcastError(describe(code))
-    , code_(code)
+    : CodedError(code, describe(code))
 {}
 
 } // namespace ebbcast

@@ -1,20 +1,15 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // A privacy permission that recording needs is missing; the text says where to grant it.
-class PermissionError : public EbbcastError {
+enum class PermissionErrorCode { screenRecordingMissing, microphoneMissing, cameraMissing };
+
+class PermissionError : public CodedError<PermissionErrorCode> {
 public:
-    enum class Code { screenRecordingMissing, microphoneMissing, cameraMissing };
-
     explicit PermissionError(Code code);
-
-    Code code() const noexcept { return code_; }
-
-private:
-    Code code_;
 };
 
 } // namespace ebbcast

@@ -5,8 +5,7 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 
 RecorderError::RecorderError(Code code, const QString& description)
-    : EbbcastError(description)
-    , code_(code)
+    : CodedError(code, description)
 {}
 
 RecorderError RecorderError::writerSetupFailed(const QString& message)

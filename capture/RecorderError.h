@@ -1,24 +1,20 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // Capture errors: a writer or input that could not be set up (the message says what), or no display to
 // record.
-class RecorderError : public EbbcastError {
-public:
-    enum class Code { writerSetupFailed, noDisplayAvailable };
+enum class RecorderErrorCode { writerSetupFailed, noDisplayAvailable };
 
+class RecorderError : public CodedError<RecorderErrorCode> {
+public:
     static RecorderError writerSetupFailed(const QString& message);
     static RecorderError noDisplayAvailable();
 
-    Code code() const noexcept { return code_; }
-
 private:
     RecorderError(Code code, const QString& description);
-
-    Code code_;
 };
 
 } // namespace ebbcast

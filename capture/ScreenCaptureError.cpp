@@ -5,8 +5,7 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 
 ScreenCaptureError::ScreenCaptureError(Code code, const QString& description)
-    : EbbcastError(description)
-    , code_(code)
+    : CodedError(code, description)
 {}
 
 ScreenCaptureError ScreenCaptureError::displayServerUnreachable(const QString& display)

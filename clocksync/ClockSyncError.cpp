@@ -19,8 +19,7 @@ QString describe(ClockSyncError::Code code)
 } // namespace
 
 ClockSyncError::ClockSyncError(Code code)
-    : EbbcastError(describe(code))
-    , code_(code)
+    : CodedError(code, describe(code))
 {}
 
 } // namespace ebbcast

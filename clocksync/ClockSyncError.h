@@ -1,20 +1,15 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // A clock-sync sample that failed: the endpoint's status or its reply was not usable.
-class ClockSyncError : public EbbcastError {
+enum class ClockSyncErrorCode { badResponse, invalidPayload };
+
+class ClockSyncError : public CodedError<ClockSyncErrorCode> {
 public:
-    enum class Code { badResponse, invalidPayload };
-
     explicit ClockSyncError(Code code);
-
-    Code code() const noexcept { return code_; }
-
-private:
-    Code code_;
 };
 
 } // namespace ebbcast

@@ -19,8 +19,7 @@ QString describe(DocumentError::Code code)
 } // namespace
 
 DocumentError::DocumentError(Code code)
-    : EbbcastError(describe(code))
-    , code_(code)
+    : CodedError(code, describe(code))
 {}
 
 } // namespace ebbcast

@@ -1,20 +1,15 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // A stored JSON document could not be encoded.
-class DocumentError : public EbbcastError {
+enum class DocumentErrorCode { nonFiniteNumber, nullValue };
+
+class DocumentError : public CodedError<DocumentErrorCode> {
 public:
-    enum class Code { nonFiniteNumber, nullValue };
-
     explicit DocumentError(Code code);
-
-    Code code() const noexcept { return code_; }
-
-private:
-    Code code_;
 };
 
 } // namespace ebbcast

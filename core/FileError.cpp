@@ -34,8 +34,7 @@ QString describe(FileError::Code code, const QString& path, const QString& reaso
 } // namespace
 
 FileError::FileError(Code code, const QString& path, const QString& reason)
-    : EbbcastError(describe(code, path, reason))
-    , code_(code)
+    : CodedError(code, describe(code, path, reason))
     , path_(path)
 {}
 

@@ -1,24 +1,22 @@
 #pragma once
 
-#include "EbbcastError.h"
+#include "CodedError.h"
 
 namespace ebbcast {
 
 // A file-system operation failed. The description names the operation, the path and the system's reason.
-class FileError : public EbbcastError {
-public:
-    enum class Code { createDirectoryFailed, readFailed, writeFailed, removeFailed, lockFailed };
+enum class FileErrorCode { createDirectoryFailed, readFailed, writeFailed, removeFailed, lockFailed };
 
+class FileError : public CodedError<FileErrorCode> {
+public:
     FileError(Code code, const QString& path, const QString& reason);
 
     // Builds the error from the current errno.
     static FileError fromErrno(Code code, const QString& path);
 
-    Code code() const noexcept { return code_; }
     const QString& path() const noexcept { return path_; }
 
 private:
-    Code code_;
     QString path_;
 };
 
