@@ -1,6 +1,6 @@
-#include "ArgumentParser.h"
+#include "app/ArgumentParser.h"
 
-#include "ClosestMatch.h"
+#include "app/ClosestMatch.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ClosestMatch.h"
+#include "app/ClosestMatch.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UsageError.h"
+#include "app/UsageError.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>

@@ -1,14 +1,14 @@
-#include "CommandDispatcher.h"
+#include "app/CommandDispatcher.h"
 
-#include "AppPaths.h"
-#include "ArgumentParser.h"
-#include "BuildInfo.h"
-#include "ClosestMatch.h"
-#include "CommandContext.h"
-#include "Console.h"
-#include "EbbcastError.h"
-#include "SettingValueText.h"
-#include "SettingsFileCheck.h"
+#include "app/ArgumentParser.h"
+#include "app/ClosestMatch.h"
+#include "app/CommandContext.h"
+#include "app/Console.h"
+#include "app/SettingValueText.h"
+#include "app/SettingsFileCheck.h"
+#include "core/base/AppPaths.h"
+#include "core/base/BuildInfo.h"
+#include "core/base/EbbcastError.h"
 
 #include <QCoreApplication>
 

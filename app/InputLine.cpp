@@ -1,4 +1,4 @@
-#include "InputLine.h"
+#include "app/InputLine.h"
 
 #include <QCoro/QCoroSignal>
 #include <QSocketNotifier>

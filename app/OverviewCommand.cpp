@@ -1,12 +1,12 @@
-#include "OverviewCommand.h"
+#include "app/OverviewCommand.h"
 
-#include "AppPaths.h"
-#include "BuildInfo.h"
-#include "CommandContext.h"
-#include "Console.h"
-#include "PreferencesStore.h"
-#include "SettingValueText.h"
-#include "SettingsCommand.h"
+#include "app/CommandContext.h"
+#include "app/Console.h"
+#include "app/SettingValueText.h"
+#include "app/SettingsCommand.h"
+#include "core/base/AppPaths.h"
+#include "core/base/BuildInfo.h"
+#include "core/settings/PreferencesStore.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,13 +1,13 @@
-#include "RecordCommand.h"
+#include "app/RecordCommand.h"
 
-#include "ArgumentParser.h"
-#include "CommandContext.h"
-#include "Console.h"
-#include "EbbcastError.h"
-#include "LinuxRecorderFactory.h"
-#include "RecordingProcessLock.h"
-#include "RecordingSession.h"
-#include "StopSignals.h"
+#include "app/ArgumentParser.h"
+#include "app/CommandContext.h"
+#include "app/Console.h"
+#include "app/RecordingProcessLock.h"
+#include "app/StopSignals.h"
+#include "core/base/EbbcastError.h"
+#include "session/LinuxRecorderFactory.h"
+#include "session/RecordingSession.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

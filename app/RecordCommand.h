@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Command.h"
+#include "app/Command.h"
 
 #include <optional>
 

@@ -1,7 +1,7 @@
-#include "RecordingProcessLock.h"
+#include "app/RecordingProcessLock.h"
 
-#include "EbbcastError.h"
-#include "FileLock.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/FileLock.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
-#include "RecoverCommand.h"
+#include "app/RecoverCommand.h"
 
-#include "ArgumentParser.h"
-#include "CommandContext.h"
-#include "Console.h"
-#include "RecordingSession.h"
+#include "app/ArgumentParser.h"
+#include "app/CommandContext.h"
+#include "app/Console.h"
+#include "session/RecordingSession.h"
 
 using namespace Qt::StringLiterals;
 

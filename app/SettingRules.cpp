@@ -1,6 +1,6 @@
-#include "SettingRules.h"
+#include "app/SettingRules.h"
 
-#include "SettingValueText.h"
+#include "app/SettingValueText.h"
 
 #include <QStringList>
 #include <QUrl>

@@ -1,7 +1,7 @@
-#include "SettingValueText.h"
+#include "app/SettingValueText.h"
 
-#include "RecordingAudioFormat.h"
-#include "ShortestNumber.h"
+#include "core/json/ShortestNumber.h"
+#include "core/settings/RecordingAudioFormat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

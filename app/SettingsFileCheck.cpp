@@ -1,8 +1,8 @@
-#include "SettingsFileCheck.h"
+#include "app/SettingsFileCheck.h"
 
-#include "PreferencesStore.h"
-#include "RecordingAudioFormat.h"
-#include "SettingValueText.h"
+#include "app/SettingValueText.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/RecordingAudioFormat.h"
 
 #include <QJsonArray>
 #include <QMetaProperty>

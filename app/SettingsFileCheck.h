@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JsonDocumentFile.h"
+#include "core/json/JsonDocumentFile.h"
 
 #include <QString>
 #include <QStringList>

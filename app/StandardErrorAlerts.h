@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AlertPresenter.h"
-#include "Console.h"
+#include "app/Console.h"
+#include "session/AlertPresenter.h"
 
 namespace ebbcast {
 

@@ -1,6 +1,6 @@
-#include "StopSignals.h"
+#include "app/StopSignals.h"
 
-#include "Command.h"
+#include "app/Command.h"
 
 #include <QCoro/QCoroSignal>
 #include <QSocketNotifier>

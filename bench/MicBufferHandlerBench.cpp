@@ -3,10 +3,10 @@
 // parecord does per buffer). Also counts heap allocations made while handling buffers. Usage:
 // ebbcast_bench_mic_buffer_handler [BUFFERS]
 
-#include "FakeAudioInputEngine.h"
-#include "Logger.h"
-#include "MicRecorder.h"
-#include "WavFileWriter.h"
+#include "capture/MicRecorder.h"
+#include "capture/WavFileWriter.h"
+#include "core/base/Logger.h"
+#include "support/FakeAudioInputEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,8 +124,7 @@ int main(int argc, char* argv[])
                 a.p99Microseconds / b.p99Microseconds);
     std::printf("budget per buffer at 48 kHz: %.0f us; ours uses %.3f %%\n", 1024 / 48000.0 * 1e6,
                 100.0 * a.meanMicroseconds / (1024 / 48000.0 * 1e6));
-    std::printf(
-        "heap allocations while handling buffers: %ld in %ld of %d buffers (chunk rotations)\n",
-        ourAllocations, buffersThatAllocated, buffers);
+    std::printf("heap allocations while handling buffers: %ld in %ld of %d buffers (chunk rotations)\n",
+                ourAllocations, buffersThatAllocated, buffers);
     return 0;
 }

@@ -1,6 +1,6 @@
-#include "AppActivityMonitor.h"
+#include "capture/AppActivityMonitor.h"
 
-#include "PreferencesStore.h"
+#include "core/settings/PreferencesStore.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ActiveAppMetadata.h"
-#include "FrontmostApplicationSource.h"
+#include "capture/FrontmostApplicationSource.h"
+#include "core/documents/ActiveAppMetadata.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
-#include "AudioActivityMonitor.h"
+#include "capture/AudioActivityMonitor.h"
 
-#include "AppActivityMonitor.h"
-#include "AudioLevel.h"
-#include "EbbcastError.h"
-#include "Logger.h"
-#include "PreferencesStore.h"
+#include "capture/AppActivityMonitor.h"
+#include "capture/AudioLevel.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
 
 #include <QMetaObject>
 

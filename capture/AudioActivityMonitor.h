@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioInputEngine.h"
-#include "WallClock.h"
+#include "capture/AudioInputEngine.h"
+#include "core/base/WallClock.h"
 
 #include <QDateTime>
 #include <QObject>

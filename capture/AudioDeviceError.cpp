@@ -1,4 +1,4 @@
-#include "AudioDeviceError.h"
+#include "capture/AudioDeviceError.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "AudioLevel.h"
+#include "capture/AudioLevel.h"
 
 #include <cmath>
 #include <cstddef>

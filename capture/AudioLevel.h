@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioInputBuffer.h"
+#include "capture/AudioInputBuffer.h"
 
 namespace ebbcast {
 

@@ -1,10 +1,10 @@
-#include "MicRecorder.h"
+#include "capture/MicRecorder.h"
 
-#include "AudioLevel.h"
-#include "EbbcastError.h"
-#include "FileError.h"
-#include "Logger.h"
-#include "ShortestNumber.h"
+#include "capture/AudioLevel.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/FileError.h"
+#include "core/base/Logger.h"
+#include "core/json/ShortestNumber.h"
 
 #include <QDir>
 #include <QFile>

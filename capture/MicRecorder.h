@@ -1,11 +1,11 @@
 #pragma once
 
-#include "AudioInputEngine.h"
-#include "PcmFileWriter.h"
-#include "RecordingChunkMetadata.h"
-#include "SerialQueue.h"
-#include "TrackInterruption.h"
-#include "WallClock.h"
+#include "capture/AudioInputEngine.h"
+#include "capture/PcmFileWriter.h"
+#include "capture/TrackInterruption.h"
+#include "core/base/SerialQueue.h"
+#include "core/base/WallClock.h"
+#include "core/documents/RecordingChunkMetadata.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "MicrophoneUsageMonitor.h"
+#include "capture/MicrophoneUsageMonitor.h"
 
-#include "AppActivityMonitor.h"
-#include "Logger.h"
-#include "PreferencesStore.h"
+#include "capture/AppActivityMonitor.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ActiveAppMetadata.h"
-#include "DeviceUsageQuery.h"
-#include "WallClock.h"
+#include "capture/DeviceUsageQuery.h"
+#include "core/base/WallClock.h"
+#include "core/documents/ActiveAppMetadata.h"
 
 #include <QDateTime>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioInputBuffer.h"
-#include "AudioInputFormat.h"
+#include "capture/AudioInputBuffer.h"
+#include "capture/AudioInputFormat.h"
 
 #include <QString>
 

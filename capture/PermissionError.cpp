@@ -1,4 +1,4 @@
-#include "PermissionError.h"
+#include "capture/PermissionError.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,7 @@
-#include "PermissionManager.h"
+#include "capture/PermissionManager.h"
 
-#include "Logger.h"
-#include "PermissionError.h"
+#include "capture/PermissionError.h"
+#include "core/base/Logger.h"
 
 using namespace Qt::StringLiterals;
 

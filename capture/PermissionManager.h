@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PermissionStatusSource.h"
+#include "capture/PermissionStatusSource.h"
 
 #include <QCoro/QCoroTask>
 

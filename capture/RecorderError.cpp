@@ -1,4 +1,4 @@
-#include "RecorderError.h"
+#include "capture/RecorderError.h"
 
 using namespace Qt::StringLiterals;
 

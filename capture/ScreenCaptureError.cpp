@@ -1,4 +1,4 @@
-#include "ScreenCaptureError.h"
+#include "capture/ScreenCaptureError.h"
 
 using namespace Qt::StringLiterals;
 

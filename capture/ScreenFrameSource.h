@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScreenDisplay.h"
-#include "ScreenFrame.h"
+#include "capture/ScreenDisplay.h"
+#include "capture/ScreenFrame.h"
 
 #include <QString>
 

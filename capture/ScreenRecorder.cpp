@@ -1,9 +1,9 @@
-#include "ScreenRecorder.h"
+#include "capture/ScreenRecorder.h"
 
-#include "Logger.h"
-#include "PreferencesStore.h"
-#include "RecorderError.h"
-#include "WorkerTask.h"
+#include "capture/RecorderError.h"
+#include "core/base/Logger.h"
+#include "core/base/WorkerTask.h"
+#include "core/settings/PreferencesStore.h"
 
 #include <QFile>
 

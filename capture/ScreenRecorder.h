@@ -1,12 +1,12 @@
 #pragma once
 
-#include "DisplayMetadata.h"
-#include "ScreenDisplay.h"
-#include "ScreenFrameSource.h"
-#include "SerialQueue.h"
-#include "TrackInterruption.h"
-#include "VideoMediaWriter.h"
-#include "WallClock.h"
+#include "capture/ScreenDisplay.h"
+#include "capture/ScreenFrameSource.h"
+#include "capture/TrackInterruption.h"
+#include "capture/VideoMediaWriter.h"
+#include "core/base/SerialQueue.h"
+#include "core/base/WallClock.h"
+#include "core/documents/DisplayMetadata.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "SystemAudioRecorder.h"
+#include "capture/SystemAudioRecorder.h"
 
-#include "FileError.h"
-#include "Logger.h"
-#include "RecorderError.h"
+#include "capture/RecorderError.h"
+#include "core/base/FileError.h"
+#include "core/base/Logger.h"
 
 #include <QDir>
 #include <QFile>

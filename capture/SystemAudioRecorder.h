@@ -1,13 +1,13 @@
 #pragma once
 
-#include "AudioMediaWriter.h"
-#include "AudioSampleBuffer.h"
-#include "RecordingChunkMetadata.h"
-#include "SerialQueue.h"
-#include "SystemAudioCaptureMetadata.h"
-#include "SystemAudioSource.h"
-#include "TrackInterruption.h"
-#include "WallClock.h"
+#include "capture/AudioMediaWriter.h"
+#include "capture/AudioSampleBuffer.h"
+#include "capture/SystemAudioSource.h"
+#include "capture/TrackInterruption.h"
+#include "core/base/SerialQueue.h"
+#include "core/base/WallClock.h"
+#include "core/documents/RecordingChunkMetadata.h"
+#include "core/documents/SystemAudioCaptureMetadata.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioSampleBuffer.h"
+#include "capture/AudioSampleBuffer.h"
 
 #include <QString>
 

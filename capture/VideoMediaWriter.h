@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScreenFrame.h"
+#include "capture/ScreenFrame.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "WavFileWriter.h"
+#include "capture/WavFileWriter.h"
 
-#include "FileError.h"
+#include "core/base/FileError.h"
 
 #include <QFile>
 

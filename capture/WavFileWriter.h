@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PcmFileWriter.h"
+#include "capture/PcmFileWriter.h"
 
 #include <memory>
 

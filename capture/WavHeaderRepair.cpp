@@ -1,6 +1,6 @@
-#include "WavHeaderRepair.h"
+#include "capture/WavHeaderRepair.h"
 
-#include "FileError.h"
+#include "core/base/FileError.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "ClockSyncError.h"
+#include "clocksync/ClockSyncError.h"
 
 using namespace Qt::StringLiterals;
 

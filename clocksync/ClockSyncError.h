@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CodedError.h"
+#include "core/base/CodedError.h"
 
 namespace ebbcast {
 

@@ -1,9 +1,9 @@
-#include "ClockSyncManager.h"
+#include "clocksync/ClockSyncManager.h"
 
-#include "ClockSyncError.h"
-#include "Logger.h"
-#include "PreferencesStore.h"
-#include "ShortestNumber.h"
+#include "clocksync/ClockSyncError.h"
+#include "core/base/Logger.h"
+#include "core/json/ShortestNumber.h"
+#include "core/settings/PreferencesStore.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QJsonDocument>

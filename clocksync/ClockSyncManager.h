@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ClockSyncMetadata.h"
-#include "WallClock.h"
+#include "core/base/WallClock.h"
+#include "core/documents/ClockSyncMetadata.h"
 
 #include <QCoro/QCoroTask>
 #include <QUrl>

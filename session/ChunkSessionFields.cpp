@@ -1,6 +1,6 @@
-#include "ChunkSessionFields.h"
+#include "session/ChunkSessionFields.h"
 
-#include "Timecode.h"
+#include "core/documents/Timecode.h"
 
 #include <algorithm>
 #include <cmath>

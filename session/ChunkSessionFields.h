@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RecordingChunkMetadata.h"
-#include "SessionMetadata.h"
+#include "core/documents/RecordingChunkMetadata.h"
+#include "core/documents/SessionMetadata.h"
 
 namespace ebbcast {
 

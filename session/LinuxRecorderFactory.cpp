@@ -1,15 +1,15 @@
-#include "LinuxRecorderFactory.h"
+#include "session/LinuxRecorderFactory.h"
 
-#include "FfmpegAacWriter.h"
-#include "FfmpegAudioDuration.h"
-#include "FfmpegH264Writer.h"
-#include "MicRecorder.h"
-#include "PulseAudioInputEngine.h"
-#include "PulseAudioSystemAudioSource.h"
-#include "ScreenRecorder.h"
-#include "SystemAudioRecorder.h"
-#include "WavFileWriter.h"
-#include "X11ScreenFrameSource.h"
+#include "capture/MicRecorder.h"
+#include "capture/ScreenRecorder.h"
+#include "capture/SystemAudioRecorder.h"
+#include "capture/WavFileWriter.h"
+#include "capture/linux/FfmpegAacWriter.h"
+#include "capture/linux/FfmpegAudioDuration.h"
+#include "capture/linux/FfmpegH264Writer.h"
+#include "capture/linux/PulseAudioInputEngine.h"
+#include "capture/linux/PulseAudioSystemAudioSource.h"
+#include "capture/linux/X11ScreenFrameSource.h"
 
 namespace ebbcast {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecorderFactory.h"
+#include "session/RecorderFactory.h"
 
 namespace ebbcast {
 

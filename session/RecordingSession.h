@@ -1,9 +1,9 @@
 #pragma once
 
-#include "RecordingChunkMetadata.h"
-#include "SessionMetadata.h"
-#include "SessionRecovery.h"
-#include "WallClock.h"
+#include "core/base/WallClock.h"
+#include "core/documents/RecordingChunkMetadata.h"
+#include "core/documents/SessionMetadata.h"
+#include "session/SessionRecovery.h"
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "ScreenSaverInhibitor.h"
+#include "session/ScreenSaverInhibitor.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ActivityInhibitor.h"
+#include "session/ActivityInhibitor.h"
 
 #include <optional>
 

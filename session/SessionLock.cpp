@@ -1,6 +1,6 @@
-#include "SessionLock.h"
+#include "session/SessionLock.h"
 
-#include "FileError.h"
+#include "core/base/FileError.h"
 
 using namespace Qt::StringLiterals;
 

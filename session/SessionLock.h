@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileLock.h"
+#include "core/base/FileLock.h"
 
 #include <QString>
 

@@ -1,16 +1,16 @@
-#include "SessionRecovery.h"
+#include "session/SessionRecovery.h"
 
-#include "ChunkSessionFields.h"
-#include "EbbcastError.h"
-#include "FileLock.h"
-#include "JsonDocumentFile.h"
-#include "Logger.h"
-#include "MetadataWriter.h"
-#include "RecordingSession.h"
-#include "SessionDocumentFile.h"
-#include "SessionLock.h"
-#include "SessionMetadata.h"
-#include "WavHeaderRepair.h"
+#include "capture/WavHeaderRepair.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/FileLock.h"
+#include "core/base/Logger.h"
+#include "core/documents/MetadataWriter.h"
+#include "core/documents/SessionDocumentFile.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
+#include "session/ChunkSessionFields.h"
+#include "session/RecordingSession.h"
+#include "session/SessionLock.h"
 
 #include <QDir>
 #include <QFile>

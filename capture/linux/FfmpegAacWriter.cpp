@@ -1,7 +1,6 @@
-#include "FfmpegAacWriter.h"
+#include "capture/linux/FfmpegAacWriter.h"
 
-#include "FfmpegSupport.h"
-
+#include "capture/linux/FfmpegSupport.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioMediaWriter.h"
-#include "FfmpegOutputFile.h"
+#include "capture/AudioMediaWriter.h"
+#include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
 

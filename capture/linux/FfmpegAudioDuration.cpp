@@ -1,6 +1,6 @@
-#include "FfmpegAudioDuration.h"
+#include "capture/linux/FfmpegAudioDuration.h"
 
-#include "FfmpegSupport.h"
+#include "capture/linux/FfmpegSupport.h"
 
 #include <QFile>
 #include <QScopeGuard>

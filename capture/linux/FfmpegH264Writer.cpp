@@ -1,6 +1,6 @@
-#include "FfmpegH264Writer.h"
+#include "capture/linux/FfmpegH264Writer.h"
 
-#include "FfmpegSupport.h"
+#include "capture/linux/FfmpegSupport.h"
 
 #include <cmath>
 #include <mutex>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FfmpegOutputFile.h"
-#include "VideoMediaWriter.h"
+#include "capture/VideoMediaWriter.h"
+#include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
 

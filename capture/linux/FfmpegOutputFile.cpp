@@ -1,7 +1,7 @@
-#include "FfmpegOutputFile.h"
+#include "capture/linux/FfmpegOutputFile.h"
 
-#include "FfmpegSupport.h"
-#include "FileError.h"
+#include "capture/linux/FfmpegSupport.h"
+#include "core/base/FileError.h"
 
 #include <QFile>
 

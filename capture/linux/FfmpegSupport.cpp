@@ -1,4 +1,4 @@
-#include "FfmpegSupport.h"
+#include "capture/linux/FfmpegSupport.h"
 
 #include <mutex>
 

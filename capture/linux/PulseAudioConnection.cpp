@@ -1,6 +1,6 @@
-#include "PulseAudioConnection.h"
+#include "capture/linux/PulseAudioConnection.h"
 
-#include "AudioDeviceError.h"
+#include "capture/AudioDeviceError.h"
 
 #include <pulse/pulseaudio.h>
 

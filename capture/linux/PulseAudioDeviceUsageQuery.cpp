@@ -1,6 +1,6 @@
-#include "PulseAudioDeviceUsageQuery.h"
+#include "capture/linux/PulseAudioDeviceUsageQuery.h"
 
-#include "EbbcastError.h"
+#include "core/base/EbbcastError.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeviceUsageQuery.h"
-#include "PulseAudioConnection.h"
+#include "capture/DeviceUsageQuery.h"
+#include "capture/linux/PulseAudioConnection.h"
 
 namespace ebbcast {
 

@@ -1,6 +1,6 @@
-#include "PulseAudioInputEngine.h"
+#include "capture/linux/PulseAudioInputEngine.h"
 
-#include "AudioDeviceError.h"
+#include "capture/AudioDeviceError.h"
 
 #include <pulse/def.h>
 

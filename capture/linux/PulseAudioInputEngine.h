@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AudioInputEngine.h"
-#include "PulseAudioConnection.h"
-#include "PulseAudioRecordStream.h"
+#include "capture/AudioInputEngine.h"
+#include "capture/linux/PulseAudioConnection.h"
+#include "capture/linux/PulseAudioRecordStream.h"
 
 #include <memory>
 

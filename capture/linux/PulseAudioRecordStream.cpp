@@ -1,6 +1,6 @@
-#include "PulseAudioRecordStream.h"
+#include "capture/linux/PulseAudioRecordStream.h"
 
-#include "AudioDeviceError.h"
+#include "capture/AudioDeviceError.h"
 
 #include <pulse/pulseaudio.h>
 

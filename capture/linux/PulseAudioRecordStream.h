@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PulseAudioConnection.h"
+#include "capture/linux/PulseAudioConnection.h"
 
 #include <QString>
 

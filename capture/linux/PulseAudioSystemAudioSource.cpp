@@ -1,7 +1,7 @@
-#include "PulseAudioSystemAudioSource.h"
+#include "capture/linux/PulseAudioSystemAudioSource.h"
 
-#include "EbbcastError.h"
-#include "WallClock.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/WallClock.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "PulseAudioConnection.h"
-#include "PulseAudioRecordStream.h"
-#include "SerialQueue.h"
-#include "SystemAudioSource.h"
+#include "capture/SystemAudioSource.h"
+#include "capture/linux/PulseAudioConnection.h"
+#include "capture/linux/PulseAudioRecordStream.h"
+#include "core/base/SerialQueue.h"
 
 #include <memory>
 #include <mutex>

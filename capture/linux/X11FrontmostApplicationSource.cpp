@@ -1,4 +1,4 @@
-#include "X11FrontmostApplicationSource.h"
+#include "capture/linux/X11FrontmostApplicationSource.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrontmostApplicationSource.h"
+#include "capture/FrontmostApplicationSource.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,7 +1,7 @@
-#include "X11ScreenFrameSource.h"
+#include "capture/linux/X11ScreenFrameSource.h"
 
-#include "FfmpegSupport.h"
-#include "ScreenCaptureError.h"
+#include "capture/ScreenCaptureError.h"
+#include "capture/linux/FfmpegSupport.h"
 
 #include <pthread.h>
 #include <xcb/randr.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScreenFrameSource.h"
+#include "capture/ScreenFrameSource.h"
 
 #include <atomic>
 #include <cstdint>

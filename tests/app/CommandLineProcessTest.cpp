@@ -1,5 +1,5 @@
-#include "SmallDisk.h"
-#include "TemporaryFolder.h"
+#include "support/SmallDisk.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

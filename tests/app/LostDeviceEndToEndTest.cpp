@@ -1,6 +1,6 @@
-#include "MediaProbe.h"
-#include "PrivateServers.h"
-#include "RecordingProcess.h"
+#include "app/RecordingProcess.h"
+#include "support/MediaProbe.h"
+#include "support/PrivateServers.h"
 
 #include <QElapsedTimer>
 #include <QFile>

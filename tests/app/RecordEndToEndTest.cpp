@@ -1,9 +1,9 @@
-#include "DocumentEncoder.h"
-#include "JsonDocumentFile.h"
-#include "MediaProbe.h"
-#include "RecordingProcess.h"
-#include "SessionMetadata.h"
-#include "TemporaryFolder.h"
+#include "app/RecordingProcess.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/DocumentEncoder.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/MediaProbe.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

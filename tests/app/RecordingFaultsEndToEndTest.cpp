@@ -1,7 +1,7 @@
-#include "LogLines.h"
-#include "MediaProbe.h"
-#include "RecordingProcess.h"
-#include "SmallDisk.h"
+#include "app/RecordingProcess.h"
+#include "support/LogLines.h"
+#include "support/MediaProbe.h"
+#include "support/SmallDisk.h"
 
 #include <QDir>
 #include <QElapsedTimer>

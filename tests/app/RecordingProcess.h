@@ -1,8 +1,8 @@
 #pragma once
 
-#include "JsonDocumentFile.h"
-#include "SessionMetadata.h"
-#include "TemporaryFolder.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/TemporaryFolder.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

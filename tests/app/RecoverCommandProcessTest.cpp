@@ -1,8 +1,8 @@
-#include "MetadataWriter.h"
-#include "ReadOnlyRemount.h"
-#include "SessionMetadata.h"
-#include "SmallDisk.h"
-#include "TemporaryFolder.h"
+#include "core/documents/MetadataWriter.h"
+#include "core/documents/SessionMetadata.h"
+#include "support/ReadOnlyRemount.h"
+#include "support/SmallDisk.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QProcess>

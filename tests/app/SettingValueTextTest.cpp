@@ -1,9 +1,9 @@
-#include "SettingValueText.h"
+#include "app/SettingValueText.h"
 
-#include "JsonDocumentFile.h"
-#include "RecordingAudioFormat.h"
-#include "SettingRules.h"
-#include "SettingsFileCheck.h"
+#include "app/SettingRules.h"
+#include "app/SettingsFileCheck.h"
+#include "core/json/JsonDocumentFile.h"
+#include "core/settings/RecordingAudioFormat.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,13 +1,13 @@
-#include "AppActivityMonitor.h"
-#include "AudioActivityMonitor.h"
-#include "Logger.h"
-#include "MediaProbe.h"
-#include "PreferencesStore.h"
-#include "PulseAudioDeviceUsageQuery.h"
-#include "PulseAudioInputEngine.h"
-#include "SettingsFile.h"
-#include "TemporaryFolder.h"
-#include "X11FrontmostApplicationSource.h"
+#include "capture/AppActivityMonitor.h"
+#include "capture/AudioActivityMonitor.h"
+#include "capture/linux/PulseAudioDeviceUsageQuery.h"
+#include "capture/linux/PulseAudioInputEngine.h"
+#include "capture/linux/X11FrontmostApplicationSource.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "support/MediaProbe.h"
+#include "support/TemporaryFolder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

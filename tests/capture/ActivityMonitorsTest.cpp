@@ -1,13 +1,13 @@
-#include "AppActivityMonitor.h"
-#include "AudioActivityMonitor.h"
-#include "FakeAudioInputEngine.h"
-#include "LogLines.h"
-#include "Logger.h"
-#include "ManualClock.h"
-#include "MicrophoneUsageMonitor.h"
-#include "PreferencesStore.h"
-#include "SettingsFile.h"
-#include "TemporaryFolder.h"
+#include "capture/AppActivityMonitor.h"
+#include "capture/AudioActivityMonitor.h"
+#include "capture/MicrophoneUsageMonitor.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "support/FakeAudioInputEngine.h"
+#include "support/LogLines.h"
+#include "support/ManualClock.h"
+#include "support/TemporaryFolder.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
-#include "CrashTrial.h"
-#include "MediaProbe.h"
-#include "TemporaryFolder.h"
-#include "WavHeaderRepair.h"
+#include "capture/WavHeaderRepair.h"
+#include "support/CrashTrial.h"
+#include "support/MediaProbe.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "FfmpegAudioDuration.h"
+#include "capture/linux/FfmpegAudioDuration.h"
 
-#include "FfmpegAacWriter.h"
-#include "MediaProbe.h"
-#include "TemporaryFolder.h"
+#include "capture/linux/FfmpegAacWriter.h"
+#include "support/MediaProbe.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "MicRecorder.h"
+#include "capture/MicRecorder.h"
 
-#include "ChunkReports.h"
-#include "FakeAudioInputEngine.h"
-#include "FakePcmFileWriter.h"
-#include "FileError.h"
-#include "LogLines.h"
-#include "Logger.h"
-#include "ManualClock.h"
-#include "TemporaryFolder.h"
+#include "core/base/FileError.h"
+#include "core/base/Logger.h"
+#include "support/ChunkReports.h"
+#include "support/FakeAudioInputEngine.h"
+#include "support/FakePcmFileWriter.h"
+#include "support/LogLines.h"
+#include "support/ManualClock.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

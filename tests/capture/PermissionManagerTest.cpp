@@ -1,10 +1,10 @@
-#include "PermissionManager.h"
+#include "capture/PermissionManager.h"
 
-#include "LogLines.h"
-#include "Logger.h"
-#include "PermissionError.h"
-#include "RunTask.h"
-#include "TemporaryFolder.h"
+#include "capture/PermissionError.h"
+#include "core/base/Logger.h"
+#include "support/LogLines.h"
+#include "support/RunTask.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

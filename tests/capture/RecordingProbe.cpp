@@ -3,21 +3,21 @@
 // once everything runs. Used by the crash tests and the benchmarks. Usage: ebbcast_recording_probe FOLDER
 // CHUNK_SECONDS [--screen]   (CHUNK_SECONDS 0: no chunks)
 
-#include "AudioDeviceError.h"
-#include "FfmpegAacWriter.h"
-#include "FfmpegH264Writer.h"
-#include "Logger.h"
-#include "MicRecorder.h"
-#include "PreferencesStore.h"
-#include "PulseAudioInputEngine.h"
-#include "PulseAudioSystemAudioSource.h"
-#include "RunTask.h"
-#include "ScreenRecorder.h"
-#include "SerialQueue.h"
-#include "SettingsFile.h"
-#include "SystemAudioRecorder.h"
-#include "WavFileWriter.h"
-#include "X11ScreenFrameSource.h"
+#include "capture/AudioDeviceError.h"
+#include "capture/MicRecorder.h"
+#include "capture/ScreenRecorder.h"
+#include "capture/SystemAudioRecorder.h"
+#include "capture/WavFileWriter.h"
+#include "capture/linux/FfmpegAacWriter.h"
+#include "capture/linux/FfmpegH264Writer.h"
+#include "capture/linux/PulseAudioInputEngine.h"
+#include "capture/linux/PulseAudioSystemAudioSource.h"
+#include "capture/linux/X11ScreenFrameSource.h"
+#include "core/base/Logger.h"
+#include "core/base/SerialQueue.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "support/RunTask.h"
 
 #include <QCoreApplication>
 

@@ -1,15 +1,15 @@
-#include "ScreenRecorder.h"
+#include "capture/ScreenRecorder.h"
 
-#include "FakeScreenFrameSource.h"
-#include "FakeVideoMediaWriter.h"
-#include "LogLines.h"
-#include "Logger.h"
-#include "PreferencesStore.h"
-#include "RecorderError.h"
-#include "RunTask.h"
-#include "ScreenCaptureError.h"
-#include "SettingsFile.h"
-#include "TemporaryFolder.h"
+#include "capture/RecorderError.h"
+#include "capture/ScreenCaptureError.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "support/FakeScreenFrameSource.h"
+#include "support/FakeVideoMediaWriter.h"
+#include "support/LogLines.h"
+#include "support/RunTask.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "SystemAudioRecorder.h"
+#include "capture/SystemAudioRecorder.h"
 
-#include "ChunkReports.h"
-#include "FakeAudioMediaWriter.h"
-#include "FakeSystemAudioSource.h"
-#include "LogLines.h"
-#include "Logger.h"
-#include "ManualClock.h"
-#include "RecorderError.h"
-#include "TemporaryFolder.h"
+#include "capture/RecorderError.h"
+#include "core/base/Logger.h"
+#include "support/ChunkReports.h"
+#include "support/FakeAudioMediaWriter.h"
+#include "support/FakeSystemAudioSource.h"
+#include "support/LogLines.h"
+#include "support/ManualClock.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "WavFileWriter.h"
+#include "capture/WavFileWriter.h"
 
-#include "FileError.h"
-#include "SmallDisk.h"
-#include "TemporaryFolder.h"
-#include "WavHeaderRepair.h"
+#include "capture/WavHeaderRepair.h"
+#include "core/base/FileError.h"
+#include "support/SmallDisk.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
-#include "WavHeaderRepair.h"
+#include "capture/WavHeaderRepair.h"
 
-#include "FileError.h"
-#include "MediaProbe.h"
-#include "ReadOnlyRemount.h"
-#include "SmallDisk.h"
-#include "TemporaryFolder.h"
-#include "WavFileWriter.h"
+#include "capture/WavFileWriter.h"
+#include "core/base/FileError.h"
+#include "support/MediaProbe.h"
+#include "support/ReadOnlyRemount.h"
+#include "support/SmallDisk.h"
+#include "support/TemporaryFolder.h"
 
 #include <QFile>
 

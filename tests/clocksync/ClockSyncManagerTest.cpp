@@ -1,13 +1,13 @@
-#include "ClockSyncManager.h"
+#include "clocksync/ClockSyncManager.h"
 
-#include "FakeHttpServer.h"
-#include "LogLines.h"
-#include "Logger.h"
-#include "ManualClock.h"
-#include "PreferencesStore.h"
-#include "RunTask.h"
-#include "SettingsFile.h"
-#include "TemporaryFolder.h"
+#include "core/base/Logger.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "support/FakeHttpServer.h"
+#include "support/LogLines.h"
+#include "support/ManualClock.h"
+#include "support/RunTask.h"
+#include "support/TemporaryFolder.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

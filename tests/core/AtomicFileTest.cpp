@@ -1,8 +1,8 @@
-#include "AtomicFile.h"
+#include "core/base/AtomicFile.h"
 
-#include "FileError.h"
-#include "SmallDisk.h"
-#include "TemporaryFolder.h"
+#include "core/base/FileError.h"
+#include "support/SmallDisk.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

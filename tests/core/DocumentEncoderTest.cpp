@@ -1,7 +1,7 @@
-#include "DocumentEncoder.h"
+#include "core/json/DocumentEncoder.h"
 
-#include "DocumentError.h"
-#include "SampleDocuments.h"
+#include "core/SampleDocuments.h"
+#include "core/json/DocumentError.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "Iso8601.h"
+#include "core/base/Iso8601.h"
 
 #include <gtest/gtest.h>
 

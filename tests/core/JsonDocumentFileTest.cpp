@@ -1,6 +1,6 @@
-#include "JsonDocumentFile.h"
+#include "core/json/JsonDocumentFile.h"
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "Logger.h"
+#include "core/base/Logger.h"
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <QFile>
 #include <QFileInfo>

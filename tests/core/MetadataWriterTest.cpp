@@ -1,8 +1,8 @@
-#include "MetadataWriter.h"
+#include "core/documents/MetadataWriter.h"
 
-#include "JsonDocumentFile.h"
-#include "SampleDocuments.h"
-#include "TemporaryFolder.h"
+#include "core/SampleDocuments.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/TemporaryFolder.h"
 
 #include <QJsonArray>
 

@@ -1,8 +1,8 @@
-#include "PreferencesStore.h"
+#include "core/settings/PreferencesStore.h"
 
-#include "Logger.h"
-#include "SettingsFile.h"
-#include "TemporaryFolder.h"
+#include "core/base/Logger.h"
+#include "core/settings/SettingsFile.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "SampleDocuments.h"
+#include "core/SampleDocuments.h"
 
 using namespace Qt::StringLiterals;
 

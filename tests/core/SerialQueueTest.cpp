@@ -1,4 +1,4 @@
-#include "SerialQueue.h"
+#include "core/base/SerialQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "SessionDocumentFile.h"
+#include "core/documents/SessionDocumentFile.h"
 
-#include "FileError.h"
-#include "InterruptedSession.h"
-#include "JsonDocumentFile.h"
-#include "TemporaryFolder.h"
+#include "core/base/FileError.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/InterruptedSession.h"
+#include "support/TemporaryFolder.h"
 
 #include <QFile>
 

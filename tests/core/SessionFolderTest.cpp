@@ -1,7 +1,7 @@
-#include "SessionFolder.h"
+#include "core/documents/SessionFolder.h"
 
-#include "FileError.h"
-#include "TemporaryFolder.h"
+#include "core/base/FileError.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFileInfo>

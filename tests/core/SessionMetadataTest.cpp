@@ -1,10 +1,10 @@
-#include "ActiveAppMetadata.h"
-#include "DocumentEncoder.h"
-#include "EbbcastError.h"
-#include "JsonDocumentFile.h"
-#include "MetadataWriter.h"
-#include "SampleDocuments.h"
-#include "TemporaryFolder.h"
+#include "core/SampleDocuments.h"
+#include "core/base/EbbcastError.h"
+#include "core/documents/ActiveAppMetadata.h"
+#include "core/documents/MetadataWriter.h"
+#include "core/json/DocumentEncoder.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

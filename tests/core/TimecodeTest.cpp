@@ -1,4 +1,4 @@
-#include "Timecode.h"
+#include "core/documents/Timecode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordingChunkMetadata.h"
+#include "core/documents/RecordingChunkMetadata.h"
 
 #include <QString>
 

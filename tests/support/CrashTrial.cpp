@@ -1,4 +1,4 @@
-#include "CrashTrial.h"
+#include "support/CrashTrial.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

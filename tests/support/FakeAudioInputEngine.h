@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioInputEngine.h"
-#include "RecorderError.h"
+#include "capture/AudioInputEngine.h"
+#include "capture/RecorderError.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioMediaWriter.h"
-#include "FileError.h"
+#include "capture/AudioMediaWriter.h"
+#include "core/base/FileError.h"
 
 #include <QStringList>
 

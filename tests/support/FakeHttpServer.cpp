@@ -1,4 +1,4 @@
-#include "FakeHttpServer.h"
+#include "support/FakeHttpServer.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>

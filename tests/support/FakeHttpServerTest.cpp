@@ -1,6 +1,6 @@
-#include "FakeHttpServer.h"
+#include "support/FakeHttpServer.h"
 
-#include "InMemoryFileTree.h"
+#include "support/InMemoryFileTree.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

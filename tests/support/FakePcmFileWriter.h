@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FileError.h"
-#include "PcmFileWriter.h"
+#include "capture/PcmFileWriter.h"
+#include "core/base/FileError.h"
 
 #include <QStringList>
 

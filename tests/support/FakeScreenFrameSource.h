@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScreenCaptureError.h"
-#include "ScreenFrameSource.h"
+#include "capture/ScreenCaptureError.h"
+#include "capture/ScreenFrameSource.h"
 
 #include <mutex>
 

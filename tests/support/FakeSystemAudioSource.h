@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioDeviceError.h"
-#include "SystemAudioSource.h"
+#include "capture/AudioDeviceError.h"
+#include "capture/SystemAudioSource.h"
 
 #include <mutex>
 

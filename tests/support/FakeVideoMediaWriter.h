@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VideoMediaWriter.h"
+#include "capture/VideoMediaWriter.h"
 
 #include <condition_variable>
 #include <mutex>

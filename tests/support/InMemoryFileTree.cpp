@@ -1,4 +1,4 @@
-#include "InMemoryFileTree.h"
+#include "support/InMemoryFileTree.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MetadataWriter.h"
-#include "SessionMetadata.h"
-#include "TemporaryFolder.h"
+#include "core/documents/MetadataWriter.h"
+#include "core/documents/SessionMetadata.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDateTime>
 #include <QDir>

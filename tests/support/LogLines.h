@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Logger.h"
-#include "TemporaryFolder.h"
+#include "core/base/Logger.h"
+#include "support/TemporaryFolder.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WallClock.h"
+#include "core/base/WallClock.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "MediaProbe.h"
+#include "support/MediaProbe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

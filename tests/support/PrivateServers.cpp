@@ -1,4 +1,4 @@
-#include "PrivateServers.h"
+#include "support/PrivateServers.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,4 +1,4 @@
-#include "SmallDisk.h"
+#include "support/SmallDisk.h"
 
 #include <QDir>
 #include <QFile>

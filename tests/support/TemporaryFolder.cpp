@@ -1,4 +1,4 @@
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,216 @@
+#include "core/json/JsonDocumentFile.h"
+
+#include "core/base/AtomicFile.h"
+#include "core/json/DocumentEncoder.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QUuid>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+using Status = JsonDocumentFile::ReadResult::Status;
+
+// More illegal numbers than this and the document is not worth saving.
+constexpr int maximumIllegalNumbers = 64;
+
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString tooLarge()
+{
+    return u"the file is larger than "_s + QString::number(JsonDocumentFile::maximumSize / (1024 * 1024)) +
+           u" MiB"_s;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : fd_(fd)
+    {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The file's bytes, or why there are none. O_NONBLOCK keeps the open of a FIFO from waiting for a writer;
+// fstat then turns away everything that is not a regular file before a read could block.
+Status readBytes(const QString& path, QByteArray& bytes, QString& problem)
+{
+    const Descriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Status::missing;
+        problem = systemReason();
+        return Status::unreadable;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        problem = systemReason();
+        return Status::unreadable;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = u"not a regular file"_s;
+        return Status::unreadable;
+    }
+    if (status.st_size > JsonDocumentFile::maximumSize) {
+        problem = tooLarge();
+        return Status::unreadable;
+    }
+    // The file may grow after fstat; reading stops one byte past the bound.
+    bytes.resize(static_cast<qsizetype>(status.st_size) + 1);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (bytes.size() > JsonDocumentFile::maximumSize) {
+                problem = tooLarge();
+                return Status::unreadable;
+            }
+            bytes.resize(std::min<qsizetype>(bytes.size() * 2, JsonDocumentFile::maximumSize + 1));
+        }
+        const ssize_t count =
+            ::read(file.get(), bytes.data() + filled, static_cast<size_t>(bytes.size() - filled));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            problem = systemReason();
+            return Status::unreadable;
+        }
+        if (count == 0)
+            break;
+        filled += count;
+    }
+    bytes.truncate(filled);
+    return Status::ok;
+}
+
+bool isNumberCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// Replaces `marker` strings with null; `found` tells whether there was one.
+QJsonValue withMarkersAsNull(const QJsonValue& value, const QString& marker, bool& found)
+{
+    if (value.isString() && value.toString() == marker) {
+        found = true;
+        return QJsonValue(QJsonValue::Null);
+    }
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue& element : value.toArray())
+            array.append(withMarkersAsNull(element, marker, found));
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto member = object.begin(); member != object.end(); ++member)
+            member.value() = withMarkersAsNull(member.value(), marker, found);
+        return object;
+    }
+    return value;
+}
+
+// Parses the document. With readAsNull, every number token Qt refuses is replaced by a unique marker string
+// and the parse repeated; the markers then become null and name the members that held them.
+// Qt reports an illegal number with the offset just past its last character (checked with Qt 6.4).
+Status parse(QByteArray bytes, JsonDocumentFile::IllegalNumbers illegalNumbers,
+             JsonDocumentFile::ReadResult& result)
+{
+    const bool salvage = illegalNumbers == JsonDocumentFile::IllegalNumbers::readAsNull;
+    const QByteArray id = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const QString marker = u"\u0001illegal number "_s + QString::fromLatin1(id);
+    const QByteArray markerToken = "\"\\u0001illegal number " + id + '"';
+    qsizetype shift = 0; // how much longer the bytes are than the file, for the offset of a later error
+    int replaced = 0;
+    QJsonParseError error{};
+    QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    while (salvage && error.error == QJsonParseError::IllegalNumber) {
+        const qsizetype end = error.offset;
+        if (end <= 0 || end > bytes.size())
+            break;
+        qsizetype start = end;
+        while (start > 0 && isNumberCharacter(bytes.at(start - 1)))
+            --start;
+        if (start == end)
+            break;
+        if (replaced == maximumIllegalNumbers) {
+            result.problem = u"more than "_s + QString::number(maximumIllegalNumbers) +
+                             u" numbers that are out of range"_s;
+            return Status::unreadable;
+        }
+        bytes.replace(start, end - start, markerToken);
+        shift += markerToken.size() - (end - start);
+        ++replaced;
+        document = QJsonDocument::fromJson(bytes, &error);
+    }
+    if (error.error != QJsonParseError::NoError) {
+        result.problem = error.errorString() + u" at offset "_s + QString::number(error.offset - shift);
+        return Status::unreadable;
+    }
+    if (!document.isObject()) {
+        result.problem = u"the top level is not a JSON object"_s;
+        return Status::unreadable;
+    }
+    result.object = document.object();
+    if (replaced > 0) {
+        for (auto member = result.object.begin(); member != result.object.end(); ++member) {
+            bool found = false;
+            member.value() = withMarkersAsNull(member.value(), marker, found);
+            if (found)
+                result.membersWithIllegalNumbers.append(member.key());
+        }
+    }
+    return Status::ok;
+}
+
+} // namespace
+
+JsonDocumentFile::ReadResult JsonDocumentFile::read(const QString& path, IllegalNumbers illegalNumbers)
+{
+    ReadResult result;
+    QByteArray bytes;
+    result.status = readBytes(path, bytes, result.problem);
+    if (result.status == Status::ok)
+        result.status = parse(std::move(bytes), illegalNumbers, result);
+    return result;
+}
+
+std::optional<QJsonObject> JsonDocumentFile::readObject(const QString& path)
+{
+    ReadResult result = read(path);
+    if (result.status != ReadResult::Status::ok)
+        return std::nullopt;
+    return std::move(result.object);
+}
+
+void JsonDocumentFile::write(const QString& path, const QJsonObject& document,
+                             std::optional<QFileDevice::Permissions> permissions)
+{
+    AtomicFile::write(path, DocumentEncoder::encode(document), permissions);
+}
+
+} // namespace ebbcast
