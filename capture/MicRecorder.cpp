@@ -274,12 +274,14 @@ void MicRecorder::handleBuffer(const AudioInputBuffer& buffer, const AudioInputF
     if (trackEnded_)
         return;
     const QDateTime now = clock_();
-    // The buffer's first sample was captured one buffer length before it arrived.
-    const QDateTime firstSampleAt =
-        now.addMSecs(-std::llround(secondsFor(buffer.frameLength, format.sampleRate) * 1000.0));
+    // The buffer's first sample was captured one buffer length before it arrived. Needed only at the start
+    // of the track and of each chunk.
+    const auto firstSampleAt = [&] {
+        return now.addMSecs(-std::llround(secondsFor(buffer.frameLength, format.sampleRate) * 1000.0));
+    };
     Written written;
     if (timelineStart_) {
-        written = writeLeadingSilence(firstSampleAt, format);
+        written = writeLeadingSilence(firstSampleAt(), format);
         timelineStart_.reset();
     }
     if (!written.trackEnded) {
@@ -307,7 +309,7 @@ void MicRecorder::handleBuffer(const AudioInputBuffer& buffer, const AudioInputF
     if (written.full > 0)
         lastWrittenAt_ = now;
     if (written.chunk > 0 && !chunkHasAudio_) {
-        chunkStartedAt_ = firstSampleAt;
+        chunkStartedAt_ = firstSampleAt();
         chunkHasAudio_ = true;
     }
 

@@ -50,17 +50,8 @@ void completeStoredDocument(SessionMetadata& stored, const SessionMetadata& comp
     stored.endTime = completed.endTime;
     stored.duration = completed.duration;
     stored.systemAudioCapture = completed.systemAudioCapture;
-    if (completed.liveChunks) {
-        if (!stored.liveChunks)
-            stored.liveChunks = std::vector<RecordingChunkMetadata>{};
-        for (const RecordingChunkMetadata& chunk : *completed.liveChunks) {
-            const bool present =
-                std::any_of(stored.liveChunks->begin(), stored.liveChunks->end(),
-                            [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; });
-            if (!present)
-                stored.liveChunks->push_back(chunk);
-        }
-    }
+    if (completed.liveChunks)
+        stored.addMissingChunks(*completed.liveChunks);
     for (const SessionMarker& marker : completed.markers) {
         if (std::none_of(stored.markers.begin(), stored.markers.end(),
                          [&marker](const auto& entry) { return entry.id == marker.id; }))

@@ -286,15 +286,8 @@ RecoveryOutcome SessionRecovery::repair(const QString& folder, Candidate& candid
             stored.duration = document.duration;
             stored.interrupted = document.interrupted;
             stored.interruptionNote = document.interruptionNote;
-            if (!document.liveChunks)
-                return;
-            if (!stored.liveChunks)
-                stored.liveChunks = std::vector<RecordingChunkMetadata>{};
-            for (const RecordingChunkMetadata& chunk : *document.liveChunks) {
-                if (std::none_of(stored.liveChunks->begin(), stored.liveChunks->end(),
-                                 [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; }))
-                    stored.liveChunks->push_back(chunk);
-            }
+            if (document.liveChunks)
+                stored.addMissingChunks(*document.liveChunks);
         });
     } catch (const EbbcastError& error) {
         logger_.error(u"Failed to recover interrupted recording session: "_s + error.description());

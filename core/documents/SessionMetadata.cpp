@@ -3,6 +3,8 @@
 #include "core/json/JsonObjectReader.h"
 #include "core/json/JsonObjectWriter.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
@@ -33,6 +35,17 @@ void describe(Self& self, Members& members)
 }
 
 } // namespace
+
+void SessionMetadata::addMissingChunks(const std::vector<RecordingChunkMetadata>& chunks)
+{
+    if (!liveChunks)
+        liveChunks = std::vector<RecordingChunkMetadata>{};
+    for (const RecordingChunkMetadata& chunk : chunks) {
+        if (std::none_of(liveChunks->begin(), liveChunks->end(),
+                         [&chunk](const auto& entry) { return entry.filePath == chunk.filePath; }))
+            liveChunks->push_back(chunk);
+    }
+}
 
 std::optional<SessionMetadata> SessionMetadata::fromJson(const QJsonValue& json)
 {

@@ -42,6 +42,9 @@ struct SessionMetadata {
     SessionFiles files;
     QString appVersion;
 
+    // Appends to "live_chunks" each of `chunks` it does not hold yet (matched by file path), in their order.
+    void addMissingChunks(const std::vector<RecordingChunkMetadata>& chunks);
+
     static std::optional<SessionMetadata> fromJson(const QJsonValue& json);
     QJsonObject toJson() const;
 
