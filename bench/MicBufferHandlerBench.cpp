@@ -78,7 +78,7 @@ int main(int argc, char* argv[])
     ebbcast::MicRecorder recorder(folder.filePath(QStringLiteral("microphone.wav")), QString(), logger,
                                   std::move(engine), ebbcast::WavFileWriter::factory(), ebbcast::systemTime,
                                   {});
-    recorder.start(folder.filePath(QStringLiteral("chunks")));
+    recorder.startCapture(folder.filePath(QStringLiteral("chunks")));
     fake->deliver(100); // warm up
     const auto tap = fake->tap();
     std::vector<float> input(1024, 0.25F);
@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
         buffersThatAllocated += allocations.load() != before ? 1 : 0;
         ours.push_back(std::chrono::duration<double, std::micro>(end - start).count());
     }
-    recorder.stop();
+    recorder.stopCapture();
     const long ourAllocations = allocations.load();
 
     // Baseline: libsndfile alone, one float WAV, one write per buffer.

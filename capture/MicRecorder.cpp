@@ -4,6 +4,7 @@
 #include "core/base/EbbcastError.h"
 #include "core/base/FileError.h"
 #include "core/base/Logger.h"
+#include "core/base/WorkerTask.h"
 #include "core/json/ShortestNumber.h"
 
 #include <QDir>
@@ -66,7 +67,28 @@ MicRecorder::~MicRecorder()
         recording = isRecording_;
     }
     if (recording || file_)
-        stop();
+        stopCapture();
+}
+
+QString MicRecorder::trackName() const
+{
+    return u"the microphone"_s;
+}
+
+QCoro::Task<> MicRecorder::prepare(SessionMetadata& document)
+{
+    document.audioDevices.microphone = deviceName();
+    co_return;
+}
+
+QCoro::Task<> MicRecorder::start(const QDateTime& timelineStart)
+{
+    co_await runOnWorker([this, &timelineStart] { startCapture(sessionChunkFolder_, timelineStart); });
+}
+
+QCoro::Task<> MicRecorder::stop()
+{
+    co_await runOnWorker([this] { stopCapture(); });
 }
 
 QString MicRecorder::deviceName() const
@@ -92,8 +114,8 @@ double MicRecorder::secondsFor(std::int64_t frames, double sampleRate) const
     return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
 }
 
-void MicRecorder::start(const std::optional<QString>& chunkFolder,
-                        const std::optional<QDateTime>& timelineStart)
+void MicRecorder::startCapture(const std::optional<QString>& chunkFolder,
+                               const std::optional<QDateTime>& timelineStart)
 {
     const AudioInputFormat format = engine_->inputFormat();
     file_ = writerFactory_(outputPath_, format);
@@ -448,7 +470,7 @@ void MicRecorder::markRecordingStopped()
     }
 }
 
-void MicRecorder::stop()
+void MicRecorder::stopCapture()
 {
     const QDateTime stoppedAt = clock_();
     markRecordingStopped();

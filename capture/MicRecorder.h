@@ -2,6 +2,7 @@
 
 #include "capture/AudioInputEngine.h"
 #include "capture/PcmFileWriter.h"
+#include "capture/Recorder.h"
 #include "capture/TrackInterruption.h"
 #include "core/base/SerialQueue.h"
 #include "core/base/WallClock.h"
@@ -29,11 +30,12 @@ class Logger;
 // tried again after one more chunk period of input, never on every buffer. A full file that cannot be
 // written ends the track: one error line, the chunk so far is reported, the files are closed and
 // interruption() says when and why.
-// Threads: start()/stop() from the owner's thread; the buffer handler, onLevel and rotation reports on the
+// Threads: startCapture()/stopCapture() block and are called from one thread at a time (start() and stop()
+// run them on a worker); the buffer handler, onLevel and rotation reports on the
 // engine's tap thread; checks and restarts on the watchdog queue. stateLock_ guards the counters and flags
 // and is never held across a file write, a log call, a callback or an engine call. The files and chunk
-// fields belong to the tap thread while the tap is installed, to start()/stop() otherwise.
-class MicRecorder {
+// fields belong to the tap thread while the tap is installed, to startCapture()/stopCapture() otherwise.
+class MicRecorder : public Recorder {
 public:
     struct Timing {
         double chunkDurationSeconds = 300;
@@ -46,7 +48,7 @@ public:
     MicRecorder(QString outputPath, QString preferredDeviceName, Logger& logger,
                 std::unique_ptr<AudioInputEngine> engine, PcmFileWriterFactory writerFactory, WallClock clock,
                 Timing timing);
-    ~MicRecorder();
+    ~MicRecorder() override;
 
     MicRecorder(const MicRecorder&) = delete;
     MicRecorder& operator=(const MicRecorder&) = delete;
@@ -55,19 +57,24 @@ public:
     // With a timeline start (the session's start time), the files begin at that moment: the time before the
     // first buffer, while the session and the input were starting, is written as silence, so a sound at a
     // given session time lies at that offset in the full file and in the first chunk.
-    void start(const std::optional<QString>& chunkFolder,
-               const std::optional<QDateTime>& timelineStart = std::nullopt);
-    void stop();
+    // Blocking: run on a worker thread or in tests.
+    void startCapture(const std::optional<QString>& chunkFolder,
+                      const std::optional<QDateTime>& timelineStart = std::nullopt);
+    // Blocking; safe when the start failed or never came.
+    void stopCapture();
+
+    // The session's track: chunks go into the chunk folder set before start().
+    void setChunkFolder(const std::optional<QString>& chunkFolder) { sessionChunkFolder_ = chunkFolder; }
+    QString trackName() const override;
+    QCoro::Task<> prepare(SessionMetadata& document) override;
+    QCoro::Task<> start(const QDateTime& timelineStart) override;
+    QCoro::Task<> stop() override;
+    std::optional<TrackInterruption> interruption() const override;
+    bool hasRecorded() const override { return framesWritten() > 0; }
 
     QString deviceName() const;
-    // Why the track stopped before stop(), if it did and did not recover. Read after stop().
-    std::optional<TrackInterruption> interruption() const;
     // Frames written to the full file so far.
     std::int64_t framesWritten() const;
-
-    // Set before start().
-    std::function<void(float level)> onLevel;
-    std::function<void(const RecordingChunkMetadata& chunk, const QString& chunkPath)> onChunkCompleted;
 
     // One watchdog check, as the timer runs it, followed by any restart it queued. Waits for both.
     void runWatchdogCheck();
@@ -98,6 +105,7 @@ private:
 
     const QString outputPath_;
     const QString preferredDeviceName_;
+    std::optional<QString> sessionChunkFolder_;
     Logger& logger_;
     std::unique_ptr<AudioInputEngine> engine_;
     PcmFileWriterFactory writerFactory_;

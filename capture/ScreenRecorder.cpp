@@ -3,9 +3,9 @@
 #include "capture/RecorderError.h"
 #include "core/base/Logger.h"
 #include "core/base/WorkerTask.h"
-#include "core/settings/PreferencesStore.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -27,11 +27,11 @@ QCoro::Task<> finishWritingAsync(VideoMediaWriter& writer)
     co_await runOnWorker([&writer] { writer.finishWriting(); });
 }
 
-ScreenRecorder::ScreenRecorder(QString outputPath, PreferencesStore& preferences, Logger& logger,
+ScreenRecorder::ScreenRecorder(QString outputPath, quint32 displayID, Logger& logger,
                                std::unique_ptr<ScreenFrameSource> frameSource,
                                VideoMediaWriterFactory writerFactory, WallClock clock)
     : outputPath_(std::move(outputPath))
-    , preferences_(preferences)
+    , displayID_(displayID)
     , logger_(logger)
     , frameSource_(std::move(frameSource))
     , writerFactory_(std::move(writerFactory))
@@ -45,9 +45,25 @@ ScreenRecorder::~ScreenRecorder()
     queue_.sync();
 }
 
-QCoro::Task<DisplayMetadata> ScreenRecorder::prepare()
+QString ScreenRecorder::trackName() const
 {
-    const quint32 wanted = preferences_.defaultDisplayID();
+    return u"the screen recording"_s;
+}
+
+QCoro::Task<> ScreenRecorder::prepare(SessionMetadata& document)
+{
+    document.display = co_await prepareDisplay();
+}
+
+bool ScreenRecorder::hasRecorded() const
+{
+    // The writer leaves no movie without a frame in it.
+    return QFileInfo::exists(outputPath_);
+}
+
+QCoro::Task<DisplayMetadata> ScreenRecorder::prepareDisplay()
+{
+    const quint32 wanted = displayID_;
     const std::vector<ScreenDisplay> displays =
         co_await runOnWorker([this] { return frameSource_->displays(); });
     if (displays.empty())
@@ -74,8 +90,9 @@ QCoro::Task<DisplayMetadata> ScreenRecorder::prepare()
     co_return DisplayMetadata{chosen->id, width, height, std::nullopt};
 }
 
-QCoro::Task<> ScreenRecorder::start()
+QCoro::Task<> ScreenRecorder::start(const QDateTime& timelineStart)
 {
+    Q_UNUSED(timelineStart);
     if (!selectedDisplay_)
         throw RecorderError::noDisplayAvailable();
     co_await runOnWorker([this] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/Recorder.h"
 #include "capture/ScreenDisplay.h"
 #include "capture/ScreenFrameSource.h"
 #include "capture/TrackInterruption.h"
@@ -19,34 +20,38 @@
 namespace ebbcast {
 
 class Logger;
-class PreferencesStore;
 
 // Records one display into the session's movie. Frames are handled on the serial queue
 // "Tavilon.ScreenRecorder", where at most five wait (later ones are dropped). The system audio is a peer
 // recorder of its own (SystemAudioRecorder), not part of this one.
 // Threads: prepare(), start() and stop() are coroutines started on the main thread; their blocking parts run
 // on worker threads. The frame and audio sources call in on their own threads and only queue work.
-class ScreenRecorder {
+class ScreenRecorder : public Recorder {
 public:
-    ScreenRecorder(QString outputPath, PreferencesStore& preferences, Logger& logger,
+    // `displayID` is the display to record (0 or one that does not exist: the main display).
+    ScreenRecorder(QString outputPath, quint32 displayID, Logger& logger,
                    std::unique_ptr<ScreenFrameSource> frameSource, VideoMediaWriterFactory writerFactory,
                    WallClock clock = systemTime);
-    ~ScreenRecorder();
+    ~ScreenRecorder() override;
 
     ScreenRecorder(const ScreenRecorder&) = delete;
     ScreenRecorder& operator=(const ScreenRecorder&) = delete;
 
     // Chooses the display and sets up the movie writer. Throws RecorderError, ScreenCaptureError or
     // FileError.
-    QCoro::Task<DisplayMetadata> prepare();
-    // Starts capture.
-    QCoro::Task<> start();
-    // Never throws.
-    QCoro::Task<> stop();
+    QCoro::Task<DisplayMetadata> prepareDisplay();
 
+    QString trackName() const override;
+    // The display chosen and the movie's size go into the document.
+    QCoro::Task<> prepare(SessionMetadata& document) override;
+    // Starts capture; the movie's timeline begins at its first frame.
+    QCoro::Task<> start(const QDateTime& timelineStart = {}) override;
+    // Never throws.
+    QCoro::Task<> stop() override;
     // Why the movie stopped before stop() (the display went away, the writer failed), if it did. Read after
     // stop().
-    std::optional<TrackInterruption> interruption() const;
+    std::optional<TrackInterruption> interruption() const override;
+    bool hasRecorded() const override;
 
     static constexpr int maximumFramesPerSecond = 30;
     static constexpr int queueDepth = 5;
@@ -58,7 +63,7 @@ private:
     void noteInterruption(const QString& reason); // queue thread
 
     const QString outputPath_;
-    PreferencesStore& preferences_;
+    const quint32 displayID_;
     Logger& logger_;
     std::unique_ptr<ScreenFrameSource> frameSource_;
     VideoMediaWriterFactory writerFactory_;

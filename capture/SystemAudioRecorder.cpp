@@ -3,9 +3,11 @@
 #include "capture/RecorderError.h"
 #include "core/base/FileError.h"
 #include "core/base/Logger.h"
+#include "core/base/WorkerTask.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 #include <cstring>
@@ -62,14 +64,14 @@ SystemAudioRecorder::SystemAudioRecorder(QString outputPath, std::optional<QStri
 
 SystemAudioRecorder::~SystemAudioRecorder()
 {
-    // Normally stop() ran; a recorder dropped while capturing at least stops its source calling in.
+    // Normally stopCapture() ran; a recorder dropped while capturing at least stops its source calling in.
     if (sourceStarted_)
         source_->stop();
     queue_.sync();
     finishQueue_.sync();
 }
 
-void SystemAudioRecorder::start()
+void SystemAudioRecorder::startCapture()
 {
     if (!source_)
         return;
@@ -85,6 +87,40 @@ void SystemAudioRecorder::start()
     } catch (const EbbcastError& error) {
         logger_.error(u"System audio capture output unavailable: "_s + error.description());
     }
+}
+
+QString SystemAudioRecorder::trackName() const
+{
+    return u"the system audio"_s;
+}
+
+QCoro::Task<> SystemAudioRecorder::prepare(SessionMetadata& document)
+{
+    document.audioDevices.systemAudio = sourceDescription();
+    document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
+    co_return;
+}
+
+QCoro::Task<> SystemAudioRecorder::start(const QDateTime& timelineStart)
+{
+    setTimelineStart(timelineStart);
+    co_await runOnWorker([this] { startCapture(); });
+}
+
+QCoro::Task<> SystemAudioRecorder::stop()
+{
+    co_await runOnWorker([this] { stopCapture(); });
+}
+
+void SystemAudioRecorder::complete(SessionMetadata& document) const
+{
+    document.systemAudioCapture = captureMetadata();
+}
+
+bool SystemAudioRecorder::hasRecorded() const
+{
+    // The recorder leaves no file without a buffer in it.
+    return QFileInfo::exists(outputPath_);
 }
 
 QString SystemAudioRecorder::sourceDescription()
@@ -285,7 +321,7 @@ void SystemAudioRecorder::finishChunk()
     });
 }
 
-void SystemAudioRecorder::stop()
+void SystemAudioRecorder::stopCapture()
 {
     if (sourceStarted_) {
         source_->stop();

@@ -2,6 +2,7 @@
 
 #include "capture/AudioMediaWriter.h"
 #include "capture/AudioSampleBuffer.h"
+#include "capture/Recorder.h"
 #include "capture/SystemAudioSource.h"
 #include "capture/TrackInterruption.h"
 #include "core/base/SerialQueue.h"
@@ -26,14 +27,14 @@ class Logger;
 // It owns its source (the monitor of the default output): start() starts it, and its buffers are handled on
 // the serial queue "Tavilon.SystemAudioRecorder", apart from the screen's frames, so a busy video encoder
 // never holds back the audio and a failed screen capture does not take the audio with it.
-// Threads: start() and stop() from the owner's thread (blocking; run them on a worker); append() only on the
-// queue (tests without a source call it directly, from one thread); stop() stops the source first. Finished
-// chunks are closed on the queue "Tavilon.SystemAudioRecorder.Writer" and reported from it, after their file
-// is complete. The counters behind the summary are guarded for reading from any thread.
-// A chunk file that cannot be set up or written is tried again one chunk period later; the full file gets
-// every buffer meanwhile. A full file that cannot be set up or written ends the track with one error line;
+// Threads: startCapture() and stopCapture() block (start() and stop() run them on a worker); append() only on
+// the queue (tests without a source call it directly, from one thread); stopCapture() stops the source first.
+// Finished chunks are closed on the queue "Tavilon.SystemAudioRecorder.Writer" and reported from it, after
+// their file is complete. The counters behind the summary are guarded for reading from any thread. A chunk
+// file that cannot be set up or written is tried again one chunk period later; the full file gets every
+// buffer meanwhile. A full file that cannot be set up or written ends the track with one error line;
 // interruption() then says when and why.
-class SystemAudioRecorder {
+class SystemAudioRecorder : public Recorder {
 public:
     struct Timing {
         double chunkDurationSeconds = 300;
@@ -42,15 +43,16 @@ public:
     SystemAudioRecorder(QString outputPath, std::optional<QString> chunkFolder, Logger& logger,
                         AudioMediaWriterFactory writerFactory, WallClock clock, Timing timing,
                         std::unique_ptr<SystemAudioSource> source = nullptr);
-    ~SystemAudioRecorder();
+    ~SystemAudioRecorder() override;
 
     SystemAudioRecorder(const SystemAudioRecorder&) = delete;
     SystemAudioRecorder& operator=(const SystemAudioRecorder&) = delete;
 
     static QString sourceDescription();
 
-    // Starts the source. One that cannot start is logged and the session goes on without system audio.
-    void start();
+    // Starts the source; blocking. One that cannot start is logged and the session goes on without system
+    // audio.
+    void startCapture();
 
     // Before capture starts: the files begin at this moment (the session's start); the time until the first
     // buffer is written as silence, so a sound at a given session time lies at that offset in the full file
@@ -61,19 +63,22 @@ public:
     // append().
     void noteSourceFailure(const QString& reason);
     // Stops the source, handles what it delivered, finishes both files and returns once they are complete and
-    // the last chunk has been reported.
-    void stop();
+    // the last chunk has been reported. Blocking.
+    void stopCapture();
+
+    QString trackName() const override;
+    QCoro::Task<> prepare(SessionMetadata& document) override;
+    // Sets the timeline start, then starts the source on a worker thread.
+    QCoro::Task<> start(const QDateTime& timelineStart) override;
+    QCoro::Task<> stop() override;
+    void complete(SessionMetadata& document) const override;
+    bool hasRecorded() const override;
 
     SystemAudioCaptureMetadata captureMetadata() const;
     qint64 bufferCount() const;
     std::optional<QDateTime> firstBufferAt() const;
     float lastLevel() const;
-    // Why the track stopped before stop(), if it did and did not recover.
-    std::optional<TrackInterruption> interruption() const;
-
-    // Set before capture starts.
-    std::function<void(float level)> onLevel;
-    std::function<void(const RecordingChunkMetadata& chunk, const QString& chunkPath)> onChunkCompleted;
+    std::optional<TrackInterruption> interruption() const override;
 
 private:
     std::unique_ptr<AudioMediaWriter> makeWriter(const QString& path, const QString& inputFailure);

@@ -1,29 +1,24 @@
 #include "session/RecordingSession.h"
 
 #include "capture/AppActivityMonitor.h"
-#include "capture/MicRecorder.h"
 #include "capture/PermissionManager.h"
-#include "capture/ScreenRecorder.h"
-#include "capture/SystemAudioRecorder.h"
+#include "capture/Recorder.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/AtomicFile.h"
 #include "core/base/BuildInfo.h"
-#include "core/base/FileError.h"
+#include "core/base/EbbcastError.h"
 #include "core/base/FileLock.h"
 #include "core/base/Logger.h"
-#include "core/base/WorkerTask.h"
 #include "core/documents/MetadataWriter.h"
-#include "core/documents/SessionDocumentFile.h"
 #include "core/documents/SessionFolder.h"
 #include "core/documents/Timecode.h"
-#include "core/json/JsonDocumentFile.h"
 #include "core/json/ShortestNumber.h"
-#include "core/settings/PreferencesStore.h"
 #include "core/settings/RecordingAudioFormat.h"
 #include "session/ActivityInhibitor.h"
 #include "session/AlertPresenter.h"
 #include "session/ChunkSessionFields.h"
 #include "session/RecorderFactory.h"
+#include "session/SessionDocument.h"
 #include "session/SessionLock.h"
 
 #include <QDir>
@@ -43,22 +38,6 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return static_cast<double>(from.msecsTo(to)) / 1000.0;
 }
 
-// The completed document: what is stored (with what others wrote into it) plus the stop's members, and any
-// chunk or marker of the in-memory copy whose append to the file had failed.
-void completeStoredDocument(SessionMetadata& stored, const SessionMetadata& completed)
-{
-    stored.endTime = completed.endTime;
-    stored.duration = completed.duration;
-    stored.systemAudioCapture = completed.systemAudioCapture;
-    if (completed.liveChunks)
-        stored.addMissingChunks(*completed.liveChunks);
-    for (const SessionMarker& marker : completed.markers) {
-        if (std::none_of(stored.markers.begin(), stored.markers.end(),
-                         [&marker](const auto& entry) { return entry.id == marker.id; }))
-            stored.markers.push_back(marker);
-    }
-}
-
 QString markerPath(const QString& sessionFolder)
 {
     return sessionFolder + u'/' + RecordingSession::markerFileName();
@@ -74,11 +53,11 @@ QString tenthsTimecode(double seconds)
 
 } // namespace
 
-RecordingSession::RecordingSession(PreferencesStore& preferences, PermissionManager& permissions,
+RecordingSession::RecordingSession(Settings settings, PermissionManager& permissions,
                                    AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
                                    Logger& logger, RecorderFactory& recorders, ActivityInhibitor& inhibitor,
                                    AlertPresenter& alerts, WallClock clock)
-    : preferences_(preferences)
+    : settings_(std::move(settings))
     , permissions_(permissions)
     , appActivityMonitor_(appActivityMonitor)
     , clockSyncManager_(clockSyncManager)
@@ -92,9 +71,7 @@ RecordingSession::RecordingSession(PreferencesStore& preferences, PermissionMana
 RecordingSession::~RecordingSession()
 {
     // Recorders report into this object: they go before it.
-    screenRecorder_.reset();
-    micRecorder_.reset();
-    systemAudioRecorder_.reset();
+    tracks_.clear();
 }
 
 QString RecordingSession::timecode(double seconds)
@@ -137,7 +114,7 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     const QDateTime startTime = clock_();
     const std::optional<ClockSyncMetadata> clockSync = co_await clockSyncManager_.sync();
     const QString sessionID = SessionFolder::sessionID(startTime);
-    QString root = preferences_.recordingFolderURL().toLocalFile();
+    QString root = settings_.recordingFolder;
     if (root.endsWith(u'/') && root.size() > 1)
         root.chop(1);
     const QString folder = SessionFolder::create(root, sessionID);
@@ -152,56 +129,48 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     const QString chunkFolder = folder + u"/chunks"_s;
     const QString metadataPath = folder + u"/metadata.json"_s;
 
-    systemAudioRecorder_ = recorders_.makeSystemAudioRecorder(systemAudioPath, chunkFolder, logger_);
-    // Both audio tracks begin at the session's start, so their offsets are session times.
-    systemAudioRecorder_->setTimelineStart(startTime);
-    systemAudioRecorder_->onLevel = [this](float level) {
-        if (onSystemAudioLevel)
-            onSystemAudioLevel(level);
-    };
-    systemAudioRecorder_->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk,
-                                                            const QString& path) {
-        postChunk(folder, chunk, path);
-    };
-    std::unique_ptr<ScreenRecorder> screen = recorders_.makeScreenRecorder(screenPath, preferences_, logger_);
-    std::unique_ptr<MicRecorder> microphone =
-        recorders_.makeMicRecorder(microphonePath, preferences_.micInputDeviceName(), logger_);
-    microphone->onLevel = [this](float level) {
+    std::vector<std::unique_ptr<Recorder>> tracks;
+    tracks.push_back(
+        recorders_.makeMicRecorder(microphonePath, chunkFolder, settings_.microphoneName, logger_));
+    tracks.back()->onLevel = [this](float level) {
         if (onMicLevel)
             onMicLevel(level);
     };
-    microphone->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk, const QString& path) {
-        postChunk(folder, chunk, path);
+    tracks.push_back(recorders_.makeSystemAudioRecorder(systemAudioPath, chunkFolder, logger_));
+    tracks.back()->onLevel = [this](float level) {
+        if (onSystemAudioLevel)
+            onSystemAudioLevel(level);
     };
+    tracks.push_back(recorders_.makeScreenRecorder(screenPath, settings_.displayID, logger_));
+    for (const auto& track : tracks) {
+        track->onChunkCompleted = [this, folder](const RecordingChunkMetadata& chunk, const QString& path) {
+            postChunk(folder, chunk, path);
+        };
+    }
 
     inhibitor_.begin(u"Ebbcast is actively recording"_s);
     activity_ = true;
-
-    const DisplayMetadata display = co_await screen->prepare();
 
     SessionMetadata document;
     document.sessionID = sessionID;
     document.startTime = startTime;
     document.activeAppName = application.name;
     document.activeAppBundleID = application.bundleIdentifier;
-    document.recorder = {preferences_.recorderID(), preferences_.recorderName()};
+    document.recorder = {settings_.recorderID, settings_.recorderName};
     document.clockSync = clockSync;
-    document.display = display;
-    document.audioDevices = {microphone->deviceName(), SystemAudioRecorder::sourceDescription()};
-    document.systemAudioCapture = SystemAudioCaptureMetadata::unavailable();
+    for (const auto& track : tracks)
+        co_await track->prepare(document);
     document.liveChunks = std::vector<RecordingChunkMetadata>{};
     document.files = {screenPath, systemAudioPath, microphonePath, metadataPath};
     document.appVersion = QString::fromLatin1(BuildInfo::version);
-    currentSession_ = document;
-    MetadataWriter::write(document, metadataPath);
+    document_ = std::make_unique<SessionDocument>(document, logger_);
+    document_->create();
     AtomicFile::write(markerPath(folder), QByteArray());
 
-    screenRecorder_ = std::move(screen);
-    micRecorder_ = std::move(microphone);
-    micRecorder_->start(chunkFolder, startTime);
-    co_await screenRecorder_->start();
-    // A system-audio source that cannot start is logged; the session goes on without it.
-    co_await runOnWorker([this] { systemAudioRecorder_->start(); });
+    tracks_ = std::move(tracks);
+    // Every track begins at the session's start, so the audio offsets are session times.
+    for (const auto& track : tracks_)
+        co_await track->start(startTime);
 
     startDate_ = startTime;
     currentRecordingWasAutoStarted_ = autoStarted;
@@ -213,17 +182,19 @@ QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
     logger_.info(u"Recording started: "_s + folder);
 }
 
+QCoro::Task<> RecordingSession::stopRecorders()
+{
+    for (auto track = tracks_.rbegin(); track != tracks_.rend(); ++track)
+        co_await (*track)->stop();
+    // The last chunks the recorders reported while they stopped belong in the document.
+    recordPostedChunks();
+}
+
 QCoro::Task<> RecordingSession::cleanUpPartialStart()
 {
-    if (screenRecorder_) {
-        co_await screenRecorder_->stop();
-        co_await runOnWorker([this] { systemAudioRecorder_->stop(); });
-    }
-    if (micRecorder_)
-        co_await runOnWorker([this] { micRecorder_->stop(); });
-    recordPostedChunks();
-    if (currentSession_)
-        QFile::remove(markerPath(SessionFolder::ofMetadataPath(currentSession_->files.metadata)));
+    co_await stopRecorders();
+    if (document_)
+        QFile::remove(markerPath(document_->folder()));
     removeFolderWithoutMedia();
     returnToIdle();
 }
@@ -233,12 +204,7 @@ void RecordingSession::removeFolderWithoutMedia()
     if (!sessionFolder_)
         return;
     const QString& folder = *sessionFolder_;
-    // The recorders leave no movie or system-audio file without a frame or buffer in it; the microphone file
-    // always exists once its recorder started, so its frame count tells.
-    const bool microphone = micRecorder_ && micRecorder_->framesWritten() > 0;
-    const bool movie = QFileInfo::exists(folder + u"/screen.mov"_s);
-    const bool systemAudio = QFileInfo::exists(folder + u'/' + RecordingAudioFormat::systemAudioFileName());
-    if (microphone || movie || systemAudio)
+    if (std::any_of(tracks_.begin(), tracks_.end(), [](const auto& track) { return track->hasRecorded(); }))
         return; // kept for the repair at the next launch
     if (sessionLock_)
         sessionLock_->removeAndRelease();
@@ -248,14 +214,12 @@ void RecordingSession::removeFolderWithoutMedia()
 
 void RecordingSession::returnToIdle()
 {
-    screenRecorder_.reset();
-    micRecorder_.reset();
-    systemAudioRecorder_.reset();
+    tracks_.clear();
     if (activity_) {
         inhibitor_.end();
         activity_ = false;
     }
-    currentSession_.reset();
+    document_.reset();
     startDate_.reset();
     sessionFolder_.reset();
     if (sessionLock_) {
@@ -284,18 +248,9 @@ QStringList RecordingSession::endedTracks() const
         logger_.error(u"Recording track ended early: "_s + line);
         lines.append(line);
     };
-    if (micRecorder_)
-        describe(u"the microphone"_s, micRecorder_->interruption());
-    if (systemAudioRecorder_)
-        describe(u"the system audio"_s, systemAudioRecorder_->interruption());
-    if (screenRecorder_)
-        describe(u"the screen recording"_s, screenRecorder_->interruption());
+    for (const auto& track : tracks_)
+        describe(track->trackName(), track->interruption());
     return lines;
-}
-
-void RecordingSession::completeChunk(RecordingChunkMetadata& chunk) const
-{
-    completeChunkSessionFields(chunk, currentSession_ ? &*currentSession_ : nullptr);
 }
 
 void RecordingSession::postChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
@@ -324,14 +279,16 @@ void RecordingSession::recordChunk(const QString& sessionFolder, const Recording
                                    const QString& chunkPath)
 {
     RecordingChunkMetadata completed = chunk;
-    completeChunk(completed);
-    if (currentSession_ && currentSession_->liveChunks)
-        currentSession_->liveChunks->push_back(completed);
-    updateDocument(sessionFolder, [&completed](SessionMetadata& document) {
-        if (!document.liveChunks)
-            document.liveChunks = std::vector<RecordingChunkMetadata>{};
-        document.liveChunks->push_back(completed);
-    });
+    if (document_)
+        completed = document_->appendChunk(chunk);
+    else {
+        completeChunkSessionFields(completed, nullptr);
+        SessionDocument::update(sessionFolder, logger_, [&completed](SessionMetadata& document) {
+            if (!document.liveChunks)
+                document.liveChunks = std::vector<RecordingChunkMetadata>{};
+            document.liveChunks->push_back(completed);
+        });
+    }
     const QString documentPath = MetadataWriter::chunkDocumentPath(chunkPath);
     try {
         MetadataWriter::write(completed, documentPath);
@@ -342,121 +299,86 @@ void RecordingSession::recordChunk(const QString& sessionFolder, const Recording
     Q_EMIT chunkCompleted(sessionFolder, chunkPath);
 }
 
-QCoro::Task<> RecordingSession::stop(bool suppressUpload)
+QCoro::Task<std::optional<RecordingSession::StopOutcome>> RecordingSession::stop(bool suppressUpload)
 {
     if (isStopping_)
-        co_return;
-    if (!isRecording_ && !screenRecorder_ && !micRecorder_)
-        co_return;
+        co_return std::nullopt;
+    if (!isRecording_ && tracks_.empty())
+        co_return std::nullopt;
     isStopping_ = true;
     const QDateTime stopTime = clock_();
-    if (screenRecorder_)
-        co_await screenRecorder_->stop();
-    if (systemAudioRecorder_)
-        co_await runOnWorker([this] { systemAudioRecorder_->stop(); });
-    if (micRecorder_)
-        co_await runOnWorker([this] { micRecorder_->stop(); });
-    // The last chunks the recorders reported while they stopped belong in the completed document.
-    recordPostedChunks();
+    co_await stopRecorders();
 
-    std::optional<SessionMetadata> session = currentSession_;
     StopOutcome outcome;
     outcome.endedTracks = endedTracks();
-    if (session) {
-        const QString folder = SessionFolder::ofMetadataPath(session->files.metadata);
+    if (document_) {
+        const QString folder = document_->folder();
         lastCompletedSessionFolder_ = folder;
-        session->endTime = stopTime;
-        session->duration = secondsBetween(startDate_.value_or(session->startTime), stopTime);
-        session->systemAudioCapture = systemAudioRecorder_ ? systemAudioRecorder_->captureMetadata()
-                                                           : SystemAudioCaptureMetadata::unavailable();
-        bool written = false;
-        {
-            try {
-                // The stop completes what is stored, so what others wrote into the document (transcription
-                // outcomes of its chunks, members of newer versions) stays.
-                SessionDocumentFile::update(session->files.metadata, [&](SessionMetadata& stored) {
-                    completeStoredDocument(stored, *session);
-                });
-                written = true;
-            } catch (const FileError&) {
-                written = false; // the stored document is gone or unreadable: the in-memory copy is written
-            } catch (const EbbcastError&) {
-                written = false;
-            }
-            if (!written) {
-                try {
-                    MetadataWriter::write(*session, session->files.metadata);
-                    written = true;
-                } catch (const EbbcastError& error) {
-                    logger_.error(u"Failed to write metadata: "_s + error.description());
-                    alerts_.showError(u"Recording stopped, but metadata could not be written: "_s +
-                                      error.description());
-                }
-            }
+        const double duration =
+            secondsBetween(startDate_.value_or(document_->metadata().startTime), stopTime);
+        // The stop completes what is stored, so what others wrote into the document (transcription outcomes
+        // of its chunks, members of newer versions) stays.
+        const std::optional<QString> failure =
+            document_->complete(stopTime, duration, [this](SessionMetadata& document) {
+                for (const auto& track : tracks_)
+                    track->complete(document);
+            });
+        if (failure) {
+            logger_.error(u"Failed to write metadata: "_s + *failure);
+            alerts_.showError(u"Recording stopped, but metadata could not be written: "_s + *failure);
         }
         outcome.sessionFolder = folder;
-        outcome.documentCompleted = written;
-        if (written) {
+        outcome.documentCompleted = !failure;
+        if (!failure) {
             QFile::remove(markerPath(folder));
             if (!suppressUpload && onSessionCompleted)
                 onSessionCompleted(folder);
         }
     }
 
-    lastStopOutcome_ = outcome;
     returnToIdle();
     logger_.info(u"Recording stopped"_s);
     isStopping_ = false;
+    co_return outcome;
 }
 
 void RecordingSession::createMarker(const QString& label)
 {
-    if (!currentSession_ || !startDate_)
+    if (!document_ || !startDate_)
         return;
     const QDateTime now = clock_();
     const SessionMarker marker{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
                                secondsBetween(*startDate_, now), now, label};
-    currentSession_->markers.push_back(marker);
-    updateDocument(SessionFolder::ofMetadataPath(currentSession_->files.metadata),
-                   [&marker](SessionMetadata& document) { document.markers.push_back(marker); });
+    document_->addMarker(marker);
     logger_.info(u"Marker created at "_s + QString::fromLatin1(ShortestNumber::format(marker.timestamp)) +
                  u"s"_s);
 }
 
-void RecordingSession::updateDocument(const QString& sessionFolder,
-                                      const std::function<void(SessionMetadata&)>& change)
-{
-    try {
-        SessionDocumentFile::update(sessionFolder + u"/metadata.json"_s, change);
-    } catch (const EbbcastError& error) {
-        logger_.error(u"Failed to update session metadata: "_s + error.description());
-    }
-}
-
 void RecordingSession::markWrapUpPending(const QString& sessionFolder)
 {
-    updateDocument(sessionFolder,
-                   [](SessionMetadata& document) { document.wrapUp = WrapUpSessionMetadata::pending(); });
+    SessionDocument::update(sessionFolder, logger_, [](SessionMetadata& document) {
+        document.wrapUp = WrapUpSessionMetadata::pending();
+    });
 }
 
 void RecordingSession::markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
                                            const QString& wrapUpMetadata)
 {
-    updateDocument(sessionFolder, [&](SessionMetadata& document) {
+    SessionDocument::update(sessionFolder, logger_, [&](SessionMetadata& document) {
         document.wrapUp = WrapUpSessionMetadata::complete(wrapUpFile, wrapUpMetadata);
     });
 }
 
 void RecordingSession::markWrapUpFailed(const QString& sessionFolder, const QString& reason)
 {
-    updateDocument(sessionFolder, [&](SessionMetadata& document) {
+    SessionDocument::update(sessionFolder, logger_, [&](SessionMetadata& document) {
         document.wrapUp = WrapUpSessionMetadata::failed(reason);
     });
 }
 
 RecoveryOutcome RecordingSession::recoverInterruptedSession()
 {
-    SessionRecovery recovery(preferences_.recordingFolderURL().toLocalFile(), logger_, clock_,
+    SessionRecovery recovery(settings_.recordingFolder, logger_, clock_,
                              [this](const QString& path) { return recorders_.recordedAudioSeconds(path); });
     RecoveryOutcome outcome = recovery.run();
     if (outcome.kind == RecoveryOutcome::Kind::repaired)

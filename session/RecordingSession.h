@@ -2,7 +2,6 @@
 
 #include "core/base/WallClock.h"
 #include "core/documents/RecordingChunkMetadata.h"
-#include "core/documents/SessionMetadata.h"
 #include "session/SessionRecovery.h"
 
 #include <QCoro/QCoroTask>
@@ -15,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace ebbcast {
 
@@ -24,12 +24,10 @@ class AppActivityMonitor;
 class ClockSyncManager;
 class FileLock;
 class Logger;
-class MicRecorder;
 class PermissionManager;
-class PreferencesStore;
+class Recorder;
 class RecorderFactory;
-class ScreenRecorder;
-class SystemAudioRecorder;
+class SessionDocument;
 
 // One recording at a time: a start request becomes a session folder with its first document, the
 // active-recording marker and three running recorders; each finished chunk becomes a chunk document with
@@ -42,7 +40,19 @@ class RecordingSession : public QObject {
     Q_OBJECT
 
 public:
-    // What the last stop achieved, for callers that report it (the command line's exit status).
+    // The settings a session starts with, wired from the settings store by the application.
+    struct Settings {
+        // Where session folders go (an absolute path).
+        QString recordingFolder;
+        // The microphone asked for; empty: the default input.
+        QString microphoneName;
+        // The display to record; 0: the main display.
+        quint32 displayID = 0;
+        QString recorderID;
+        QString recorderName;
+    };
+
+    // What a stop achieved, for callers that report it (the command line's exit status).
     struct StopOutcome {
         QString sessionFolder;
         bool documentCompleted = false;
@@ -51,17 +61,22 @@ public:
         QStringList endedTracks;
     };
 
-    RecordingSession(PreferencesStore& preferences, PermissionManager& permissions,
+    RecordingSession(Settings settings, PermissionManager& permissions,
                      AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
                      Logger& logger, RecorderFactory& recorders, ActivityInhibitor& inhibitor,
                      AlertPresenter& alerts, WallClock clock = systemTime);
-    ~RecordingSession();
+    ~RecordingSession() override;
 
     RecordingSession(const RecordingSession&) = delete;
     RecordingSession& operator=(const RecordingSession&) = delete;
 
+    // Takes effect at the next start (and, for the recording folder, the next repair).
+    void setSettings(const Settings& settings) { settings_ = settings; }
+    const Settings& settings() const { return settings_; }
+
     QCoro::Task<> start(bool autoStarted);
-    QCoro::Task<> stop(bool suppressUpload);
+    // Nothing when no recording was running or a stop was already under way.
+    QCoro::Task<std::optional<StopOutcome>> stop(bool suppressUpload);
     void createMarker(const QString& label = QStringLiteral("Marker"));
     void markWrapUpPending(const QString& sessionFolder);
     void markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
@@ -78,7 +93,6 @@ public:
     bool isRecording() const { return isRecording_; }
     bool currentRecordingWasAutoStarted() const { return currentRecordingWasAutoStarted_; }
     std::optional<QString> lastCompletedSessionFolder() const { return lastCompletedSessionFolder_; }
-    const std::optional<StopOutcome>& lastStopOutcome() const { return lastStopOutcome_; }
     // The folder of the running (or starting) session, once it exists.
     std::optional<QString> currentSessionFolder() const { return sessionFolder_; }
 
@@ -95,8 +109,9 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> startSteps(bool autoStarted);
+    QCoro::Task<> stopRecorders();
     QCoro::Task<> cleanUpPartialStart();
-    // Drops the recorders and the in-memory document, ends the inhibition and reports "not recording".
+    // Drops the recorders and the document, ends the inhibition and reports "not recording".
     void returnToIdle();
     // Lines for the tracks that ended before the stop; each is also logged.
     QStringList endedTracks() const;
@@ -109,11 +124,8 @@ private:
     void recordPostedChunks();
     void recordChunk(const QString& sessionFolder, const RecordingChunkMetadata& chunk,
                      const QString& chunkPath);
-    void completeChunk(RecordingChunkMetadata& chunk) const;
-    // Read, change and write back "metadata.json" of a session; a failure is logged.
-    void updateDocument(const QString& sessionFolder, const std::function<void(SessionMetadata&)>& change);
 
-    PreferencesStore& preferences_;
+    Settings settings_;
     PermissionManager& permissions_;
     AppActivityMonitor& appActivityMonitor_;
     ClockSyncManager& clockSyncManager_;
@@ -130,14 +142,13 @@ private:
     };
     std::mutex postedLock_;
     std::vector<PostedChunk> posted_; // guarded by postedLock_
-    std::optional<SessionMetadata> currentSession_;
-    std::unique_ptr<SystemAudioRecorder> systemAudioRecorder_;
-    std::unique_ptr<ScreenRecorder> screenRecorder_;
-    std::unique_ptr<MicRecorder> micRecorder_;
+    std::unique_ptr<SessionDocument> document_;
+    // The session's tracks, in the order they start: the microphone, the system audio, the screen. They stop
+    // in the reverse order, so the microphone hears the session to its end.
+    std::vector<std::unique_ptr<Recorder>> tracks_;
     std::optional<QDateTime> startDate_;
     std::optional<QString> sessionFolder_;
     std::unique_ptr<FileLock> sessionLock_; // held from the folder's creation to the end of the stop
-    std::optional<StopOutcome> lastStopOutcome_;
     bool activity_ = false;
     bool isStarting_ = false;
     bool isStopping_ = false;

@@ -58,9 +58,9 @@ TEST(AudioCaptureIntegration, MicrophoneRecordsTheDefaultSourceAsFloatWavWithChu
     recorder.onLevel = [&loudest](float level) {
         loudest = std::max(loudest.load(), level);
     };
-    recorder.start(folder.file(u"chunks"_s));
+    recorder.startCapture(folder.file(u"chunks"_s));
     sleepSeconds(2.6);
-    recorder.stop();
+    recorder.stopCapture();
 
     const auto stream = test::MediaProbe::firstAudioStream(folder.file(u"microphone.wav"_s));
     EXPECT_EQ(stream.codec, u"pcm_f32le"_s);
@@ -101,7 +101,7 @@ TEST(AudioCaptureIntegration, SystemAudioRecordsTheDefaultSinkAsAacWithChunks)
     source.start([&recorder](const AudioSampleBuffer& buffer) { recorder.append(buffer); }, {});
     sleepSeconds(2.6);
     source.stop();
-    recorder.stop();
+    recorder.stopCapture();
 
     const auto stream = test::MediaProbe::firstAudioStream(folder.file(u"system_audio.m4a"_s));
     EXPECT_EQ(stream.codec, u"aac"_s);
@@ -143,13 +143,13 @@ TEST(AudioCaptureIntegration, ChangingTheDefaultSourceRestartsTheEngineAndRecord
     test::TonePlayer tone(u"ebbcast_mic_feed"_s, folder.path());
     MicRecorder recorder(folder.file(u"microphone.wav"_s), QString(), logger,
                          std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime, {});
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     sleepSeconds(1.0);
     QProcess::execute(u"pactl"_s, {u"set-default-source"_s, u"ebbcast_speaker.monitor"_s});
     sleepSeconds(1.0);
     QProcess::execute(u"pactl"_s, {u"set-default-source"_s, u"ebbcast_microphone"_s});
     sleepSeconds(1.0);
-    recorder.stop();
+    recorder.stopCapture();
 
     logger.flush();
     const QByteArray log = test::TemporaryFolder::readAll(logPath);
@@ -171,7 +171,7 @@ TEST(AudioCaptureIntegration, NoSoundServerGivesAClearErrorAndWritesNothing)
                              std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(), systemTime,
                              {});
         try {
-            recorder.start(folder.file(u"chunks"_s));
+            recorder.startCapture(folder.file(u"chunks"_s));
             ADD_FAILURE() << "started without a sound server";
         } catch (const AudioDeviceError& error) {
             EXPECT_EQ(error.code(), AudioDeviceError::Code::serverUnavailable);

@@ -75,9 +75,9 @@ protected:
 TEST_F(MicRecorderTest, WithoutAChunkFolderOnlyTheFullFileIsWritten)
 {
     MicRecorder& recorder = make();
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     deliverSeconds(400);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_TRUE(reports().empty());
     EXPECT_EQ(files_.opened(), QStringList{u"/s/microphone.wav"_s});
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 18750 * 1024);
@@ -87,7 +87,7 @@ TEST_F(MicRecorderTest, WithoutAChunkFolderOnlyTheFullFileIsWritten)
 TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kilohertz)
 {
     MicRecorder& recorder = make();
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     // 14,400,000 frames is 14062.5 buffers: buffer 14063 closes the chunk.
     for (int i = 0; i < 14062; ++i) {
         clock_.advance(1024 / 48000.0);
@@ -110,7 +110,7 @@ TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kiloh
     EXPECT_FALSE(chunk.sessionStartTime || chunk.timecodeStart || chunk.clockSyncStatus);
     EXPECT_EQ(files_.opened().last(), chunks() + u"/mic_chunk_0002.wav"_s);
 
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(reports().size(), 2U) << "a stop right after a rotation reports the new, short chunk";
     EXPECT_EQ(reports()[1].chunk.index, 2);
     EXPECT_EQ(reports()[1].chunk.duration, 0.0);
@@ -120,12 +120,12 @@ TEST_F(MicRecorderTest, ChunkClosesWithTheFirstBufferReaching300SecondsAt48Kiloh
 TEST_F(MicRecorderTest, ShortSessionYieldsOneChunkReportedAtStop)
 {
     MicRecorder& recorder = make();
-    recorder.start(folder_.file(u"session/chunks"_s));
+    recorder.startCapture(folder_.file(u"session/chunks"_s));
     EXPECT_TRUE(QDir(folder_.file(u"session/chunks"_s)).exists())
         << "the chunk folder is created with parents";
     deliverSeconds(42);
     EXPECT_TRUE(reports().empty());
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.index, 1);
     EXPECT_NEAR(reports()[0].chunk.duration, 42.0, 0.03);
@@ -135,7 +135,7 @@ TEST_F(MicRecorderTest, ShortSessionYieldsOneChunkReportedAtStop)
 TEST_F(MicRecorderTest, FailedChunkOpensAreRetriedOncePerChunkPeriodAndLeaveGapsInTheNumbering)
 {
     MicRecorder& recorder = make({48000, 1}, 1.0);
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     files_.failNextOpenOf(chunks() + u"/mic_chunk_0002.wav"_s);
     files_.failNextOpenOf(chunks() + u"/mic_chunk_0003.wav"_s);
     deliverSeconds(1.0); // closes chunk 1; opening 0002 fails
@@ -144,7 +144,7 @@ TEST_F(MicRecorderTest, FailedChunkOpensAreRetriedOncePerChunkPeriodAndLeaveGaps
     deliverSeconds(0.2); // one period after the failure: 0003 is tried and fails
     deliverSeconds(1.0); // and 0004 one period later opens
     deliverSeconds(0.5);
-    recorder.stop();
+    recorder.stopCapture();
 
     ASSERT_EQ(reports().size(), 2U);
     EXPECT_EQ(reports()[0].chunk.index, 1);
@@ -158,10 +158,10 @@ TEST_F(MicRecorderTest, FailedChunkOpensAreRetriedOncePerChunkPeriodAndLeaveGaps
 TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
 {
     MicRecorder& recorder = make({0, 1}, 1.0);
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     for (int i = 0; i < 500; ++i)
         engine_->deliver();
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.duration, 0.0);
     EXPECT_EQ(reports()[0].chunk.endTime, reports()[0].chunk.startTime);
@@ -173,7 +173,7 @@ TEST_F(MicRecorderTest, ZeroSampleRateNeverRotatesAndMeasuresNothing)
 TEST_F(MicRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLine)
 {
     MicRecorder& recorder = make();
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     deliverSeconds(3 * 1024 / 48000.0);
     const QDateTime lastGood = clock_.now();
     files_.failWritesTo(u"microphone.wav"_s);
@@ -181,7 +181,7 @@ TEST_F(MicRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLine)
     files_.failWritesTo(QString());
     deliverSeconds(1.0); // nothing more is written, even if space comes back
     recorder.runWatchdogCheck();
-    recorder.stop();
+    recorder.stopCapture();
 
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 3 * 1024);
     EXPECT_EQ(countLines(u"[ERROR] Microphone full-file write failed: Could not write the file "
@@ -201,7 +201,7 @@ TEST_F(MicRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLine)
 TEST_F(MicRecorderTest, ChunkWriteFailureClosesTheChunkAndTheNextBeginsAPeriodLater)
 {
     MicRecorder& recorder = make({48000, 1}, 1.0);
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     deliverSeconds(0.5);
     files_.failWritesTo(u"mic_chunk_0001.wav"_s);
     engine_->deliver();
@@ -209,7 +209,7 @@ TEST_F(MicRecorderTest, ChunkWriteFailureClosesTheChunkAndTheNextBeginsAPeriodLa
     deliverSeconds(0.5);
     EXPECT_EQ(reports().size(), 1U) << "the chunk ends with the failure";
     deliverSeconds(0.6);
-    recorder.stop();
+    recorder.stopCapture();
 
     EXPECT_EQ(countLines(u"[ERROR] Microphone chunk write failed: "_s), 1);
     ASSERT_EQ(reports().size(), 2U);
@@ -222,10 +222,10 @@ TEST_F(MicRecorderTest, ChunkStartIsTheCaptureTimeOfItsFirstSample)
 {
     MicRecorder& recorder = make({48000, 1}, 1.0);
     const QDateTime opened = clock_.now();
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     clock_.advance(1.5); // the input takes its time to deliver the first buffer
     deliverSeconds(2.5);
-    recorder.stop();
+    recorder.stopCapture();
 
     ASSERT_GE(reports().size(), 2U);
     const auto& first = reports()[0].chunk;
@@ -239,7 +239,7 @@ TEST_F(MicRecorderTest, ChunkStartIsTheCaptureTimeOfItsFirstSample)
 TEST_F(MicRecorderTest, StalledInputLogsAndRestartsAtMostEvery30Seconds)
 {
     MicRecorder& recorder = make();
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     clock_.advance(9.9);
     recorder.runWatchdogCheck();
     EXPECT_EQ(countLines(u"stalled"_s), 0);
@@ -264,13 +264,13 @@ TEST_F(MicRecorderTest, StalledInputLogsAndRestartsAtMostEvery30Seconds)
     recorder.runWatchdogCheck();
     EXPECT_EQ(countLines(u"stalled for 40.0s"_s), 1);
     EXPECT_EQ(engine_->startCount, 3);
-    recorder.stop();
+    recorder.stopCapture();
 }
 
 TEST_F(MicRecorderTest, DivergenceAloneIsLoggedWithoutARestart)
 {
     MicRecorder& recorder = make();
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     clock_.advance(10);
     engine_->deliver(469); // 10.005 s of audio arriving at once, 10 s after the start
     clock_.advance(10);
@@ -280,7 +280,7 @@ TEST_F(MicRecorderTest, DivergenceAloneIsLoggedWithoutARestart)
                          "wall=20.0s, audioWritten=10.0s"_s),
               1);
     EXPECT_EQ(engine_->startCount, 1);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(
         countLines(u"[ERROR] Microphone full-file wall/audio duration divergence: wall=20.0s, audio=10.0s"_s),
         1);
@@ -289,7 +289,7 @@ TEST_F(MicRecorderTest, DivergenceAloneIsLoggedWithoutARestart)
 TEST_F(MicRecorderTest, ConfigurationChangeWhileARestartIsQueuedQueuesNoSecond)
 {
     MicRecorder& recorder = make();
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     ASSERT_TRUE(engine_->hasConfigurationHandler());
     engine_->holdStarts(true);
     engine_->changeConfiguration(); // the restart runs on the watchdog queue and waits in start()
@@ -305,20 +305,20 @@ TEST_F(MicRecorderTest, ConfigurationChangeWhileARestartIsQueuedQueuesNoSecond)
     engine_->changeConfiguration(); // the first restart has finished: a new one is allowed
     recorder.runWatchdogCheck();
     EXPECT_EQ(engine_->startCount, 3);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_FALSE(engine_->hasConfigurationHandler());
 }
 
 TEST_F(MicRecorderTest, FailedRestartIsLoggedAndRecordingGoesOn)
 {
     MicRecorder& recorder = make();
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     engine_->failStarts = true;
     engine_->changeConfiguration();
     recorder.runWatchdogCheck();
     EXPECT_EQ(countLines(u"[ERROR] Microphone input engine restart failed: input device unavailable"_s), 1);
     engine_->deliver(2);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(files_.file(u"/s/microphone.wav"_s).frames, 2 * 1024);
 }
 
@@ -327,7 +327,7 @@ TEST_F(MicRecorderTest, FailedStartsLeaveNothingOpen)
     {
         MicRecorder& recorder = make();
         engine_->failStarts = true;
-        EXPECT_THROW(recorder.start(chunks()), RecorderError);
+        EXPECT_THROW(recorder.startCapture(chunks()), RecorderError);
         EXPECT_FALSE(engine_->tapInstalled());
         EXPECT_FALSE(engine_->hasConfigurationHandler());
         EXPECT_EQ(files_.openCount(), 0);
@@ -335,14 +335,14 @@ TEST_F(MicRecorderTest, FailedStartsLeaveNothingOpen)
     {
         test::TemporaryFolder::writeAll(folder_.file(u"blocker"_s), "a file");
         MicRecorder& recorder = make();
-        EXPECT_THROW(recorder.start(folder_.file(u"blocker/chunks"_s)), FileError);
+        EXPECT_THROW(recorder.startCapture(folder_.file(u"blocker/chunks"_s)), FileError);
         EXPECT_EQ(files_.openCount(), 0);
         EXPECT_FALSE(engine_->tapInstalled());
     }
     {
         files_.failEveryOpen(true);
         MicRecorder& recorder = make();
-        EXPECT_THROW(recorder.start(std::nullopt), FileError);
+        EXPECT_THROW(recorder.startCapture(std::nullopt), FileError);
         EXPECT_FALSE(engine_->tapInstalled());
         files_.failEveryOpen(false);
     }
@@ -354,12 +354,12 @@ TEST_F(MicRecorderTest, ReportsItsStartAndStopInTheLog)
 {
     MicRecorder& recorder = make({44100, 2}, 300, u"USB Headset"_s);
     EXPECT_EQ(recorder.deviceName(), u"Default microphone"_s);
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     EXPECT_EQ(recorder.deviceName(), u"USB Headset"_s);
     EXPECT_EQ(engine_->tapBufferSize, 1024U);
     EXPECT_EQ(engine_->tapFormat, (AudioInputFormat{44100, 2}));
     deliverSeconds(3, 44100);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(u"[INFO] Microphone recorder starting: preferredDeviceRequested=USB Headset, "
                          "actualDevice=system default (AVAudioEngine explicit routing is not implemented), "
                          "sampleRate=44100.0, channels=2, commonFormat=1, interleaved=true"_s),
@@ -373,10 +373,10 @@ TEST_F(MicRecorderTest, ReportsItsStartAndStopInTheLog)
 TEST_F(MicRecorderTest, ChunkWhoseWallTimeDivergesFromItsAudioIsLogged)
 {
     MicRecorder& recorder = make();
-    recorder.start(chunks());
+    recorder.startCapture(chunks());
     engine_->deliver(47); // about 1 s of audio over 10 s of wall time
     clock_.advance(10);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(
         countLines(u"[ERROR] Microphone chunk 1 wall/audio duration divergence: wall=10.0s, audio=1.0s"_s),
         1);
@@ -389,10 +389,10 @@ TEST_F(MicRecorderTest, LevelIsTheRootMeanSquareOfTheFirstChannel)
     recorder.onLevel = [&levels](float level) {
         levels.push_back(level);
     };
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     engine_->deliver(1, 1024, 0.25F); // first channel 0.25, second 0.5
     engine_->deliver(1, 0, 0.25F);    // no frames
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(levels.size(), 2U);
     EXPECT_FLOAT_EQ(levels[0], 0.25F);
     EXPECT_EQ(levels[1], 0.0F);
@@ -412,11 +412,11 @@ TEST(MicRecorderWatchdog, TimerRunsChecksOnItsOwnAfterTheFirstDelay)
     timing.stallLogIntervalSeconds = 0.05;
     MicRecorder recorder(u"/s/microphone.wav"_s, QString(), logger, std::move(engine), files.factory(),
                          systemTime, timing);
-    recorder.start(std::nullopt);
+    recorder.startCapture(std::nullopt);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (fake.startCount < 3 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_GE(fake.startCount, 3) << "stalls detected by the timer restarted the engine";
     const int starts = fake.startCount;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -15,8 +15,6 @@
 #include "capture/linux/X11ScreenFrameSource.h"
 #include "core/base/Logger.h"
 #include "core/base/SerialQueue.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/RunTask.h"
 
 #include <QCoreApplication>
@@ -80,27 +78,25 @@ int main(int argc, char* argv[])
         SystemAudioRecorder::Timing{chunkSeconds > 0 ? chunkSeconds : 300}, std::move(audio));
     try {
         if (withScreen) {
-            SettingsFile settings(folder + u"/settings.json"_s, logger);
-            PreferencesStore preferences(settings, logger);
-            ScreenRecorder screen(folder + u"/screen.mov"_s, preferences, logger,
+            ScreenRecorder screen(folder + u"/screen.mov"_s, 0, logger,
                                   std::make_unique<X11ScreenFrameSource>(), FfmpegH264Writer::factory());
-            test::runTask(screen.prepare());
+            test::runTask(screen.prepareDisplay());
             if (!screenOnly)
-                mic.start(chunks);
+                mic.startCapture(chunks);
             test::runTask(screen.start());
-            systemAudio.start();
+            systemAudio.startCapture();
             waitForStopRequest();
             test::runTask(screen.stop());
-            systemAudio.stop();
+            systemAudio.stopCapture();
             if (!screenOnly)
-                mic.stop();
+                mic.stopCapture();
             return 0;
         }
-        mic.start(chunks);
-        systemAudio.start();
+        mic.startCapture(chunks);
+        systemAudio.startCapture();
         waitForStopRequest();
-        systemAudio.stop();
-        mic.stop();
+        systemAudio.stopCapture();
+        mic.stopCapture();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

@@ -6,8 +6,6 @@
 #include "capture/linux/PulseAudioSystemAudioSource.h"
 #include "capture/linux/X11ScreenFrameSource.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/CrashTrial.h"
 #include "support/MediaProbe.h"
 #include "support/PrivateServers.h"
@@ -44,14 +42,12 @@ void sleepSeconds(double seconds)
 // One recording of the screen with its system audio, as a session makes it.
 class ScreenRecording {
 public:
-    explicit ScreenRecording(const QString& folder, QString displayName = QString())
+    explicit ScreenRecording(const QString& folder, QString displayName = QString(), quint32 displayID = 0)
         : folder_(folder)
         , logger_(folder + u"/app.log"_s)
-        , settings_(folder + u"/settings.json"_s, logger_)
-        , preferences_(settings_, logger_)
         , systemAudio_(folder + u"/system_audio.m4a"_s, std::nullopt, logger_, FfmpegAacWriter::factory(),
                        systemTime, {}, std::make_unique<PulseAudioSystemAudioSource>())
-        , recorder_(folder + u"/screen.mov"_s, preferences_, logger_,
+        , recorder_(folder + u"/screen.mov"_s, displayID, logger_,
                     std::make_unique<X11ScreenFrameSource>(std::move(displayName)),
                     FfmpegH264Writer::factory())
     {}
@@ -60,16 +56,15 @@ public:
     QCoro::Task<> start()
     {
         co_await recorder_.start();
-        systemAudio_.start();
+        systemAudio_.startCapture();
     }
     QCoro::Task<> stop()
     {
         co_await recorder_.stop();
-        systemAudio_.stop();
+        systemAudio_.stopCapture();
     }
     SystemAudioRecorder& systemAudio() { return systemAudio_; }
 
-    PreferencesStore& preferences() { return preferences_; }
     ScreenRecorder& recorder() { return recorder_; }
     QString file(const QString& name) const { return folder_ + u'/' + name; }
 
@@ -82,8 +77,6 @@ public:
 private:
     QString folder_;
     Logger logger_;
-    SettingsFile settings_;
-    PreferencesStore preferences_;
     SystemAudioRecorder systemAudio_;
     ScreenRecorder recorder_;
 };
@@ -95,7 +88,7 @@ TEST(ScreenCaptureIntegration, RecordsAChangingScreenAsHighProfileH264WithItsSys
     test::TonePlayer tone(u"ebbcast_speaker"_s, folder.path());
     ScreenRecording recording(folder.path());
 
-    const DisplayMetadata display = test::runTask(recording.recorder().prepare());
+    const DisplayMetadata display = test::runTask(recording.recorder().prepareDisplay());
     EXPECT_EQ(display,
               (DisplayMetadata{X11ScreenFrameSource::identifierFor(u"screen"_s), 1920, 1080, std::nullopt}));
     test::runTask(recording.start());
@@ -128,9 +121,8 @@ TEST(ScreenCaptureIntegration, ChosenMonitorOfATwoMonitorLayoutRecordsAtItsSize)
     {
         test::TemporaryFolder folder;
         test::TestPattern pattern;
-        ScreenRecording recording(folder.path());
-        recording.preferences().setDefaultDisplayID(X11ScreenFrameSource::identifierFor(u"RIGHT"_s));
-        const DisplayMetadata display = test::runTask(recording.recorder().prepare());
+        ScreenRecording recording(folder.path(), QString(), X11ScreenFrameSource::identifierFor(u"RIGHT"_s));
+        const DisplayMetadata display = test::runTask(recording.recorder().prepareDisplay());
         EXPECT_EQ(display.id, X11ScreenFrameSource::identifierFor(u"RIGHT"_s));
         EXPECT_EQ(display.width, 960);
         test::runTask(recording.recorder().start());
@@ -150,7 +142,7 @@ TEST(ScreenCaptureIntegration, UnreachableDisplayIsAClearError)
     test::TemporaryFolder folder;
     ScreenRecording recording(folder.path(), u":249"_s);
     try {
-        test::runTask(recording.recorder().prepare());
+        test::runTask(recording.recorder().prepareDisplay());
         FAIL() << "prepared without an X server";
     } catch (const ScreenCaptureError& error) {
         EXPECT_EQ(error.code(), ScreenCaptureError::Code::displayServerUnreachable);
@@ -164,7 +156,7 @@ TEST(ScreenCaptureIntegration, DisplayThatDisappearsMidRecordingLeavesAPlayableM
     test::TemporaryFolder folder;
     test::PrivateDisplay display;
     ScreenRecording recording(folder.path(), display.name());
-    test::runTask(recording.recorder().prepare());
+    test::runTask(recording.recorder().prepareDisplay());
     test::runTask(recording.recorder().start());
     sleepSeconds(2.6);
     display.kill();

@@ -3,8 +3,6 @@
 #include "capture/RecorderError.h"
 #include "capture/ScreenCaptureError.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/FakeScreenFrameSource.h"
 #include "support/FakeVideoMediaWriter.h"
 #include "support/LogLines.h"
@@ -29,7 +27,7 @@ protected:
         frames_ = frames.get();
         frames_->displayList = displays_;
         recorder_ =
-            std::make_unique<ScreenRecorder>(folder_.file(u"screen.mov"_s), preferences_, logger_,
+            std::make_unique<ScreenRecorder>(folder_.file(u"screen.mov"_s), displayID_, logger_,
                                              std::move(frames), test::FakeVideoMediaWriter::factory(video_));
         return *recorder_;
     }
@@ -38,8 +36,7 @@ protected:
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
-    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
-    PreferencesStore preferences_{settingsFile_, logger_};
+    quint32 displayID_ = 0;
     std::vector<ScreenDisplay> displays_{{11, u"LEFT"_s, 0, 0, 1920, 1080, false},
                                          {22, u"RIGHT"_s, 1920, 0, 2561, 1441, true}};
     test::FakeVideoRecord video_;
@@ -49,7 +46,7 @@ protected:
 
 TEST_F(ScreenRecorderTest, OddDisplaySizesRecordAtTheEvenSizeBelow)
 {
-    const DisplayMetadata display = test::runTask(make().prepare());
+    const DisplayMetadata display = test::runTask(make().prepareDisplay());
     EXPECT_EQ(display, (DisplayMetadata{22, 2560, 1440, std::nullopt}));
     EXPECT_EQ(video_.width, 2560);
     EXPECT_EQ(video_.height, 1440);
@@ -73,9 +70,9 @@ TEST_F(ScreenRecorderTest, ChoosesTheConfiguredDisplayElseTheMainElseTheFirst)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.configured);
-        preferences_.setDefaultDisplayID(c.configured);
+        displayID_ = c.configured;
         displays_ = c.displays;
-        EXPECT_EQ(test::runTask(make().prepare()).id, c.expected);
+        EXPECT_EQ(test::runTask(make().prepareDisplay()).id, c.expected);
     }
 }
 
@@ -83,7 +80,7 @@ TEST_F(ScreenRecorderTest, NoDisplayOrNoDisplayServerFailsThePreparation)
 {
     displays_.clear();
     try {
-        test::runTask(make().prepare());
+        test::runTask(make().prepareDisplay());
         FAIL() << "prepared without a display";
     } catch (const RecorderError& error) {
         EXPECT_EQ(error.code(), RecorderError::Code::noDisplayAvailable);
@@ -91,7 +88,7 @@ TEST_F(ScreenRecorderTest, NoDisplayOrNoDisplayServerFailsThePreparation)
     }
     make();
     frames_->unreachable = true;
-    EXPECT_THROW(test::runTask(recorder_->prepare()), ScreenCaptureError);
+    EXPECT_THROW(test::runTask(recorder_->prepareDisplay()), ScreenCaptureError);
     EXPECT_THROW(test::runTask(make().start()), RecorderError) << "start without prepare";
 }
 
@@ -99,7 +96,7 @@ TEST_F(ScreenRecorderTest, WriterThatRefusesTheVideoInputFailsThePreparation)
 {
     video_.refuseInput = true;
     try {
-        test::runTask(make().prepare());
+        test::runTask(make().prepareDisplay());
         FAIL() << "prepared without a video input";
     } catch (const RecorderError& error) {
         EXPECT_EQ(error.description(), u"Cannot add screen video input"_s);
@@ -109,7 +106,7 @@ TEST_F(ScreenRecorderTest, WriterThatRefusesTheVideoInputFailsThePreparation)
 TEST_F(ScreenRecorderTest, TheMovieStartsAtZeroWithTheFirstFrame)
 {
     ScreenRecorder& recorder = make();
-    test::runTask(recorder.prepare());
+    test::runTask(recorder.prepareDisplay());
     test::runTask(recorder.start());
     EXPECT_EQ(frames_->startedWith.id, 22U);
     EXPECT_EQ(frames_->rate, 30);
@@ -126,7 +123,7 @@ TEST_F(ScreenRecorderTest, TheMovieStartsAtZeroWithTheFirstFrame)
 TEST_F(ScreenRecorderTest, SessionWithoutFramesFinishesNothingAndLeavesNoMovie)
 {
     ScreenRecorder& recorder = make();
-    test::runTask(recorder.prepare());
+    test::runTask(recorder.prepareDisplay());
     test::TemporaryFolder::writeAll(folder_.file(u"screen.mov"_s), ""); // as a real writer leaves it
     test::runTask(recorder.start());
     test::runTask(recorder.stop());
@@ -138,7 +135,7 @@ TEST_F(ScreenRecorderTest, SessionWithoutFramesFinishesNothingAndLeavesNoMovie)
 TEST_F(ScreenRecorderTest, StopAfterTheStreamStoppedWithAnErrorStillFinishesTheMovie)
 {
     ScreenRecorder& recorder = make();
-    test::runTask(recorder.prepare());
+    test::runTask(recorder.prepareDisplay());
     test::runTask(recorder.start());
     frames_->deliver(10.0);
     frames_->reportStopped(u"the X display stopped delivering frames (I/O error)"_s);
@@ -160,7 +157,7 @@ TEST_F(ScreenRecorderTest, WriterFailuresAreLoggedWithTheirStage)
     {
         video_.failAppends = true;
         ScreenRecorder& recorder = make();
-        test::runTask(recorder.prepare());
+        test::runTask(recorder.prepareDisplay());
         test::runTask(recorder.start());
         frames_->deliver(1.0);
         test::runTask(recorder.stop());
@@ -172,7 +169,7 @@ TEST_F(ScreenRecorderTest, WriterFailuresAreLoggedWithTheirStage)
         video_.failAppends = false;
         video_.failAtFinish = true;
         ScreenRecorder& recorder = make();
-        test::runTask(recorder.prepare());
+        test::runTask(recorder.prepareDisplay());
         test::runTask(recorder.start());
         frames_->deliver(1.0);
         test::runTask(recorder.stop());
@@ -183,7 +180,7 @@ TEST_F(ScreenRecorderTest, WriterFailuresAreLoggedWithTheirStage)
 TEST_F(ScreenRecorderTest, AtMostFiveFramesWaitWhileTheWriterIsBusy)
 {
     ScreenRecorder& recorder = make();
-    test::runTask(recorder.prepare());
+    test::runTask(recorder.prepareDisplay());
     test::runTask(recorder.start());
     {
         const std::lock_guard lock(video_.mutex);

@@ -73,7 +73,7 @@ TEST_F(SystemAudioRecorderTest, TenAndAHalfMinutesGiveTwoFullChunksAndAShortOne)
     SystemAudioRecorder& recorder = make();
     const QDateTime start = clock_.now();
     deliverSeconds(630);
-    recorder.stop();
+    recorder.stopCapture();
 
     ASSERT_EQ(reports().size(), 3U);
     for (size_t i = 0; i < 3; ++i) {
@@ -106,7 +106,7 @@ TEST_F(SystemAudioRecorderTest, TenAndAHalfMinutesGiveTwoFullChunksAndAShortOne)
 TEST_F(SystemAudioRecorderTest, SessionWithoutBuffersLeavesNoFilesAndSaysUnavailable)
 {
     SystemAudioRecorder& recorder = make();
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_TRUE(writers_.created().isEmpty());
     EXPECT_TRUE(reports().empty());
     const SystemAudioCaptureMetadata summary = recorder.captureMetadata();
@@ -130,7 +130,7 @@ TEST_F(SystemAudioRecorderTest, InvalidBuffersChangeNothingAndTheFirstValidOneIs
 
     recorder.append(buffer(2.0));
     recorder.append(buffer(2.1));
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(u"[INFO] ScreenCaptureKit system audio buffers are being received"_s), 1);
     const SystemAudioCaptureMetadata summary = recorder.captureMetadata();
     EXPECT_EQ(summary.status, u"capturing"_s);
@@ -154,7 +154,7 @@ TEST_F(SystemAudioRecorderTest, LevelIsTheRootMeanSquareOfAll16BitSamples)
     AudioSampleBuffer empty = buffer(0);
     empty.data.clear();
     recorder.append(empty);
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(levels.size(), 3U);
     EXPECT_NEAR(levels[0], 16384 / 32767.0, 1e-6);
     EXPECT_EQ(levels[1], 0.0F);
@@ -171,7 +171,7 @@ TEST_F(SystemAudioRecorderTest, ChunkSetUpFailuresAreRetriedOncePerPeriodWhileTh
     deliverSeconds(299);   // chunk 1 cannot be created; no retry for a period
     deliverSeconds(1.05);  // chunk 2 refuses the input
     deliverSeconds(300.5); // chunk 3 works
-    recorder.stop();
+    recorder.stopCapture();
 
     EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not write the file "_s), 1);
     EXPECT_EQ(
@@ -189,7 +189,7 @@ TEST_F(SystemAudioRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLi
     const QDateTime lastGood = clock_.now();
     writers_.failAppendsTo(fullPath());
     deliverSeconds(2);
-    recorder.stop();
+    recorder.stopCapture();
 
     EXPECT_EQ(countLines(u"[ERROR] System audio write failed: No space left on device"_s), 1);
     ASSERT_EQ(reports().size(), 1U) << "the chunk so far is finished and reported";
@@ -207,7 +207,7 @@ TEST_F(SystemAudioRecorderTest, ASourceThatFailsIsAnInterruptionUntilBuffersCome
     ASSERT_TRUE(recorder.interruption().has_value());
     EXPECT_EQ(recorder.interruption()->reason, u"the sound server went away"_s);
     deliverSeconds(1);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_FALSE(recorder.interruption().has_value());
 }
 
@@ -218,7 +218,7 @@ TEST_F(SystemAudioRecorderTest, AChunkOfATrackThatStoppedEndsWithItsLastBuffer)
     const QDateTime lastBuffer = clock_.now();
     recorder.noteSourceFailure(u"the sound server went away"_s);
     clock_.advance(6); // nothing arrives until the session stops
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.endTime, lastBuffer);
     EXPECT_NEAR(reports()[0].chunk.duration, 2.0, 0.05);
@@ -229,7 +229,7 @@ TEST_F(SystemAudioRecorderTest, FullFileThatRefusesItsInputIsAWriterSetUpFailure
     SystemAudioRecorder& recorder = make(false);
     writers_.refuseInputOf(fullPath());
     recorder.append(buffer(1.0));
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Cannot add system audio input"_s), 1);
     EXPECT_EQ(RecorderError::writerSetupFailed(u"Cannot add system audio input"_s).description(),
               u"Cannot add system audio input"_s);
@@ -243,7 +243,7 @@ TEST_F(SystemAudioRecorderTest, FailedWritersAreLoggedAndTheirChunksNeverReporte
     writers_.failFinishOf(chunk(1));
     writers_.failFinishOf(fullPath());
     deliverSeconds(2);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_TRUE(reports().empty());
     EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: disk full"_s), 1);
     EXPECT_EQ(countLines(u"[ERROR] System audio writer failed: unknown error"_s), 1);
@@ -254,7 +254,7 @@ TEST_F(SystemAudioRecorderTest, ChunkOpenedAtRotationWithoutAnyBufferIsDiscarded
     SystemAudioRecorder& recorder = make();
     while (writers_.created().isEmpty() || writers_.created().last() != chunk(2))
         deliverSeconds(0.01); // one buffer at a time until the rotation opens chunk 2
-    recorder.stop();
+    recorder.stopCapture();
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.index, 1);
     EXPECT_TRUE(writers_.record(chunk(2)).finished);
@@ -266,7 +266,7 @@ TEST_F(SystemAudioRecorderTest, ChunkFolderThatCannotBeCreatedIsLoggedOncePerPer
     test::TemporaryFolder::writeAll(chunks(), "a file where the folder should be");
     SystemAudioRecorder& recorder = make();
     deliverSeconds(10);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(u"[ERROR] System audio write failed: Could not create the folder"_s), 1);
     EXPECT_GT(recorder.bufferCount(), 400);
     EXPECT_TRUE(QFile::exists(fullPath()) || writers_.record(fullPath()).appended > 400)
@@ -279,9 +279,9 @@ TEST_F(SystemAudioRecorderTest, ItsOwnSourceFeedsItThroughItsQueue)
     test::FakeSystemAudioSource& fake = *source;
     SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
                                  std::move(source));
-    recorder.start();
+    recorder.startCapture();
     fake.deliver(3);
-    recorder.stop(); // stops the source, then handles what it delivered
+    recorder.stopCapture(); // stops the source, then handles what it delivered
     EXPECT_EQ(countLines(u"[INFO] ScreenCaptureKit system audio output attached"_s), 1);
     EXPECT_EQ(recorder.captureMetadata().bufferCount, 3);
     EXPECT_EQ(recorder.captureMetadata().status, u"capturing"_s);
@@ -296,8 +296,8 @@ TEST_F(SystemAudioRecorderTest, ASourceThatCannotStartIsNotFatal)
     source->failStart = true;
     SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
                                  std::move(source));
-    recorder.start();
-    recorder.stop();
+    recorder.startCapture();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(
                   u"[ERROR] System audio capture output unavailable: No default audio output is available"_s),
               1);
@@ -313,10 +313,10 @@ TEST_F(SystemAudioRecorderTest, ASourceThatGivesUpIsLoggedAndEndsTheTrack)
     test::FakeSystemAudioSource& fake = *source;
     SystemAudioRecorder recorder(fullPath(), chunks(), logger_, writers_.factory(), clock_.wallClock(), {},
                                  std::move(source));
-    recorder.start();
+    recorder.startCapture();
     fake.deliver(2);
     fake.fail(u"the sound server went away"_s);
-    recorder.stop();
+    recorder.stopCapture();
     EXPECT_EQ(countLines(u"[ERROR] System audio capture stopped: the sound server went away"_s), 1);
     ASSERT_TRUE(recorder.interruption().has_value());
     EXPECT_EQ(recorder.interruption()->reason, u"the sound server went away"_s);

@@ -53,6 +53,13 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
+RecordingSession::Settings sessionSettings(const QString& recordingFolder)
+{
+    RecordingSession::Settings settings;
+    settings.recordingFolder = recordingFolder;
+    return settings;
+}
+
 // Real recorders on fakes; the test reaches the fakes of the latest session through the factory.
 class FakeRecorders : public RecorderFactory {
 public:
@@ -60,9 +67,8 @@ public:
         : clock_(std::move(clock))
     {}
 
-    std::unique_ptr<SystemAudioRecorder> makeSystemAudioRecorder(const QString& path,
-                                                                 const std::optional<QString>& chunkFolder,
-                                                                 Logger& logger) override
+    std::unique_ptr<Recorder> makeSystemAudioRecorder(const QString& path, const QString& chunkFolder,
+                                                      Logger& logger) override
     {
         auto systemSource = std::make_unique<test::FakeSystemAudioSource>();
         systemAudioSource = systemSource.get();
@@ -73,19 +79,19 @@ public:
         return recorder;
     }
 
-    std::unique_ptr<ScreenRecorder> makeScreenRecorder(const QString& path, PreferencesStore& preferences,
-                                                       Logger& logger) override
+    std::unique_ptr<Recorder> makeScreenRecorder(const QString& path, quint32 displayID,
+                                                 Logger& logger) override
     {
         auto frames = std::make_unique<test::FakeScreenFrameSource>();
         screenFrames = frames.get();
         screenFrames->displayList = displays;
         screenFrames->failStart = screenStartFails;
-        return std::make_unique<ScreenRecorder>(path, preferences, logger, std::move(frames),
+        return std::make_unique<ScreenRecorder>(path, displayID, logger, std::move(frames),
                                                 test::FakeVideoMediaWriter::factory(video));
     }
 
-    std::unique_ptr<MicRecorder> makeMicRecorder(const QString& path, const QString& preferredDeviceName,
-                                                 Logger& logger) override
+    std::unique_ptr<Recorder> makeMicRecorder(const QString& path, const QString& chunkFolder,
+                                              const QString& preferredDeviceName, Logger& logger) override
     {
         auto engine = std::make_unique<test::FakeAudioInputEngine>(AudioInputFormat{48000, 1});
         micEngine = engine.get();
@@ -94,6 +100,7 @@ public:
         timing.watchdogFirstCheck = std::chrono::hours(1);
         auto recorder = std::make_unique<MicRecorder>(path, preferredDeviceName, logger, std::move(engine),
                                                       pcmFiles.factory(), clock_, timing);
+        recorder->setChunkFolder(chunkFolder);
         microphone = recorder.get();
         return recorder;
     }
@@ -150,7 +157,6 @@ class RecordingSessionTest : public ::testing::Test {
 protected:
     RecordingSessionTest()
     {
-        preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s));
         QObject::connect(&session_, &RecordingSession::chunkCompleted,
                          [this](const QString& sessionFolder, const QString& file) {
                              const std::lock_guard lock(callbacksLock_);
@@ -207,8 +213,15 @@ protected:
     FakeRecorders recorders_{clock_.wallClock()};
     CountingInhibitor inhibitor_;
     CollectedAlerts alerts_;
-    RecordingSession session_{preferences_, permissions_, apps_,   clockSync_,        logger_,
-                              recorders_,   inhibitor_,   alerts_, clock_.wallClock()};
+    RecordingSession session_{sessionSettings(folder_.file(u"Recordings"_s)),
+                              permissions_,
+                              apps_,
+                              clockSync_,
+                              logger_,
+                              recorders_,
+                              inhibitor_,
+                              alerts_,
+                              clock_.wallClock()};
     std::mutex callbacksLock_;
     std::vector<std::pair<QString, QString>> chunkCallbacks_;
     QStringList completed_;
@@ -446,9 +459,8 @@ TEST_F(RecordingSessionTest, TracksThatEndedEarlyAreNamedWithWhereTheyStopped)
     recorders_.pcmFiles.failWritesTo(u"microphone.wav"_s);
     recorders_.micEngine->deliver();
     recorders_.systemAudioSource->fail(u"the sound server went away"_s);
-    test::runTask(session_.stop(false));
+    const auto outcome = test::runTask(session_.stop(false));
 
-    const auto& outcome = session_.lastStopOutcome();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_TRUE(outcome->documentCompleted);
     EXPECT_EQ(outcome->sessionFolder, folder);

@@ -1,12 +1,13 @@
+#include "app/LinuxRecorderFactory.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/PermissionManager.h"
+#include "capture/linux/X11ScreenFrameSource.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
 #include "session/ActivityInhibitor.h"
 #include "session/AlertPresenter.h"
-#include "session/LinuxRecorderFactory.h"
 #include "session/RecordingSession.h"
 #include "support/MediaProbe.h"
 #include "support/RunTask.h"
@@ -48,6 +49,13 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
+
+RecordingSession::Settings sessionSettings(const QString& recordingFolder)
+{
+    RecordingSession::Settings settings;
+    settings.recordingFolder = recordingFolder;
+    return settings;
+}
 
 void sleepUntil(const QDateTime& moment)
 {
@@ -253,11 +261,7 @@ public:
 
 class SessionTimelineIntegration : public ::testing::Test {
 protected:
-    SessionTimelineIntegration()
-    {
-        preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s));
-        preferences_.setClockSyncEnabled(false);
-    }
+    SessionTimelineIntegration() { preferences_.setClockSyncEnabled(false); }
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
@@ -268,12 +272,19 @@ protected:
     NoFrontmost frontmost_;
     AppActivityMonitor apps_{preferences_, frontmost_};
     ClockSyncManager clockSync_{preferences_, logger_, network_};
-    LinuxRecorderFactory recorders_{2.0};
+    LinuxRecorderFactory recorders_{[] { return std::make_unique<X11ScreenFrameSource>(); }, 2.0};
     NoInhibitor inhibitor_;
     FailingAlerts alerts_;
     RememberingClock clock_;
-    RecordingSession session_{preferences_, permissions_, apps_,   clockSync_,        logger_,
-                              recorders_,   inhibitor_,   alerts_, clock_.wallClock()};
+    RecordingSession session_{sessionSettings(folder_.file(u"Recordings"_s)),
+                              permissions_,
+                              apps_,
+                              clockSync_,
+                              logger_,
+                              recorders_,
+                              inhibitor_,
+                              alerts_,
+                              clock_.wallClock()};
 };
 
 // A sound cannot be recorded before it was written, and the recorders place a buffer's first sample one
@@ -309,8 +320,8 @@ TEST_F(SessionTimelineIntegration, AToneLandsAtItsSessionTimeInBothAudioFilesAnd
     microphone.playToneAt(toneAt);
     speaker.playToneAt(toneAt);
     sleepUntil(toneAt.addMSecs(2000));
-    test::runTask(session_.stop(false));
-    ASSERT_TRUE(session_.lastStopOutcome() && session_.lastStopOutcome()->documentCompleted);
+    const auto stopped = test::runTask(session_.stop(false));
+    ASSERT_TRUE(stopped && stopped->documentCompleted);
 
     struct Track {
         const char* name;
