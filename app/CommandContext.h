@@ -4,11 +4,10 @@ namespace ebbcast {
 
 class AppPaths;
 class Console;
-class LinuxRecorderFactory;
 class PreferencesStore;
+struct PlatformBackends;
 class RecordingProcessLock;
 class RecordingSession;
-class ScreenFrameSource;
 class SettingsFile;
 class StopSignals;
 
@@ -21,9 +20,8 @@ struct CommandContext {
     const AppPaths& paths;
     PreferencesStore& preferences;
     SettingsFile& settingsFile;
-    ScreenFrameSource& screens; // the display list, for defaultDisplayID
+    PlatformBackends& backends; // the display list, the recorders, notes on the platform
     RecordingSession& session;
-    LinuxRecorderFactory& recorders;
     RecordingProcessLock& processLock;
 };
 

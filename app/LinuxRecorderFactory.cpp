@@ -1,4 +1,4 @@
-#include "session/LinuxRecorderFactory.h"
+#include "app/LinuxRecorderFactory.h"
 
 #include "capture/MicRecorder.h"
 #include "capture/ScreenRecorder.h"
@@ -9,41 +9,42 @@
 #include "capture/linux/FfmpegH264Writer.h"
 #include "capture/linux/PulseAudioInputEngine.h"
 #include "capture/linux/PulseAudioSystemAudioSource.h"
-#include "capture/linux/X11ScreenFrameSource.h"
 
 namespace ebbcast {
 
-LinuxRecorderFactory::LinuxRecorderFactory(double chunkSeconds)
-    : chunkSeconds_(chunkSeconds)
+LinuxRecorderFactory::LinuxRecorderFactory(ScreenSourceFactory screenSources, double chunkSeconds)
+    : screenSources_(std::move(screenSources))
+    , chunkSeconds_(chunkSeconds)
 {}
 
-std::unique_ptr<SystemAudioRecorder>
-LinuxRecorderFactory::makeSystemAudioRecorder(const QString& outputPath,
-                                              const std::optional<QString>& chunkFolder, Logger& logger)
+std::unique_ptr<Recorder> LinuxRecorderFactory::makeMicRecorder(const QString& outputPath,
+                                                                const QString& chunkFolder,
+                                                                const QString& preferredDeviceName,
+                                                                Logger& logger)
+{
+    MicRecorder::Timing timing;
+    timing.chunkDurationSeconds = chunkSeconds_;
+    auto recorder = std::make_unique<MicRecorder>(outputPath, preferredDeviceName, logger,
+                                                  std::make_unique<PulseAudioInputEngine>(),
+                                                  WavFileWriter::factory(), systemTime, timing);
+    recorder->setChunkFolder(chunkFolder);
+    return recorder;
+}
+
+std::unique_ptr<Recorder> LinuxRecorderFactory::makeSystemAudioRecorder(const QString& outputPath,
+                                                                        const QString& chunkFolder,
+                                                                        Logger& logger)
 {
     return std::make_unique<SystemAudioRecorder>(outputPath, chunkFolder, logger, FfmpegAacWriter::factory(),
                                                  systemTime, SystemAudioRecorder::Timing{chunkSeconds_},
                                                  std::make_unique<PulseAudioSystemAudioSource>());
 }
 
-std::unique_ptr<ScreenRecorder> LinuxRecorderFactory::makeScreenRecorder(const QString& outputPath,
-                                                                         PreferencesStore& preferences,
-                                                                         Logger& logger)
+std::unique_ptr<Recorder> LinuxRecorderFactory::makeScreenRecorder(const QString& outputPath,
+                                                                   quint32 displayID, Logger& logger)
 {
-    return std::make_unique<ScreenRecorder>(outputPath, preferences, logger,
-                                            std::make_unique<X11ScreenFrameSource>(),
+    return std::make_unique<ScreenRecorder>(outputPath, displayID, logger, screenSources_(),
                                             FfmpegH264Writer::factory());
-}
-
-std::unique_ptr<MicRecorder> LinuxRecorderFactory::makeMicRecorder(const QString& outputPath,
-                                                                   const QString& preferredDeviceName,
-                                                                   Logger& logger)
-{
-    MicRecorder::Timing timing;
-    timing.chunkDurationSeconds = chunkSeconds_;
-    return std::make_unique<MicRecorder>(outputPath, preferredDeviceName, logger,
-                                         std::make_unique<PulseAudioInputEngine>(), WavFileWriter::factory(),
-                                         systemTime, timing);
 }
 
 std::optional<double> LinuxRecorderFactory::recordedAudioSeconds(const QString& path) const

@@ -3,10 +3,11 @@
 #include "app/ArgumentParser.h"
 #include "app/CommandContext.h"
 #include "app/Console.h"
+#include "app/LinuxRecorderFactory.h"
+#include "app/PlatformBackends.h"
 #include "app/RecordingProcessLock.h"
 #include "app/StopSignals.h"
 #include "core/base/EbbcastError.h"
-#include "session/LinuxRecorderFactory.h"
 #include "session/RecordingSession.h"
 
 #include <QDeadlineTimer>
@@ -125,8 +126,10 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
         co_return endedBySignal;
     }
 
+    for (const QString& note : context.backends.notes)
+        context.console.error(note);
     if (chunkSeconds_)
-        context.recorders.setChunkSeconds(*chunkSeconds_);
+        context.backends.recorders->setChunkSeconds(*chunkSeconds_);
     auto starting = context.session.start(false);
     co_await starting;
     const std::optional<QString> folder = context.session.currentSessionFolder();
@@ -142,10 +145,9 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
     co_await recording;
 
     auto stopping = context.session.stop(false);
-    co_await stopping;
+    const std::optional<RecordingSession::StopOutcome> outcome = co_await stopping;
     context.console.endStatus();
     context.processLock.release();
-    const auto& outcome = context.session.lastStopOutcome();
     if (!outcome)
         co_return 1;
     for (const QString& track : outcome->endedTracks)

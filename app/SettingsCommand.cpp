@@ -5,6 +5,7 @@
 #include "app/CommandContext.h"
 #include "app/Console.h"
 #include "app/InputLine.h"
+#include "app/PlatformBackends.h"
 #include "app/SettingRules.h"
 #include "app/SettingValueText.h"
 #include "app/StopSignals.h"
@@ -283,7 +284,7 @@ void SettingsCommand::noteMissingDisplay(CommandContext& context, quint32 id)
 {
     std::vector<ScreenDisplay> displays;
     try {
-        displays = context.screens.displays();
+        displays = context.backends.screens->displays();
     } catch (const EbbcastError&) {
         return;
     }

@@ -4,26 +4,28 @@
 #include "app/CommandContext.h"
 #include "app/CommandDispatcher.h"
 #include "app/Console.h"
+#include "app/LinuxRecorderFactory.h"
 #include "app/OverviewCommand.h"
+#include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
+#include "app/RecordingSessionSettings.h"
 #include "app/RecoverCommand.h"
 #include "app/SettingsCommand.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
+#include "capture/FrontmostApplicationSource.h"
 #include "capture/PermissionManager.h"
-#include "capture/linux/X11FrontmostApplicationSource.h"
-#include "capture/linux/X11ScreenFrameSource.h"
+#include "capture/ScreenFrameSource.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/AppPaths.h"
 #include "core/base/BuildInfo.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
-#include "session/LinuxRecorderFactory.h"
+#include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
-#include "session/ScreenSaverInhibitor.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -45,19 +47,19 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
     ebbcast::PreferencesStore preferences(settingsFile, logger);
     QNetworkAccessManager network;
     ebbcast::PermissionManager permissions(logger);
-    ebbcast::X11FrontmostApplicationSource frontmostApplication;
-    ebbcast::AppActivityMonitor appActivityMonitor(preferences, frontmostApplication);
+    ebbcast::PlatformBackends backends =
+        ebbcast::loadPlatformBackends(QProcessEnvironment::systemEnvironment());
+    ebbcast::AppActivityMonitor appActivityMonitor(preferences, *backends.frontmostApplication);
     ebbcast::ClockSyncManager clockSyncManager(preferences, logger, network);
-    ebbcast::LinuxRecorderFactory recorders;
-    ebbcast::ScreenSaverInhibitor inhibitor;
     ebbcast::StandardErrorAlerts alerts(console);
-    ebbcast::RecordingSession session(preferences, permissions, appActivityMonitor, clockSyncManager, logger,
-                                      recorders, inhibitor, alerts);
+    ebbcast::RecordingSession session(ebbcast::recordingSessionSettings(preferences), permissions,
+                                      appActivityMonitor, clockSyncManager, logger, *backends.recorders,
+                                      *backends.inhibitor, alerts);
+    ebbcast::connectRecordingSessionSettings(preferences, session);
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
-    ebbcast::X11ScreenFrameSource screens;
 
-    ebbcast::CommandContext context{console, stopSignals, *paths,    preferences, settingsFile,
-                                    screens, session,     recorders, processLock};
+    ebbcast::CommandContext context{console,      stopSignals, *paths,  preferences,
+                                    settingsFile, backends,    session, processLock};
     return commandLine.run(command, context);
 }
 

@@ -4,25 +4,27 @@
 #include "app/CommandDispatcher.h"
 #include "app/Console.h"
 #include "app/InputLine.h"
+#include "app/LinuxRecorderFactory.h"
 #include "app/OverviewCommand.h"
+#include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
+#include "app/RecordingSessionSettings.h"
 #include "app/RecoverCommand.h"
 #include "app/SettingValueText.h"
 #include "app/SettingsCommand.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
+#include "capture/FrontmostApplicationSource.h"
 #include "capture/PermissionManager.h"
-#include "capture/linux/X11FrontmostApplicationSource.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/AppPaths.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
-#include "session/LinuxRecorderFactory.h"
+#include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
-#include "session/ScreenSaverInhibitor.h"
 #include "support/FakeScreenFrameSource.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
@@ -49,6 +51,24 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
+
+// The test's display list in place of the platform's.
+class BorrowedScreens : public ScreenFrameSource {
+public:
+    explicit BorrowedScreens(ScreenFrameSource& screens)
+        : screens_(screens)
+    {}
+    std::vector<ScreenDisplay> displays() override { return screens_.displays(); }
+    void start(const ScreenDisplay& display, int framesPerSecond, FrameHandler frames,
+               StoppedHandler stopped) override
+    {
+        screens_.start(display, framesPerSecond, std::move(frames), std::move(stopped));
+    }
+    void stop() override { screens_.stop(); }
+
+private:
+    ScreenFrameSource& screens_;
+};
 
 // A pipe whose read end stands in for standard input, holding `bytes` and then the end of input.
 class InputPipe {
@@ -112,17 +132,17 @@ protected:
                 PreferencesStore preferences(file, logger);
                 QNetworkAccessManager network;
                 PermissionManager permissions(logger);
-                X11FrontmostApplicationSource frontmost;
-                AppActivityMonitor activity(preferences, frontmost);
+                PlatformBackends backends = loadPlatformBackends(QProcessEnvironment::systemEnvironment());
+                backends.screens = std::make_unique<BorrowedScreens>(screens_);
+                AppActivityMonitor activity(preferences, *backends.frontmostApplication);
                 ClockSyncManager clockSync(preferences, logger, network);
-                LinuxRecorderFactory recorders;
-                ScreenSaverInhibitor inhibitor;
                 StandardErrorAlerts alerts(console);
-                RecordingSession session(preferences, permissions, activity, clockSync, logger, recorders,
-                                         inhibitor, alerts);
+                RecordingSession session(recordingSessionSettings(preferences), permissions, activity,
+                                         clockSync, logger, *backends.recorders, *backends.inhibitor, alerts);
+                connectRecordingSessionSettings(preferences, session);
                 RecordingProcessLock lock(paths_.stateDirectory() + u"/recording.lock"_s);
-                CommandContext context{console,  stopSignals, paths_,    preferences, file,
-                                       screens_, session,     recorders, lock};
+                CommandContext context{console, stopSignals, paths_,  preferences,
+                                       file,    backends,    session, lock};
                 status = commandLine.run(*invocation.command, context);
                 logger.flush();
             }
