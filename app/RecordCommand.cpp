@@ -4,6 +4,7 @@
 #include "app/CommandContext.h"
 #include "app/Console.h"
 #include "app/LinuxRecorderFactory.h"
+#include "app/MissingDisplayNote.h"
 #include "app/PlatformBackends.h"
 #include "app/RecordingProcessLock.h"
 #include "app/StopSignals.h"
@@ -128,6 +129,10 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
 
     for (const QString& note : context.backends.notes)
         context.console.error(note);
+    if (const quint32 display = context.session.settings().displayID; display != 0) {
+        if (const auto note = missingDisplayNote(*context.backends.screens, display))
+            context.console.error(u"note: "_s + *note);
+    }
     if (chunkSeconds_)
         context.backends.recorders->setChunkSeconds(*chunkSeconds_);
     auto starting = context.session.start(false);

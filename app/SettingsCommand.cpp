@@ -5,6 +5,7 @@
 #include "app/CommandContext.h"
 #include "app/Console.h"
 #include "app/InputLine.h"
+#include "app/MissingDisplayNote.h"
 #include "app/PlatformBackends.h"
 #include "app/SettingRules.h"
 #include "app/SettingValueText.h"
@@ -274,29 +275,11 @@ int SettingsCommand::store(CommandContext& context, const QVariant& value)
         context.console.error(u"could not save "_s + key_ + u": "_s + failure);
         return 1;
     }
-    if (key_ == u"defaultDisplayID" && value.toUInt() != 0)
-        noteMissingDisplay(context, value.toUInt());
-    return 0;
-}
-
-// Only when the display server answers; without one (no DISPLAY, a remote session) nothing is said.
-void SettingsCommand::noteMissingDisplay(CommandContext& context, quint32 id)
-{
-    std::vector<ScreenDisplay> displays;
-    try {
-        displays = context.backends.screens->displays();
-    } catch (const EbbcastError&) {
-        return;
+    if (key_ == u"defaultDisplayID" && value.toUInt() != 0) {
+        if (const auto note = missingDisplayNote(*context.backends.screens, value.toUInt()))
+            context.console.error(*note);
     }
-    if (std::any_of(displays.begin(), displays.end(), [id](const ScreenDisplay& d) { return d.id == id; }))
-        return;
-    QStringList connected;
-    for (const ScreenDisplay& display : displays)
-        connected.append(QString::number(display.id) + u" ("_s + SettingValueText::escaped(display.name) +
-                         u')');
-    context.console.error(u"no display with id "_s + QString::number(id) +
-                          u" is connected now; the main display is recorded until it is (connected: "_s +
-                          connected.join(u", "_s) + u')');
+    return 0;
 }
 
 } // namespace ebbcast

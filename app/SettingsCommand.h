@@ -44,7 +44,6 @@ private:
     std::optional<UsageError> parseSetting(const QString& key);
     QCoro::Task<int> set(CommandContext& context);
     int store(CommandContext& context, const QVariant& value);
-    void noteMissingDisplay(CommandContext& context, quint32 id);
 
     Verb verb_ = Verb::list;
     QMetaProperty setting_;

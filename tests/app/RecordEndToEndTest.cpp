@@ -45,12 +45,16 @@ TEST_F(RecordEndToEndTest, RecordsACompleteSessionFromTheCommandLine)
     test::TestPattern pattern;
     test::TonePlayer speaker(u"ebbcast_speaker"_s, folder_.path());
     test::TonePlayer microphone(u"ebbcast_mic_feed"_s, folder_.path());
+    // A chosen display that is not connected: the main one is recorded, and the user is told once.
+    ASSERT_EQ(runEbbcast({u"settings"_s, u"set"_s, u"defaultDisplayID"_s, u"4242"_s}).exitCode, 0);
     QProcess record;
     configure(record);
     record.start(QString::fromUtf8(EBBCAST_EXECUTABLE),
                  {u"record"_s, u"--duration"_s, u"7"_s, u"--chunk-seconds"_s, u"2"_s});
     ASSERT_TRUE(record.waitForFinished(30000));
-    ASSERT_EQ(record.exitCode(), 0) << record.readAllStandardError().constData();
+    const QString errors = QString::fromLocal8Bit(record.readAllStandardError());
+    ASSERT_EQ(record.exitCode(), 0) << errors.toStdString();
+    EXPECT_EQ(errors.count(u"note: no display with id 4242 is connected now"_s), 1) << errors.toStdString();
     const QString session =
         QString::fromLocal8Bit(record.readAllStandardOutput()).trimmed().split(u'\n').last();
     ASSERT_TRUE(QFileInfo(session).isDir()) << session.toStdString();
