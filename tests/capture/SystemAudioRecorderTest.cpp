@@ -199,6 +199,26 @@ TEST_F(SystemAudioRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLi
     EXPECT_EQ(interruption->reason, u"No space left on device"_s);
 }
 
+TEST_F(SystemAudioRecorderTest, AChunkThatCannotBeWrittenIsClosedUnreportedAndTriedAgainAPeriodLater)
+{
+    SystemAudioRecorder& recorder = make();
+    writers_.failAppendsTo(chunk(1));
+    deliverSeconds(10);  // chunk 1 fails with its first buffer
+    deliverSeconds(300); // chunk 2 opens a period after that
+    recorder.stop();
+
+    EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: No space left on device"_s), 1);
+    EXPECT_EQ(countLines(u"System audio write failed"_s), 0);
+    const auto failed = writers_.record(chunk(1));
+    EXPECT_TRUE(failed.closed);
+    EXPECT_FALSE(failed.finished) << "a writer that threw is not finished";
+    EXPECT_EQ(writers_.record(fullPath()).appended, recorder.bufferCount()) << "the full file went on";
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.index, 2);
+    EXPECT_NEAR(reports()[0].chunk.duration, 10.0, 0.1);
+    EXPECT_FALSE(recorder.interruption().has_value());
+}
+
 TEST_F(SystemAudioRecorderTest, ASourceThatFailsIsAnInterruptionUntilBuffersComeBack)
 {
     SystemAudioRecorder& recorder = make();
