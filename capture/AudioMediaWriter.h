@@ -9,30 +9,25 @@
 
 namespace ebbcast {
 
-// A compressed audio file being written from sample buffers: created for a path, given its audio input,
-// started at the first buffer's time, appended to, then finished. Used from one thread at a time.
+// A compressed audio file being written from sample buffers. The factory creates the file and sets up its
+// encoder; the file's timeline begins with the first buffer appended and follows the samples written. Once
+// append() or finish() has thrown, the writer is only destroyed (the file keeps what reached it); a writer
+// destroyed without finish() leaves the file as far as it got. Used from one thread at a time.
 class AudioMediaWriter {
 public:
-    enum class Status { unknown, writing, completed, failed };
-
     virtual ~AudioMediaWriter() = default;
 
-    // Sets up the encoder; false when the file cannot take the audio input.
-    virtual bool addAudioInput() = 0;
-    // Starts the file; its timeline begins at `sourceTimeSeconds`.
-    virtual void startWriting(double sourceTimeSeconds) = 0;
-    virtual Status status() const = 0;
-    virtual bool isReadyForMoreMediaData() const = 0;
-    // An encoder or disk failure turns the status to failed.
+    // Encodes the buffer into the file. Throws RecorderError (writeFailed) when it cannot be converted,
+    // encoded or written (a full disk, say), with the library's reason.
     virtual void append(const AudioSampleBuffer& buffer) = 0;
-    virtual void markAsFinished() = 0;
-    // Flushes the encoder and closes the file; blocking. The status ends completed or failed.
-    virtual void finishWriting() = 0;
-    // Why the writer failed; empty when it did not.
-    virtual QString errorDescription() const = 0;
+    // Flushes the encoder and completes and closes the file; blocking; called once, last. Throws
+    // RecorderError (writeFailed) when the file could not be completed.
+    virtual void finish() = 0;
 };
 
-// Creates a writer for a path; throws EbbcastError when the file cannot be created.
+// Creates a writer for a path. Throws RecorderError: writerSetupFailed when the encoder cannot be set up,
+// writeFailed when the file cannot be created (the message names the path and the reason). A factory that
+// throws leaves no file.
 using AudioMediaWriterFactory = std::function<std::unique_ptr<AudioMediaWriter>(const QString& path)>;
 
 } // namespace ebbcast

@@ -13,6 +13,11 @@ RecorderError RecorderError::writerSetupFailed(const QString& message)
     return RecorderError(Code::writerSetupFailed, message);
 }
 
+RecorderError RecorderError::writeFailed(const QString& message)
+{
+    return RecorderError(Code::writeFailed, message);
+}
+
 RecorderError RecorderError::noDisplayAvailable()
 {
     return RecorderError(Code::noDisplayAvailable,

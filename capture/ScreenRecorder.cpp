@@ -14,17 +14,17 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-QString failureText(const VideoMediaWriter& writer)
+// The reason a writer gave for failing; a log line never ends in nothing.
+QString failureText(const EbbcastError& error)
 {
-    const QString description = writer.errorDescription();
-    return description.isEmpty() ? u"unknown error"_s : description;
+    return error.description().isEmpty() ? u"unknown error"_s : error.description();
 }
 
 } // namespace
 
 QCoro::Task<> finishWritingAsync(VideoMediaWriter& writer)
 {
-    co_await runOnWorker([&writer] { writer.finishWriting(); });
+    co_await runOnWorker([&writer] { writer.finish(); });
 }
 
 ScreenRecorder::ScreenRecorder(QString outputPath, quint32 displayID, Logger& logger,
@@ -80,13 +80,14 @@ QCoro::Task<DisplayMetadata> ScreenRecorder::prepareDisplay()
 
     const int width = chosen->width - chosen->width % 2;
     const int height = chosen->height - chosen->height % 2;
-    std::unique_ptr<VideoMediaWriter> writer = writerFactory_(outputPath_, width, height);
-    if (!writer->addVideoInput()) {
-        writer.reset();
-        QFile::remove(outputPath_);
-        throw RecorderError::writerSetupFailed(u"Cannot add screen video input"_s);
+    try {
+        writer_ = writerFactory_(outputPath_, width, height);
+    } catch (const RecorderError& error) {
+        if (error.code() == RecorderError::Code::writerSetupFailed) // the encoder would not take the input
+            throw RecorderError::writerSetupFailed(u"Cannot add screen video input"_s);
+        throw;
     }
-    writer_ = std::move(writer);
+    writerFailure_.reset();
     co_return DisplayMetadata{chosen->id, width, height, std::nullopt};
 }
 
@@ -121,20 +122,17 @@ void ScreenRecorder::enqueueFrame(const ScreenFrame& frame)
 
 void ScreenRecorder::handleFrame(const ScreenFrame& frame)
 {
-    if (!writer_ || !frame.hasImage())
+    if (!writer_ || !frame.hasImage() || writerFailure_)
         return;
-    if (writer_->status() == VideoMediaWriter::Status::unknown) {
-        firstVideoPTS_ = frame.presentationTimeSeconds;
-        writer_->startWriting();
-    }
-    if (writer_->status() != VideoMediaWriter::Status::writing || !writer_->isReadyForMoreMediaData() ||
-        !firstVideoPTS_)
-        return;
-    if (writer_->append(frame, frame.presentationTimeSeconds - *firstVideoPTS_)) {
-        lastFrameWrittenAt_ = clock_();
-    } else if (writer_->status() == VideoMediaWriter::Status::failed) {
-        logger_.error(u"Failed appending screen pixel buffer: "_s + failureText(*writer_));
-        noteInterruption(failureText(*writer_));
+    if (!firstVideoPTS_)
+        firstVideoPTS_ = frame.presentationTimeSeconds; // the movie starts at zero with this frame
+    try {
+        if (writer_->append(frame, frame.presentationTimeSeconds - *firstVideoPTS_))
+            lastFrameWrittenAt_ = clock_();
+    } catch (const EbbcastError& error) {
+        writerFailure_ = failureText(error);
+        logger_.error(u"Failed appending screen pixel buffer: "_s + *writerFailure_);
+        noteInterruption(*writerFailure_);
     }
 }
 
@@ -168,30 +166,23 @@ QCoro::Task<> ScreenRecorder::stop()
     co_await runOnWorker([this] {
         stopSources();
         queue_.sync(); // every frame already handed over has been handled
-        if (writer_)
-            writer_->markAsFinished();
     });
 
-    if (writer_) {
-        switch (writer_->status()) {
-        case VideoMediaWriter::Status::writing:
+    if (writer_ && writerFailure_) {
+        logger_.error(u"Screen video writer failed before finish: "_s + *writerFailure_);
+    } else if (writer_ && firstVideoPTS_) {
+        try {
             co_await finishWritingAsync(*writer_);
-            if (writer_->status() == VideoMediaWriter::Status::failed)
-                logger_.error(u"Screen video writer failed: "_s + failureText(*writer_));
-            break;
-        case VideoMediaWriter::Status::failed:
-            logger_.error(u"Screen video writer failed before finish: "_s + failureText(*writer_));
-            break;
-        case VideoMediaWriter::Status::unknown:
-            // No frame arrived: there is no movie, and no empty file is left to look like one.
-            writer_.reset();
-            QFile::remove(outputPath_);
-            break;
-        case VideoMediaWriter::Status::completed:
-            break;
+        } catch (const EbbcastError& error) {
+            logger_.error(u"Screen video writer failed: "_s + failureText(error));
         }
+    } else if (writer_) {
+        // No frame arrived: there is no movie, and no empty file is left to look like one.
+        writer_.reset();
+        QFile::remove(outputPath_);
     }
     writer_.reset();
+    writerFailure_.reset();
     firstVideoPTS_.reset();
 }
 

@@ -72,6 +72,7 @@ private:
     std::optional<ScreenDisplay> selectedDisplay_;
     std::unique_ptr<VideoMediaWriter> writer_;
     std::optional<double> firstVideoPTS_;         // queue thread only
+    std::optional<QString> writerFailure_;        // why the writer threw; queue thread, then stop()
     std::optional<QDateTime> lastFrameWrittenAt_; // queue thread only
     mutable std::mutex interruptionLock_;
     std::optional<TrackInterruption> interruption_; // guarded by interruptionLock_
@@ -80,7 +81,7 @@ private:
     SerialQueue queue_{"Tavilon.ScreenRecorder"};
 };
 
-// Finishes a writer on a worker thread and resumes once it is done; the caller reads the status afterwards.
+// Finishes a writer on a worker thread and resumes once it is done; rethrows the writer's RecorderError.
 QCoro::Task<> finishWritingAsync(VideoMediaWriter& writer);
 
 } // namespace ebbcast

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -41,10 +42,10 @@ double secondsIn(const AudioSampleBuffer& buffer)
     return static_cast<double>(buffer.data.size() / (2 * buffer.channelCount)) / buffer.sampleRate;
 }
 
-QString failureText(const AudioMediaWriter& writer)
+// The reason a writer gave for failing; a log line never ends in nothing.
+QString failureText(const EbbcastError& error)
 {
-    const QString description = writer.errorDescription();
-    return description.isEmpty() ? u"unknown error"_s : description;
+    return error.description().isEmpty() ? u"unknown error"_s : error.description();
 }
 
 } // namespace
@@ -131,10 +132,13 @@ QString SystemAudioRecorder::sourceDescription()
 std::unique_ptr<AudioMediaWriter> SystemAudioRecorder::makeWriter(const QString& path,
                                                                   const QString& inputFailure)
 {
-    std::unique_ptr<AudioMediaWriter> writer = writerFactory_(path);
-    if (!writer->addAudioInput())
-        throw RecorderError::writerSetupFailed(inputFailure);
-    return writer;
+    try {
+        return writerFactory_(path);
+    } catch (const RecorderError& error) {
+        if (error.code() == RecorderError::Code::writerSetupFailed)
+            throw RecorderError::writerSetupFailed(inputFailure); // the encoder would not take the input
+        throw;
+    }
 }
 
 void SystemAudioRecorder::setUpChunkWriter()
@@ -151,6 +155,7 @@ void SystemAudioRecorder::setUpChunkWriter()
                          u".m4a"_s;
     chunkWriter_ = makeWriter(path, u"Cannot add system audio chunk input"_s);
     chunkDidStart_ = false;
+    chunkWriterFailure_.reset();
     chunkStartedAt_ = clock_();
     chunkPath_ = path;
 }
@@ -181,21 +186,24 @@ void SystemAudioRecorder::setTimelineStart(const QDateTime& start)
 
 void SystemAudioRecorder::appendToWriters(const AudioSampleBuffer& buffer)
 {
-    if (!didStart_) {
-        writer_->startWriting(buffer.presentationTimeSeconds);
-        didStart_ = true;
+    didStart_ = true;
+    if (!writerFailure_) {
+        try {
+            writer_->append(buffer);
+        } catch (const EbbcastError& error) {
+            writerFailure_ = failureText(error);
+        }
     }
-    if (writer_->status() == AudioMediaWriter::Status::writing && writer_->isReadyForMoreMediaData())
-        writer_->append(buffer);
     if (!chunkWriter_)
         return;
-    if (!chunkDidStart_) {
-        chunkWriter_->startWriting(buffer.presentationTimeSeconds);
-        chunkDidStart_ = true;
+    chunkDidStart_ = true;
+    if (!chunkWriterFailure_) {
+        try {
+            chunkWriter_->append(buffer);
+        } catch (const EbbcastError& error) {
+            chunkWriterFailure_ = failureText(error);
+        }
     }
-    if (chunkWriter_->status() == AudioMediaWriter::Status::writing &&
-        chunkWriter_->isReadyForMoreMediaData())
-        chunkWriter_->append(buffer);
 }
 
 void SystemAudioRecorder::noteSourceFailure(const QString& reason)
@@ -241,19 +249,18 @@ void SystemAudioRecorder::append(const AudioSampleBuffer& buffer)
         timelineStart_.reset();
     }
     appendToWriters(buffer);
-    if (writer_->status() == AudioMediaWriter::Status::failed) {
-        const QString reason = failureText(*writer_);
+    if (writerFailure_) {
+        const QString reason = *writerFailure_;
         logger_.error(u"System audio write failed: "_s + reason);
+        writer_.reset(); // the file keeps what reached it
         endTrack(reason);
         return;
     }
 
-    if (chunkWriter_) {
-        if (chunkWriter_->status() == AudioMediaWriter::Status::failed) {
-            // Its finish logs the failure; the next chunk is tried a period later.
-            finishChunk();
-            chunkRetryAt_ = now.addMSecs(std::llround(timing_.chunkDurationSeconds * 1000.0));
-        }
+    if (chunkWriter_ && chunkWriterFailure_) {
+        // Its finish logs the failure; the next chunk is tried a period later.
+        finishChunk();
+        chunkRetryAt_ = now.addMSecs(std::llround(timing_.chunkDurationSeconds * 1000.0));
     }
     if (chunkStartedAt_ &&
         static_cast<double>(chunkStartedAt_->msecsTo(now)) / 1000.0 >= timing_.chunkDurationSeconds) {
@@ -291,9 +298,9 @@ void SystemAudioRecorder::finishChunk()
         if ((trackEnded_ || interruption_) && lastAppendedAt_)
             endedAt = std::max(*chunkStartedAt_, std::min(endedAt, *lastAppendedAt_));
     }
-    chunkWriter_->markAsFinished();
     std::shared_ptr<AudioMediaWriter> writer(std::move(chunkWriter_));
     const bool started = chunkDidStart_;
+    const std::optional<QString> failure = std::exchange(chunkWriterFailure_, std::nullopt);
     RecordingChunkMetadata chunk;
     chunk.index = chunkIndex_;
     chunk.kind = u"system_audio"_s;
@@ -305,20 +312,28 @@ void SystemAudioRecorder::finishChunk()
     chunkPath_.reset();
     chunkDidStart_ = false;
 
-    finishQueue_.async([this, writer, started, chunk, report = onChunkCompleted] {
-        writer->finishWriting();
-        if (!started) {
-            // A chunk opened at rotation that never got a buffer holds no audio: no file, no report.
-            QFile::remove(chunk.filePath);
-            return;
-        }
-        if (writer->status() == AudioMediaWriter::Status::failed) {
-            logger_.error(u"System audio chunk writer failed: "_s + failureText(*writer));
-            return;
-        }
-        if (report)
-            report(chunk, chunk.filePath);
-    });
+    finishQueue_.async(
+        [this, writer = std::move(writer), started, failure, chunk, report = onChunkCompleted]() mutable {
+            if (!started) {
+                // A chunk opened at rotation that never got a buffer holds no audio: no file, no report.
+                writer.reset();
+                QFile::remove(chunk.filePath);
+                return;
+            }
+            if (failure) {
+                writer.reset(); // closes the file as far as it got
+                logger_.error(u"System audio chunk writer failed: "_s + *failure);
+                return;
+            }
+            try {
+                writer->finish();
+            } catch (const EbbcastError& error) {
+                logger_.error(u"System audio chunk writer failed: "_s + failureText(error));
+                return;
+            }
+            if (report)
+                report(chunk, chunk.filePath);
+        });
 }
 
 void SystemAudioRecorder::stopCapture()
@@ -328,15 +343,15 @@ void SystemAudioRecorder::stopCapture()
         sourceStarted_ = false;
     }
     queue_.sync(); // every buffer the source handed over has been handled
-    if (writer_)
-        writer_->markAsFinished();
     finishChunk();
-    if (writer_ && didStart_ && writer_->status() == AudioMediaWriter::Status::writing) {
+    if (writer_ && didStart_) {
         std::shared_ptr<AudioMediaWriter> writer(std::move(writer_));
         finishQueue_.async([this, writer] {
-            writer->finishWriting();
-            if (writer->status() == AudioMediaWriter::Status::failed)
-                logger_.error(u"System audio writer failed: "_s + failureText(*writer));
+            try {
+                writer->finish();
+            } catch (const EbbcastError& error) {
+                logger_.error(u"System audio writer failed: "_s + failureText(error));
+            }
         });
     } else if (writer_ && !didStart_) {
         writer_.reset(); // set up for a buffer that never reached it: no file to keep

@@ -97,9 +97,11 @@ private:
     Timing timing_;
 
     std::unique_ptr<AudioMediaWriter> writer_;
-    bool didStart_ = false;
+    bool didStart_ = false;                // the full file got a buffer
+    std::optional<QString> writerFailure_; // why the full file's writer threw
     std::unique_ptr<AudioMediaWriter> chunkWriter_;
-    bool chunkDidStart_ = false;
+    bool chunkDidStart_ = false;                // the chunk got a buffer
+    std::optional<QString> chunkWriterFailure_; // why the chunk's writer threw
     qint64 chunkIndex_ = 0;
     std::optional<QDateTime> chunkStartedAt_;
     std::optional<QString> chunkPath_;

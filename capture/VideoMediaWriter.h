@@ -9,29 +9,26 @@
 
 namespace ebbcast {
 
-// A video file being written from frames: created for a path and size, given its video input, started at the
-// first frame, appended to with explicit times (seconds from the start), then finished. One thread at a time.
+// A video file being written from frames. The factory creates the file for a size and sets up its encoder;
+// frames are appended with explicit times (seconds from the movie's start at zero), then the file is
+// finished. Once append() or finish() has thrown, the writer is only destroyed (the file keeps what reached
+// it). One thread at a time.
 class VideoMediaWriter {
 public:
-    enum class Status { unknown, writing, completed, failed };
-
     virtual ~VideoMediaWriter() = default;
 
-    // Sets up the encoder; false when the file cannot take the video input.
-    virtual bool addVideoInput() = 0;
-    // Starts the file; its timeline begins at zero.
-    virtual void startWriting() = 0;
-    virtual Status status() const = 0;
-    virtual bool isReadyForMoreMediaData() const = 0;
-    // False when the frame could not be written; the status then tells whether the writer failed.
+    // Encodes the frame into the movie; false when the frame is left out (one in the same millisecond as the
+    // one before it, or one without an image or smaller than the movie). Throws RecorderError (writeFailed)
+    // when it cannot be encoded or written, with the library's reason.
     virtual bool append(const ScreenFrame& frame, double presentationTimeSeconds) = 0;
-    virtual void markAsFinished() = 0;
-    // Flushes the encoder and closes the file; blocking. The status ends completed or failed.
-    virtual void finishWriting() = 0;
-    virtual QString errorDescription() const = 0;
+    // Flushes the encoder and completes and closes the file; blocking; called once, last. Throws
+    // RecorderError (writeFailed) when the file could not be completed.
+    virtual void finish() = 0;
 };
 
-// Creates a writer for a path and an even width and height; throws EbbcastError when the file cannot be made.
+// Creates a writer for a path and an even width and height. Throws RecorderError: writerSetupFailed when the
+// encoder cannot be set up for them, writeFailed when the file cannot be created. A factory that throws
+// leaves no file.
 using VideoMediaWriterFactory =
     std::function<std::unique_ptr<VideoMediaWriter>(const QString& path, int width, int height)>;
 

@@ -21,16 +21,18 @@ WavFileWriter::WavFileWriter(const QString& path, const AudioInputFormat& format
     info.channels = format.channelCount > 0 ? format.channelCount : 1;
     info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
     channelCount_ = info.channels;
-    file_ = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (file_ == nullptr)
+    file_.reset(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
+    if (!file_)
         throw FileError(FileError::Code::writeFailed, path, QString::fromLocal8Bit(sf_strerror(nullptr)));
-    sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+    sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    sf_command(file_.get(), SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
 }
 
-WavFileWriter::~WavFileWriter()
+WavFileWriter::~WavFileWriter() = default;
+
+void WavFileWriter::Close::operator()(sf_private_tag* file) const
 {
-    sf_close(file_);
+    sf_close(file);
 }
 
 void WavFileWriter::write(const AudioInputBuffer& buffer)
@@ -40,9 +42,10 @@ void WavFileWriter::write(const AudioInputBuffer& buffer)
             FileError::Code::writeFailed, path_,
             u"the buffer has %1 channels, the file %2"_s.arg(buffer.channelCount).arg(channelCount_));
     }
-    const sf_count_t written = sf_writef_float(file_, buffer.samples, buffer.frameLength);
+    const sf_count_t written = sf_writef_float(file_.get(), buffer.samples, buffer.frameLength);
     if (written != static_cast<sf_count_t>(buffer.frameLength))
-        throw FileError(FileError::Code::writeFailed, path_, QString::fromLocal8Bit(sf_strerror(file_)));
+        throw FileError(FileError::Code::writeFailed, path_,
+                        QString::fromLocal8Bit(sf_strerror(file_.get())));
 }
 
 PcmFileWriterFactory WavFileWriter::factory()

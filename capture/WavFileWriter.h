@@ -22,9 +22,13 @@ public:
     static PcmFileWriterFactory factory();
 
 private:
+    struct Close {
+        void operator()(sf_private_tag* file) const;
+    };
+
     QString path_;
     int channelCount_ = 0;
-    sf_private_tag* file_ = nullptr;
+    std::unique_ptr<sf_private_tag, Close> file_;
 };
 
 } // namespace ebbcast

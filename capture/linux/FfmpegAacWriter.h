@@ -1,38 +1,26 @@
 #pragma once
 
 #include "capture/AudioMediaWriter.h"
+#include "capture/linux/FfmpegHandles.h"
 #include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
 
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
 struct AVStream;
-struct SwrContext;
 
 namespace ebbcast {
 
 // AAC (FFmpeg's native encoder with its fast coder), 48 kHz, stereo, 192 kb/s, in an MPEG-4 audio file (.m4a)
 // written in fragments of at most a quarter second, each flushed to the file as it is complete, so a
 // recording cut short by a crash plays up to its last fragment. Input buffers of any rate and channel count
-// are converted; timestamps follow the samples written.
+// are converted; timestamps follow the samples written, from 0 at the first buffer.
 class FfmpegAacWriter : public AudioMediaWriter {
 public:
-    // Creates the file; throws FileError when it cannot be created.
+    // Sets up the encoder and creates the file with its header. Throws RecorderError.
     explicit FfmpegAacWriter(const QString& path);
-    ~FfmpegAacWriter() override;
 
-    bool addAudioInput() override;
-    void startWriting(double sourceTimeSeconds) override;
-    Status status() const override { return status_; }
-    bool isReadyForMoreMediaData() const override { return status_ == Status::writing && !inputFinished_; }
     void append(const AudioSampleBuffer& buffer) override;
-    void markAsFinished() override { inputFinished_ = true; }
-    void finishWriting() override;
-    QString errorDescription() const override { return error_; }
+    void finish() override;
 
     static AudioMediaWriterFactory factory();
 
@@ -42,25 +30,18 @@ public:
     static constexpr std::int64_t fragmentMicroseconds = 250000;
 
 private:
-    bool ensureResampler(const AudioSampleBuffer& buffer);
-    bool encodeAvailable(bool flush);
-    bool drainPackets();
-    void fail(const QString& what, int code);
+    void ensureResampler(const AudioSampleBuffer& buffer);
+    void encodeAvailable(bool flush);
 
-    QString path_;
-    Status status_ = Status::unknown;
-    bool inputFinished_ = false;
-    QString error_;
     FfmpegOutputFile file_;
-    AVFormatContext* format_; // the file's muxer context, owned by file_
-    AVCodecContext* encoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    SwrContext* resampler_ = nullptr;
+    FfmpegCodecContext encoder_;
+    AVStream* stream_ = nullptr; // owned by the file's muxer context
+    FfmpegResampler resampler_;
     int resamplerRate_ = 0;
     int resamplerChannels_ = 0;
-    AVAudioFifo* fifo_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    AVPacket* packet_ = nullptr;
+    FfmpegAudioFifo fifo_;
+    FfmpegFrame frame_;
+    FfmpegPacket packet_;
     std::int64_t samplesEncoded_ = 0;
 };
 

@@ -1,16 +1,12 @@
 #pragma once
 
 #include "capture/VideoMediaWriter.h"
+#include "capture/linux/FfmpegHandles.h"
 #include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
 struct AVStream;
-struct SwsContext;
 
 namespace ebbcast {
 
@@ -22,18 +18,11 @@ namespace ebbcast {
 // sizes record at the even size below).
 class FfmpegH264Writer : public VideoMediaWriter {
 public:
-    // Creates the file; throws FileError.
+    // Sets up the encoder and creates the file with its header. Throws RecorderError.
     FfmpegH264Writer(const QString& path, int width, int height);
-    ~FfmpegH264Writer() override;
 
-    bool addVideoInput() override;
-    void startWriting() override;
-    Status status() const override { return status_; }
-    bool isReadyForMoreMediaData() const override { return status_ == Status::writing && !inputFinished_; }
     bool append(const ScreenFrame& frame, double presentationTimeSeconds) override;
-    void markAsFinished() override { inputFinished_ = true; }
-    void finishWriting() override;
-    QString errorDescription() const override { return error_; }
+    void finish() override;
 
     static VideoMediaWriterFactory factory();
 
@@ -44,23 +33,15 @@ public:
     static constexpr std::int64_t fragmentMicroseconds = 125000;
 
 private:
-    bool drainPackets();
-    void fail(const QString& what, int code);
-
-    QString path_;
     int width_;
     int height_;
-    Status status_ = Status::unknown;
-    bool inputFinished_ = false;
-    bool firstFragmentWritten_ = false;
-    QString error_;
     FfmpegOutputFile file_;
-    AVFormatContext* format_; // the file's muxer context, owned by file_
-    AVCodecContext* encoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    SwsContext* converter_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    AVPacket* packet_ = nullptr;
+    FfmpegCodecContext encoder_;
+    AVStream* stream_ = nullptr; // owned by the file's muxer context
+    FfmpegScaler converter_;
+    FfmpegFrame frame_;
+    FfmpegPacket packet_;
+    bool firstFragmentWritten_ = false;
     std::int64_t lastPtsMilliseconds_ = -1;
     std::int64_t lastKeyframeMilliseconds_ = -1;
 };

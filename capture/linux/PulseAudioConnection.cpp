@@ -32,13 +32,12 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata)
 template <typename Start>
 bool runOperation(PulseAudioConnection& connection, Start start, const std::function<bool()>& done)
 {
-    pa_operation* operation = start();
-    if (operation == nullptr)
+    const PulseOperation operation(start());
+    if (!operation)
         return false;
     const bool finished = connection.waitLocked(done, PulseAudioConnection::operationTimeout);
     if (!finished)
-        pa_operation_cancel(operation);
-    pa_operation_unref(operation);
+        pa_operation_cancel(operation.get());
     return finished;
 }
 
@@ -105,23 +104,20 @@ PulseAudioConnection::PulseAudioConnection(QString applicationName)
     : applicationName_(std::move(applicationName))
     , mainloop_(pa_threaded_mainloop_new())
 {
-    pa_threaded_mainloop_set_name(mainloop_, "Tavilon.Pulse");
-    pa_threaded_mainloop_start(mainloop_);
+    pa_threaded_mainloop_set_name(mainloop_.get(), "Tavilon.Pulse");
+    pa_threaded_mainloop_start(mainloop_.get());
 }
 
 PulseAudioConnection::~PulseAudioConnection()
 {
-    {
-        Lock lock(*this);
-        eventHandler_ = nullptr;
-        disconnectLocked();
-    }
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
+    Lock lock(*this);
+    eventHandler_ = nullptr;
+    disconnectLocked();
+    // The lock is released here, before mainloop_ stops the loop's thread and frees it.
 }
 
 PulseAudioConnection::Lock::Lock(PulseAudioConnection& connection)
-    : mainloop_(connection.mainloop_)
+    : mainloop_(connection.mainloop_.get())
 {
     pa_threaded_mainloop_lock(mainloop_);
 }
@@ -139,22 +135,22 @@ void PulseAudioConnection::setEventHandler(std::function<void(Event, std::uint32
 
 QString PulseAudioConnection::lastError() const
 {
-    if (context_ == nullptr)
+    if (!context_)
         return u"not connected"_s;
-    return QString::fromUtf8(pa_strerror(pa_context_errno(context_)));
+    return QString::fromUtf8(pa_strerror(pa_context_errno(context_.get())));
 }
 
 bool PulseAudioConnection::waitLocked(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
-    if (done() || context_ == nullptr)
+    if (done() || !context_)
         return done();
     struct Expiry {
         bool expired = false;
         pa_threaded_mainloop* mainloop = nullptr;
-    } expiry{false, mainloop_};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    } expiry{false, mainloop_.get()};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
     pa_time_event* timer = pa_context_rttime_new(
-        context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC,
+        context_.get(), pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC,
         [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
             auto* state = static_cast<Expiry*>(userdata);
             state->expired = true;
@@ -162,7 +158,7 @@ bool PulseAudioConnection::waitLocked(const std::function<bool()>& done, std::ch
         },
         &expiry);
     while (!done() && !expiry.expired)
-        pa_threaded_mainloop_wait(mainloop_);
+        pa_threaded_mainloop_wait(mainloop_.get());
     if (timer != nullptr)
         api->time_free(timer);
     return done();
@@ -171,25 +167,29 @@ bool PulseAudioConnection::waitLocked(const std::function<bool()>& done, std::ch
 void PulseAudioConnection::connect()
 {
     Lock lock(*this);
-    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY)
+    if (context_ && pa_context_get_state(context_.get()) == PA_CONTEXT_READY)
         return;
     disconnectLocked();
 
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), applicationName_.toUtf8().constData());
-    pa_context_set_state_callback(context_, onContextState, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    context_.reset(
+        pa_context_new(pa_threaded_mainloop_get_api(mainloop_.get()), applicationName_.toUtf8().constData()));
+    if (!context_)
+        throw AudioDeviceError::serverUnavailable(lastError());
+    pa_context_set_state_callback(context_.get(), onContextState, this);
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         const QString reason = lastError();
         disconnectLocked();
         throw AudioDeviceError::serverUnavailable(reason);
     }
     waitLocked(
         [this] {
-            const pa_context_state_t state = pa_context_get_state(context_);
+            const pa_context_state_t state = pa_context_get_state(context_.get());
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         },
         operationTimeout);
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-        const QString reason = pa_context_errno(context_) != 0 ? lastError() : u"the connection timed out"_s;
+    if (pa_context_get_state(context_.get()) != PA_CONTEXT_READY) {
+        const QString reason =
+            pa_context_errno(context_.get()) != 0 ? lastError() : u"the connection timed out"_s;
         disconnectLocked();
         throw AudioDeviceError::serverUnavailable(reason);
     }
@@ -198,33 +198,30 @@ void PulseAudioConnection::connect()
     defaultSourceName_ = info.defaultSourceName;
     defaultSinkName_ = info.defaultSinkName;
     pa_context_set_subscribe_callback(
-        context_,
+        context_.get(),
         [](pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
             onSubscription(context, static_cast<int>(type), index, self);
         },
         this);
-    if (pa_operation* operation = pa_context_subscribe(
-            context_,
-            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE),
-            nullptr, nullptr))
-        pa_operation_unref(operation);
+    const PulseOperation subscription(pa_context_subscribe(
+        context_.get(),
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE),
+        nullptr, nullptr));
 }
 
 void PulseAudioConnection::disconnectLocked()
 {
-    if (context_ == nullptr)
+    if (!context_)
         return;
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    context_ = nullptr;
+    pa_context_set_state_callback(context_.get(), nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_.get(), nullptr, nullptr);
+    context_.reset(); // disconnects it
 }
 
 void PulseAudioConnection::onContextState(pa_context* context, void* self)
 {
     auto* connection = static_cast<PulseAudioConnection*>(self);
-    pa_threaded_mainloop_signal(connection->mainloop_, 0);
+    pa_threaded_mainloop_signal(connection->mainloop_.get(), 0);
     const pa_context_state_t state = pa_context_get_state(context);
     if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && connection->eventHandler_)
         connection->eventHandler_(Event::connectionLost, PA_INVALID_INDEX);
@@ -243,7 +240,7 @@ void PulseAudioConnection::onSubscription(pa_context* context, int type, std::ui
     if (facility != PA_SUBSCRIPTION_EVENT_SERVER)
         return;
     // The server changed: find out whether its default source or sink did.
-    pa_operation* operation = pa_context_get_server_info(
+    const PulseOperation query(pa_context_get_server_info(
         context,
         [](pa_context*, const pa_server_info* info, void* userdata) {
             auto* owner = static_cast<PulseAudioConnection*>(userdata);
@@ -262,9 +259,7 @@ void PulseAudioConnection::onSubscription(pa_context* context, int type, std::ui
             if (sinkChanged)
                 owner->eventHandler_(Event::defaultSinkChanged, PA_INVALID_INDEX);
         },
-        self);
-    if (operation != nullptr)
-        pa_operation_unref(operation);
+        self));
 }
 
 PulseAudioConnection::Source PulseAudioConnection::sourceNamed(const QString& name)
@@ -276,7 +271,7 @@ PulseAudioConnection::Source PulseAudioConnection::sourceNamed(const QString& na
     const auto found = listEntries<Source>(
         *this,
         [&](pa_source_info_cb_t callback, void* userdata) {
-            return pa_context_get_source_info_by_name(context_, utf8.constData(), callback, userdata);
+            return pa_context_get_source_info_by_name(context_.get(), utf8.constData(), callback, userdata);
         },
         take);
     if (!found || found->empty())
@@ -295,7 +290,7 @@ std::vector<PulseAudioConnection::Source> PulseAudioConnection::inputSources()
     auto sources = listEntries<Source>(
         *this,
         [this](pa_source_info_cb_t callback, void* userdata) {
-            return pa_context_get_source_info_list(context_, callback, userdata);
+            return pa_context_get_source_info_list(context_.get(), callback, userdata);
         },
         take);
     if (!sources)
@@ -316,7 +311,7 @@ std::vector<PulseAudioConnection::SourceOutput> PulseAudioConnection::sourceOutp
     auto outputs = listEntries<SourceOutput>(
         *this,
         [this](pa_source_output_info_cb_t callback, void* userdata) {
-            return pa_context_get_source_output_info_list(context_, callback, userdata);
+            return pa_context_get_source_output_info_list(context_.get(), callback, userdata);
         },
         take);
     if (!outputs)
@@ -346,13 +341,13 @@ PulseAudioConnection::Source PulseAudioConnection::defaultSinkMonitor()
         bool done = false;
         QString monitor;
         pa_threaded_mainloop* mainloop = nullptr;
-    } result{false, {}, mainloop_};
+    } result{false, {}, mainloop_.get()};
     const QByteArray sink = info.defaultSinkName.toUtf8();
     runOperation(
         *this,
         [&] {
             return pa_context_get_sink_info_by_name(
-                context_, sink.constData(),
+                context_.get(), sink.constData(),
                 [](pa_context*, const pa_sink_info* sinkInfo, int endOfList, void* userdata) {
                     auto* state = static_cast<Result*>(userdata);
                     if (endOfList == 0 && sinkInfo != nullptr) {

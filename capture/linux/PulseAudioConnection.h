@@ -1,14 +1,13 @@
 #pragma once
 
+#include "capture/linux/PulseAudioHandles.h"
+
 #include <QString>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-struct pa_context;
-struct pa_threaded_mainloop;
 
 namespace ebbcast {
 
@@ -54,8 +53,8 @@ public:
     // Runs on the loop's thread with the loop locked; `index` is the removed source's for sourceRemoved.
     void setEventHandler(std::function<void(Event event, std::uint32_t index)> handler);
 
-    pa_threaded_mainloop* mainloop() const { return mainloop_; }
-    pa_context* context() const { return context_; }
+    pa_threaded_mainloop* mainloop() const { return mainloop_.get(); }
+    pa_context* context() const { return context_.get(); }
 
     // Holds the loop's lock for its lifetime.
     class Lock {
@@ -83,8 +82,8 @@ private:
     static void onSubscription(pa_context* context, int type, std::uint32_t index, void* self);
 
     QString applicationName_;
-    pa_threaded_mainloop* mainloop_ = nullptr;
-    pa_context* context_ = nullptr;
+    PulseMainloop mainloop_;
+    PulseContext context_;
     QString defaultSourceName_;
     QString defaultSinkName_;
     std::function<void(Event, std::uint32_t)> eventHandler_;

@@ -44,32 +44,32 @@ void PulseAudioRecordStream::start(const QString& sourceName, Reader reader,
         throw AudioDeviceError::streamFailed(
             u"the audio format %1 Hz, %2 channels is not usable"_s.arg(sampleRate_).arg(channelCount_));
 
-    stream_ = pa_stream_new(connection_.context(), name_.toUtf8().constData(), &requested, nullptr);
-    if (stream_ == nullptr)
+    stream_.reset(pa_stream_new(connection_.context(), name_.toUtf8().constData(), &requested, nullptr));
+    if (!stream_)
         throw AudioDeviceError::streamFailed(connection_.lastError());
     reader_ = std::move(reader);
     pendingBytes_ = 0;
-    pa_stream_set_state_callback(stream_, onState, this);
-    pa_stream_set_read_callback(stream_, onRead, this);
-    pa_stream_set_moved_callback(stream_, onMoved, this);
+    pa_stream_set_state_callback(stream_.get(), onState, this);
+    pa_stream_set_read_callback(stream_.get(), onRead, this);
+    pa_stream_set_moved_callback(stream_.get(), onMoved, this);
 
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(framesPerBuffer_ * frameBytes_);
     const QByteArray device = sourceName.toUtf8();
-    if (pa_stream_connect_record(stream_, sourceName.isEmpty() ? nullptr : device.constData(), &attributes,
-                                 PA_STREAM_ADJUST_LATENCY) < 0) {
+    if (pa_stream_connect_record(stream_.get(), sourceName.isEmpty() ? nullptr : device.constData(),
+                                 &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
         const QString reason = connection_.lastError();
         stopLocked();
         throw AudioDeviceError::streamFailed(reason);
     }
     connection_.waitLocked(
         [this] {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            const pa_stream_state_t state = pa_stream_get_state(stream_.get());
             return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
         },
         PulseAudioConnection::operationTimeout);
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
         const QString reason = pa_context_errno(connection_.context()) != 0
                                    ? connection_.lastError()
                                    : u"the stream did not start in time"_s;
@@ -87,14 +87,12 @@ void PulseAudioRecordStream::stop()
 
 void PulseAudioRecordStream::stopLocked()
 {
-    if (stream_ == nullptr)
+    if (!stream_)
         return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
+    pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_.get(), nullptr, nullptr);
+    stream_.reset(); // disconnects it
     reader_ = nullptr;
     interrupted_ = nullptr;
     pendingBytes_ = 0;
@@ -103,15 +101,15 @@ void PulseAudioRecordStream::stopLocked()
 std::uint32_t PulseAudioRecordStream::sourceIndex()
 {
     PulseAudioConnection::Lock lock(connection_);
-    return stream_ != nullptr ? pa_stream_get_device_index(stream_) : PA_INVALID_INDEX;
+    return stream_ ? pa_stream_get_device_index(stream_.get()) : PA_INVALID_INDEX;
 }
 
 void PulseAudioRecordStream::readAvailable()
 {
-    while (stream_ != nullptr && pa_stream_readable_size(stream_) > 0) {
+    while (stream_ && pa_stream_readable_size(stream_.get()) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+        if (pa_stream_peek(stream_.get(), &data, &bytes) < 0 || bytes == 0)
             return;
         // No data with a length is a hole in the stream: nothing to record there.
         const auto* input = static_cast<const std::uint8_t*>(data);
@@ -126,7 +124,7 @@ void PulseAudioRecordStream::readAvailable()
                     reader_(pending_.data(), framesPerBuffer_);
             }
         }
-        pa_stream_drop(stream_);
+        pa_stream_drop(stream_.get());
     }
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "capture/linux/PulseAudioConnection.h"
+#include "capture/linux/PulseAudioHandles.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-struct pa_stream;
 
 namespace ebbcast {
 
@@ -51,7 +50,7 @@ private:
     int channelCount_;
     std::uint32_t framesPerBuffer_;
     std::size_t frameBytes_;
-    pa_stream* stream_ = nullptr;
+    PulseStream stream_;
     Reader reader_;
     std::function<void()> interrupted_;
     std::vector<std::uint8_t> pending_;

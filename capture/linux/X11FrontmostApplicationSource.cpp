@@ -1,14 +1,13 @@
 #include "capture/linux/X11FrontmostApplicationSource.h"
 
+#include "capture/linux/XcbHandles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -17,29 +16,17 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 
 struct X11FrontmostApplicationSource::Connection {
-    xcb_connection_t* xcb = nullptr;
+    XcbConnection xcb;
     xcb_window_t root = 0;
     xcb_atom_t activeWindow = XCB_ATOM_NONE;
     xcb_atom_t processID = XCB_ATOM_NONE;
-
-    ~Connection()
-    {
-        if (xcb != nullptr)
-            xcb_disconnect(xcb);
-    }
 };
 
 namespace {
 
-template <typename Reply>
-std::unique_ptr<Reply, decltype(&std::free)> owned(Reply* reply)
-{
-    return {reply, &std::free};
-}
-
 xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 {
-    const auto reply = owned(xcb_intern_atom_reply(
+    const auto reply = ownedReply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(strlen(name)), name), nullptr));
     return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
@@ -48,7 +35,7 @@ QByteArray property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_
 {
     if (name == XCB_ATOM_NONE)
         return {};
-    const auto reply = owned(xcb_get_property_reply(
+    const auto reply = ownedReply(xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, window, name, type, 0, 1024), nullptr));
     if (!reply || reply->type == XCB_ATOM_NONE)
         return {};
@@ -90,33 +77,29 @@ X11FrontmostApplicationSource::X11FrontmostApplicationSource(QString displayName
                                                        : std::move(applicationFolders))
 {}
 
-X11FrontmostApplicationSource::~X11FrontmostApplicationSource()
-{
-    delete connection_;
-}
+X11FrontmostApplicationSource::~X11FrontmostApplicationSource() = default;
 
 bool X11FrontmostApplicationSource::connectLocked()
 {
-    if (connection_ != nullptr && xcb_connection_has_error(connection_->xcb) == 0)
+    if (connection_ && xcb_connection_has_error(connection_->xcb.get()) == 0)
         return true;
-    delete connection_;
-    connection_ = nullptr;
+    connection_.reset();
     if (displayName_.isEmpty())
         return false;
     auto connection = std::make_unique<Connection>();
     int screenNumber = 0;
-    connection->xcb = xcb_connect(displayName_.toLocal8Bit().constData(), &screenNumber);
-    if (xcb_connection_has_error(connection->xcb) != 0)
+    connection->xcb.reset(xcb_connect(displayName_.toLocal8Bit().constData(), &screenNumber));
+    if (xcb_connection_has_error(connection->xcb.get()) != 0)
         return false;
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection->xcb));
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection->xcb.get()));
     for (int i = 0; i < screenNumber && screens.rem > 0; ++i)
         xcb_screen_next(&screens);
     if (screens.rem == 0)
         return false;
     connection->root = screens.data->root;
-    connection->activeWindow = internAtom(connection->xcb, "_NET_ACTIVE_WINDOW");
-    connection->processID = internAtom(connection->xcb, "_NET_WM_PID");
-    connection_ = connection.release();
+    connection->activeWindow = internAtom(connection->xcb.get(), "_NET_ACTIVE_WINDOW");
+    connection->processID = internAtom(connection->xcb.get(), "_NET_WM_PID");
+    connection_ = std::move(connection);
     return true;
 }
 
@@ -125,7 +108,7 @@ std::optional<FrontmostApplication> X11FrontmostApplicationSource::frontmostAppl
     const std::lock_guard lock(mutex_);
     if (!connectLocked())
         return std::nullopt;
-    xcb_connection_t* xcb = connection_->xcb;
+    xcb_connection_t* xcb = connection_->xcb.get();
     const auto window = static_cast<xcb_window_t>(firstCardinal(
         property(xcb, connection_->root, connection_->activeWindow, XCB_GET_PROPERTY_TYPE_ANY)));
     if (window == XCB_WINDOW_NONE)

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 
+#include <memory>
 #include <mutex>
 
 namespace ebbcast {
@@ -39,7 +40,7 @@ private:
     QStringList applicationFolders_;
     std::mutex mutex_;
     struct Connection;
-    Connection* connection_ = nullptr;
+    std::unique_ptr<Connection> connection_;
     QHash<QString, DesktopEntry> entries_; // lower-case WM class or file name → entry
     QDateTime entriesReadAt_;
 };

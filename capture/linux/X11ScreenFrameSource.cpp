@@ -2,20 +2,16 @@
 
 #include "capture/ScreenCaptureError.h"
 #include "capture/linux/FfmpegSupport.h"
+#include "capture/linux/XcbHandles.h"
 
 #include <pthread.h>
 #include <xcb/randr.h>
-#include <xcb/xcb.h>
 
 #include <algorithm>
-#include <memory>
-#include <mutex>
 
 extern "C" {
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
 using namespace Qt::StringLiterals;
@@ -23,20 +19,10 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-struct XcbDisconnect {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-
-template <typename Reply>
-std::unique_ptr<Reply, decltype(&std::free)> owned(Reply* reply)
-{
-    return {reply, &std::free};
-}
-
 QString atomName(xcb_connection_t* connection, xcb_atom_t atom)
 {
     const auto reply =
-        owned(xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr));
+        ownedReply(xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr));
     if (!reply)
         return {};
     return QString::fromUtf8(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()));
@@ -73,8 +59,7 @@ std::vector<ScreenDisplay> X11ScreenFrameSource::displays()
     if (displayName_.isEmpty())
         throw ScreenCaptureError::displayServerUnreachable(displayName_);
     int screenNumber = 0;
-    const std::unique_ptr<xcb_connection_t, XcbDisconnect> connection(
-        xcb_connect(displayName_.toLocal8Bit().constData(), &screenNumber));
+    const XcbConnection connection(xcb_connect(displayName_.toLocal8Bit().constData(), &screenNumber));
     if (xcb_connection_has_error(connection.get()) != 0)
         throw ScreenCaptureError::displayServerUnreachable(displayName_);
 
@@ -88,7 +73,7 @@ std::vector<ScreenDisplay> X11ScreenFrameSource::displays()
     std::vector<ScreenDisplay> result;
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection.get(), &xcb_randr_id);
     if (randr != nullptr && randr->present) {
-        const auto monitors = owned(xcb_randr_get_monitors_reply(
+        const auto monitors = ownedReply(xcb_randr_get_monitors_reply(
             connection.get(), xcb_randr_get_monitors(connection.get(), screen->root, 1), nullptr));
         if (monitors) {
             bool anyPrimary = false;
@@ -124,31 +109,32 @@ void X11ScreenFrameSource::start(const ScreenDisplay& display, int framesPerSeco
     if (x11grab == nullptr)
         throw ScreenCaptureError::captureFailed(u"this FFmpeg has no x11grab input"_s);
 
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "framerate", framesPerSecond, 0);
-    av_dict_set(&options, "video_size",
-                u"%1x%2"_s.arg(display.width).arg(display.height).toLatin1().constData(), 0);
-    av_dict_set_int(&options, "draw_mouse", 1, 0);
-    input_ = avformat_alloc_context();
-    input_->interrupt_callback.callback = [](void* self) -> int {
+    FfmpegOptions options;
+    options.set("framerate", std::int64_t{framesPerSecond})
+        .set("video_size", u"%1x%2"_s.arg(display.width).arg(display.height).toLatin1().constData())
+        .set("draw_mouse", std::int64_t{1});
+    FfmpegInput input(avformat_alloc_context());
+    if (!input)
+        throw ScreenCaptureError::captureFailed(u"cannot open the X display "_s + displayName_ + u": "_s +
+                                                FfmpegSupport::errorText(AVERROR(ENOMEM)));
+    input->interrupt_callback.callback = [](void* self) -> int {
         return static_cast<X11ScreenFrameSource*>(self)->stopping_.load() ? 1 : 0;
     };
-    input_->interrupt_callback.opaque = this;
+    input->interrupt_callback.opaque = this;
     stopping_ = false;
     const QByteArray url = (displayName_ + u"+%1,%2"_s.arg(display.x).arg(display.y)).toLocal8Bit();
-    const int opened = avformat_open_input(&input_, url.constData(), x11grab, &options);
-    av_dict_free(&options);
+    AVFormatContext* opening = input.release(); // freed by avformat_open_input when it fails
+    const int opened = avformat_open_input(&opening, url.constData(), x11grab, options.get());
+    input.reset(opening);
     if (opened < 0) {
-        avformat_close_input(&input_);
         throw ScreenCaptureError::captureFailed(u"cannot open the X display "_s + displayName_ + u": "_s +
                                                 FfmpegSupport::errorText(opened));
     }
-    const AVCodecParameters* parameters = input_->streams[0]->codecpar;
+    const AVCodecParameters* parameters = input->streams[0]->codecpar;
     const auto format = static_cast<AVPixelFormat>(parameters->format);
-    if (format != AV_PIX_FMT_BGR0 && format != AV_PIX_FMT_BGRA) {
-        avformat_close_input(&input_);
+    if (format != AV_PIX_FMT_BGR0 && format != AV_PIX_FMT_BGRA)
         throw ScreenCaptureError::captureFailed(u"the X display's pixel format is not 32-bit BGRA"_s);
-    }
+    input_ = std::move(input);
     width_ = parameters->width;
     height_ = parameters->height;
     frames_ = std::move(frames);
@@ -159,10 +145,16 @@ void X11ScreenFrameSource::start(const ScreenDisplay& display, int framesPerSeco
 void X11ScreenFrameSource::captureLoop()
 {
     pthread_setname_np(pthread_self(), "Tavilon.X11Grab");
-    AVPacket* packet = av_packet_alloc();
+    const FfmpegPacket packet(av_packet_alloc());
+    if (!packet) {
+        if (stopped_)
+            stopped_(u"the X display stopped delivering frames ("_s +
+                     FfmpegSupport::errorText(AVERROR(ENOMEM)) + u")"_s);
+        return;
+    }
     const double timeBase = av_q2d(input_->streams[0]->time_base);
     while (!stopping_) {
-        const int result = av_read_frame(input_, packet);
+        const int result = av_read_frame(input_.get(), packet.get());
         if (result == AVERROR(EAGAIN))
             continue;
         if (result < 0) {
@@ -177,11 +169,10 @@ void X11ScreenFrameSource::captureLoop()
         frame.bytesPerLine = height_ > 0 ? packet->size / height_ : 0;
         frame.pixels = QByteArray(reinterpret_cast<const char*>(packet->data), packet->size);
         frame.presentationTimeSeconds = static_cast<double>(packet->pts) * timeBase;
-        av_packet_unref(packet);
+        av_packet_unref(packet.get());
         if (frames_)
             frames_(frame);
     }
-    av_packet_free(&packet);
 }
 
 void X11ScreenFrameSource::stop()
@@ -189,8 +180,7 @@ void X11ScreenFrameSource::stop()
     stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (input_ != nullptr)
-        avformat_close_input(&input_);
+    input_.reset();
     frames_ = nullptr;
     stopped_ = nullptr;
 }

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "capture/ScreenFrameSource.h"
+#include "capture/linux/FfmpegHandles.h"
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
-
-struct AVFormatContext;
 
 namespace ebbcast {
 
@@ -32,7 +31,7 @@ private:
     void captureLoop();
 
     QString displayName_;
-    AVFormatContext* input_ = nullptr;
+    FfmpegInput input_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     FrameHandler frames_;

@@ -1,5 +1,6 @@
 #include "capture/AudioDeviceError.h"
 #include "capture/MicRecorder.h"
+#include "capture/RecorderError.h"
 #include "capture/SystemAudioRecorder.h"
 #include "capture/WavFileWriter.h"
 #include "capture/linux/FfmpegAacWriter.h"
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -208,15 +210,13 @@ TEST(AacWriterIntegration, WritesAFileThatDecodesToWhatWentIn)
     test::TemporaryFolder folder;
     const QString path = folder.file(u"out.m4a"_s);
     FfmpegAacWriter writer(path);
-    ASSERT_TRUE(writer.addAudioInput());
-    writer.startWriting(12.5);
     int phase = 0;
-    for (int i = 0; i < 470; ++i) // 10.03 s
-        writer.append(toneBuffer(1024, phase));
-    writer.markAsFinished();
-    writer.finishWriting();
-    EXPECT_EQ(writer.status(), AudioMediaWriter::Status::completed)
-        << writer.errorDescription().toStdString();
+    for (int i = 0; i < 470; ++i) { // 10.03 s
+        AudioSampleBuffer buffer = toneBuffer(1024, phase);
+        buffer.presentationTimeSeconds = 12.5 + i * 1024 / 48000.0; // the file starts at 0 all the same
+        writer.append(buffer);
+    }
+    writer.finish();
 
     const auto stream = test::MediaProbe::firstAudioStream(path);
     EXPECT_EQ(stream.codec, u"aac"_s);
@@ -231,39 +231,40 @@ TEST(AacWriterIntegration, ConvertsOtherRatesAndChannelCounts)
     test::TemporaryFolder folder;
     const QString path = folder.file(u"out.m4a"_s);
     FfmpegAacWriter writer(path);
-    ASSERT_TRUE(writer.addAudioInput());
-    writer.startWriting(0);
     AudioSampleBuffer mono;
     mono.sampleRate = 44100;
     mono.channelCount = 1;
     mono.data = QByteArray(44100 * 2, '\x10'); // one second
     writer.append(mono);
-    writer.finishWriting();
+    writer.finish();
     const auto stream = test::MediaProbe::firstAudioStream(path);
     EXPECT_EQ(stream.sampleRate, 48000);
     EXPECT_EQ(stream.channels, 2);
     EXPECT_NEAR(test::MediaProbe::decodeAudio(path).seconds, 1.0, 0.05);
 }
 
-TEST(AacWriterIntegration, FullDiskTurnsTheWriterFailedAndKeepsEarlierFragmentsPlayable)
+TEST(AacWriterIntegration, FullDiskFailsTheAppendAndKeepsEarlierFragmentsPlayable)
 {
     test::TemporaryFolder folder;
     test::SmallDisk disk(folder.file(u"tiny"_s), 300);
     if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
     const QString path = disk.file(u"system_audio.m4a"_s);
+    std::optional<RecorderError> failure;
     {
         FfmpegAacWriter writer(path);
-        ASSERT_TRUE(writer.addAudioInput());
-        writer.startWriting(0);
         int phase = 0;
-        for (int i = 0; i < 47 * 30 && writer.status() == AudioMediaWriter::Status::writing; ++i)
-            writer.append(toneBuffer(1024, phase));
-        writer.finishWriting();
-        EXPECT_EQ(writer.status(), AudioMediaWriter::Status::failed);
-        EXPECT_TRUE(writer.errorDescription().contains(u"system_audio.m4a"_s))
-            << writer.errorDescription().toStdString();
+        try {
+            for (int i = 0; i < 47 * 30; ++i)
+                writer.append(toneBuffer(1024, phase));
+        } catch (const RecorderError& error) {
+            failure = error;
+        }
     }
+    ASSERT_TRUE(failure.has_value()) << "300 kB do not hold 30 s";
+    EXPECT_EQ(failure->code(), RecorderError::Code::writeFailed);
+    EXPECT_EQ(failure->description(),
+              u"Could not write the audio file \""_s + path + u"\": No space left on device"_s);
     const auto decoded = test::MediaProbe::decodeAudio(path);
     disk.unmount();
     EXPECT_GT(decoded.seconds, 4.0) << "the fragments written before the disk filled up still play";

@@ -18,8 +18,6 @@ namespace {
 void writeTone(const QString& path, int buffers)
 {
     FfmpegAacWriter writer(path);
-    ASSERT_TRUE(writer.addAudioInput());
-    writer.startWriting(0);
     int phase = 0;
     for (int b = 0; b < buffers; ++b) {
         AudioSampleBuffer buffer;
@@ -32,8 +30,7 @@ void writeTone(const QString& path, int buffers)
         }
         writer.append(buffer);
     }
-    writer.markAsFinished();
-    writer.finishWriting();
+    writer.finish();
 }
 
 TEST(FfmpegAudioDuration, MeasuresCompleteAndCutShortFilesByTheirPackets)

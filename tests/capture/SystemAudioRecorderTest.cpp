@@ -93,8 +93,8 @@ TEST_F(SystemAudioRecorderTest, TenAndAHalfMinutesGiveTwoFullChunksAndAShortOne)
                          1000.0);
 
     const auto full = writers_.record(fullPath());
-    EXPECT_TRUE(full.started && full.finished && full.markedFinished);
-    EXPECT_EQ(full.startTime, 1000.0) << "the file starts at the first buffer's time stamp";
+    EXPECT_TRUE(full.started && full.finished);
+    EXPECT_EQ(full.startTime, 1000.0) << "the file starts with the first buffer";
     EXPECT_EQ(full.appended, 29532);
     EXPECT_EQ(writers_.record(chunk(1)).appended + writers_.record(chunk(2)).appended +
                   writers_.record(chunk(3)).appended,
@@ -199,6 +199,26 @@ TEST_F(SystemAudioRecorderTest, FullFileThatCannotBeWrittenEndsTheTrackWithOneLi
     EXPECT_EQ(interruption->reason, u"No space left on device"_s);
 }
 
+TEST_F(SystemAudioRecorderTest, AChunkThatCannotBeWrittenIsClosedUnreportedAndTriedAgainAPeriodLater)
+{
+    SystemAudioRecorder& recorder = make();
+    writers_.failAppendsTo(chunk(1));
+    deliverSeconds(10);  // chunk 1 fails with its first buffer
+    deliverSeconds(300); // chunk 2 opens a period after that
+    recorder.stop();
+
+    EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: No space left on device"_s), 1);
+    EXPECT_EQ(countLines(u"System audio write failed"_s), 0);
+    const auto failed = writers_.record(chunk(1));
+    EXPECT_TRUE(failed.closed);
+    EXPECT_FALSE(failed.finished) << "a writer that threw is not finished";
+    EXPECT_EQ(writers_.record(fullPath()).appended, recorder.bufferCount()) << "the full file went on";
+    ASSERT_EQ(reports().size(), 1U);
+    EXPECT_EQ(reports()[0].chunk.index, 2);
+    EXPECT_NEAR(reports()[0].chunk.duration, 10.0, 0.1);
+    EXPECT_FALSE(recorder.interruption().has_value());
+}
+
 TEST_F(SystemAudioRecorderTest, ASourceThatFailsIsAnInterruptionUntilBuffersComeBack)
 {
     SystemAudioRecorder& recorder = make();
@@ -257,7 +277,8 @@ TEST_F(SystemAudioRecorderTest, ChunkOpenedAtRotationWithoutAnyBufferIsDiscarded
     recorder.stopCapture();
     ASSERT_EQ(reports().size(), 1U);
     EXPECT_EQ(reports()[0].chunk.index, 1);
-    EXPECT_TRUE(writers_.record(chunk(2)).finished);
+    EXPECT_TRUE(writers_.record(chunk(2)).closed);
+    EXPECT_FALSE(writers_.record(chunk(2)).finished) << "nothing to finish";
     EXPECT_FALSE(writers_.record(chunk(2)).started);
 }
 

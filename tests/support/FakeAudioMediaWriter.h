@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capture/AudioMediaWriter.h"
-#include "core/base/FileError.h"
+#include "capture/RecorderError.h"
 
 #include <QStringList>
 
@@ -15,11 +15,11 @@ namespace ebbcast::test {
 class FakeAudioMediaWriters {
 public:
     struct Record {
-        bool started = false;
-        double startTime = 0;
+        bool started = false; // got a buffer
+        double startTime = 0; // the first buffer's time stamp
         int appended = 0;
-        bool markedFinished = false;
-        bool finished = false;
+        bool finished = false; // finish() was called
+        bool closed = false;   // the writer was destroyed
     };
 
     AudioMediaWriterFactory factory()
@@ -28,11 +28,12 @@ public:
             const std::lock_guard lock(mutex_);
             created_.append(path);
             if (failCreate_.erase(path) > 0)
-                throw FileError(FileError::Code::writeFailed, path,
-                                QStringLiteral("No such file or directory"));
+                throw RecorderError::writeFailed(QStringLiteral("Could not write the file \"") + path +
+                                                 QStringLiteral("\": No such file or directory"));
+            if (refuseInput_.erase(path) > 0)
+                throw RecorderError::writerSetupFailed(QStringLiteral("the encoder refused its settings"));
             records_[path] = Record{};
-            return std::make_unique<Writer>(*this, path, refuseInput_.erase(path) > 0,
-                                            failFinish_.erase(path) > 0, failAppend_.count(path) > 0);
+            return std::make_unique<Writer>(*this, path, failFinish_.erase(path) > 0);
         };
     }
 
@@ -76,53 +77,40 @@ private:
 
     class Writer : public AudioMediaWriter {
     public:
-        Writer(FakeAudioMediaWriters& owner, QString path, bool refuseInput, bool failFinish, bool failAppend)
+        Writer(FakeAudioMediaWriters& owner, QString path, bool failFinish)
             : owner_(owner)
             , path_(std::move(path))
-            , refuseInput_(refuseInput)
             , failFinish_(failFinish)
-            , failAppend_(failAppend)
         {}
-        bool addAudioInput() override { return !refuseInput_; }
-        void startWriting(double time) override
+        ~Writer() override
         {
-            status_ = Status::writing;
-            update([time](Record& r) {
-                r.started = true;
-                r.startTime = time;
-            });
+            update([](Record& r) { r.closed = true; });
         }
-        Status status() const override { return status_; }
-        bool isReadyForMoreMediaData() const override { return status_ == Status::writing; }
-        void append(const AudioSampleBuffer&) override
+        void append(const AudioSampleBuffer& buffer) override
         {
+            bool fail = false;
             {
                 const std::lock_guard lock(owner_.mutex_);
-                failAppend_ = failAppend_ || owner_.failAppend_.count(path_) > 0;
+                fail = owner_.failAppend_.count(path_) > 0;
             }
-            if (failAppend_) {
-                status_ = Status::failed;
-                return;
-            }
-            update([](Record& r) { ++r.appended; });
+            if (fail)
+                throw RecorderError::writeFailed(QStringLiteral("No space left on device"));
+            update([&buffer](Record& r) {
+                if (!r.started)
+                    r.startTime = buffer.presentationTimeSeconds;
+                r.started = true;
+                ++r.appended;
+            });
         }
-        void markAsFinished() override
+        void finish() override
         {
-            update([](Record& r) { r.markedFinished = true; });
-        }
-        void finishWriting() override
-        {
-            if (status_ == Status::writing)
-                status_ = failFinish_ ? Status::failed : Status::completed;
             update([](Record& r) { r.finished = true; });
-        }
-        QString errorDescription() const override
-        {
-            if (failAppend_)
-                return QStringLiteral("No space left on device");
-            return failFinish_ && !path_.endsWith(QStringLiteral("system_audio.m4a"))
-                       ? QStringLiteral("disk full")
-                       : QString();
+            if (failFinish_) {
+                // The full file fails without a reason, to show that its log line still gives one.
+                throw RecorderError::writeFailed(path_.endsWith(QStringLiteral("system_audio.m4a"))
+                                                     ? QString()
+                                                     : QStringLiteral("disk full"));
+            }
         }
 
     private:
@@ -135,10 +123,7 @@ private:
 
         FakeAudioMediaWriters& owner_;
         QString path_;
-        bool refuseInput_;
         bool failFinish_;
-        bool failAppend_;
-        Status status_ = Status::unknown;
     };
 
     std::mutex mutex_;

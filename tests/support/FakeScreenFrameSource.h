@@ -4,6 +4,7 @@
 #include "capture/ScreenFrameSource.h"
 
 #include <mutex>
+#include <random>
 
 namespace ebbcast::test {
 
@@ -54,6 +55,10 @@ public:
         }
         frame.bytesPerLine = frame.width * 4;
         frame.pixels = QByteArray(qsizetype(frame.bytesPerLine) * frame.height, '\x40');
+        if (noisy) {
+            for (char& byte : frame.pixels)
+                byte = static_cast<char>(noise_());
+        }
         frame.presentationTimeSeconds = time;
         if (handler)
             handler(frame);
@@ -87,12 +92,14 @@ public:
     bool unreachable = false;
     bool failStart = false;
     bool failStop = false;
+    bool noisy = false; // frames of random pixels, which hardly compress: a real encoder fills a disk fast
     ScreenDisplay startedWith;
     int rate = 0;
     int stopCount = 0;
 
 private:
     std::mutex mutex_;
+    std::minstd_rand noise_;
     FrameHandler frames_;
     StoppedHandler stopped_;
 };

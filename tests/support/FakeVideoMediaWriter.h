@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/RecorderError.h"
 #include "capture/VideoMediaWriter.h"
 
 #include <condition_variable>
@@ -13,14 +14,11 @@ struct FakeVideoRecord {
     QString path;
     int width = 0;
     int height = 0;
-    bool started = false;
-    bool markedFinished = false;
     bool finished = false;
     std::vector<double> appendedTimes;
 
     bool refuseInput = false;
     bool failAppends = false;
-    bool failBeforeFinish = false;
     bool failAtFinish = false;
     bool holdAppends = false;
     int appendsHeld = 0; // appends waiting for release()
@@ -58,18 +56,12 @@ public:
             record.path = path;
             record.width = width;
             record.height = height;
+            if (record.refuseInput)
+                throw RecorderError::writerSetupFailed(QStringLiteral("libx264 refused the settings"));
             return std::make_unique<FakeVideoMediaWriter>(record);
         };
     }
 
-    bool addVideoInput() override { return !record_.refuseInput; }
-    void startWriting() override
-    {
-        record_.started = true;
-        status_ = Status::writing;
-    }
-    Status status() const override { return status_; }
-    bool isReadyForMoreMediaData() const override { return status_ == Status::writing; }
     bool append(const ScreenFrame&, double time) override
     {
         std::unique_lock lock(record_.mutex);
@@ -79,30 +71,20 @@ public:
             record_.released.wait(lock, [this] { return !record_.holdAppends; });
             --record_.appendsHeld;
         }
-        if (record_.failAppends) {
-            status_ = Status::failed;
-            return false;
-        }
+        if (record_.failAppends)
+            throw RecorderError::writeFailed(QStringLiteral("encoder gave up"));
         record_.appendedTimes.push_back(time);
-        if (record_.failBeforeFinish)
-            status_ = Status::failed;
         return true;
     }
-    void markAsFinished() override { record_.markedFinished = true; }
-    void finishWriting() override
+    void finish() override
     {
         record_.finished = true;
-        if (status_ == Status::writing)
-            status_ = record_.failAtFinish ? Status::failed : Status::completed;
-    }
-    QString errorDescription() const override
-    {
-        return record_.failAppends || record_.failAtFinish ? QStringLiteral("encoder gave up") : QString();
+        if (record_.failAtFinish)
+            throw RecorderError::writeFailed(QStringLiteral("encoder gave up"));
     }
 
 private:
     FakeVideoRecord& record_;
-    Status status_ = Status::unknown;
 };
 
 } // namespace ebbcast::test
