@@ -4,8 +4,6 @@
 #include "capture/linux/FfmpegAacWriter.h"
 #include "capture/linux/FfmpegH264Writer.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/FakeScreenFrameSource.h"
 #include "support/LogLines.h"
 #include "support/MediaProbe.h"
@@ -139,15 +137,13 @@ TEST(FfmpegWriters, AFullDiskEndsTheMovieWithTheRecordersUsualLines)
     if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
     Logger logger(folder.file(u"app.log"_s));
-    SettingsFile settingsFile(folder.file(u"settings.json"_s), logger);
-    PreferencesStore preferences(settingsFile, logger);
     auto source = std::make_unique<test::FakeScreenFrameSource>();
     test::FakeScreenFrameSource& frames = *source;
     frames.displayList = {{7, u"DP-1"_s, 0, 0, 320, 240, true}};
     frames.noisy = true;
     const QString path = disk.file(u"screen.mov"_s);
-    ScreenRecorder recorder(path, preferences, logger, std::move(source), FfmpegH264Writer::factory());
-    test::runTask(recorder.prepare());
+    ScreenRecorder recorder(path, 0, logger, std::move(source), FfmpegH264Writer::factory());
+    test::runTask(recorder.prepareDisplay());
     test::runTask(recorder.start());
     for (int i = 0; i < 120 && !recorder.interruption(); ++i) {
         frames.deliver(i / 30.0);
@@ -185,7 +181,7 @@ TEST(FfmpegWriters, AFullDiskEndsTheSystemAudioTrackWithOneLine)
     const qint64 taken = recorder.bufferCount();
     for (int i = 0; i < 10; ++i)
         recorder.append(buffer);
-    recorder.stop();
+    recorder.stopCapture();
 
     const QString reason = u"Could not write the audio file \""_s + path + u"\": No space left on device"_s;
     ASSERT_TRUE(recorder.interruption().has_value()) << "64 kB hold a few seconds";
