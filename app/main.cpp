@@ -9,6 +9,7 @@
 #include "app/RecordingProcessLock.h"
 #include "app/RecoverCommand.h"
 #include "app/SettingsCommand.h"
+#include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
@@ -46,8 +47,10 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
     QNetworkAccessManager network;
     ebbcast::PermissionManager permissions(logger);
     ebbcast::X11FrontmostApplicationSource frontmostApplication;
-    ebbcast::AppActivityMonitor appActivityMonitor(preferences, frontmostApplication);
-    ebbcast::ClockSyncManager clockSyncManager(preferences, logger, network);
+    ebbcast::AppActivityMonitor appActivityMonitor(frontmostApplication,
+                                                   ebbcast::SettingsWiring::watchList(preferences));
+    ebbcast::ClockSyncManager clockSyncManager(ebbcast::SettingsWiring::clockSyncConfig(preferences), logger,
+                                               network);
     ebbcast::LinuxRecorderFactory recorders;
     ebbcast::ScreenSaverInhibitor inhibitor;
     ebbcast::StandardErrorAlerts alerts(console);
@@ -55,6 +58,9 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
                                       recorders, inhibitor, alerts);
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
     ebbcast::X11ScreenFrameSource screens;
+    ebbcast::SettingsWiring settingsWiring(preferences);
+    settingsWiring.connect(appActivityMonitor);
+    settingsWiring.connect(clockSyncManager);
 
     ebbcast::CommandContext context{console, stopSignals, *paths,    preferences, settingsFile,
                                     screens, session,     recorders, processLock};

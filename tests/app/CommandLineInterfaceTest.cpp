@@ -10,6 +10,7 @@
 #include "app/RecoverCommand.h"
 #include "app/SettingValueText.h"
 #include "app/SettingsCommand.h"
+#include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
@@ -113,14 +114,17 @@ protected:
                 QNetworkAccessManager network;
                 PermissionManager permissions(logger);
                 X11FrontmostApplicationSource frontmost;
-                AppActivityMonitor activity(preferences, frontmost);
-                ClockSyncManager clockSync(preferences, logger, network);
+                AppActivityMonitor activity(frontmost, SettingsWiring::watchList(preferences));
+                ClockSyncManager clockSync(SettingsWiring::clockSyncConfig(preferences), logger, network);
                 LinuxRecorderFactory recorders;
                 ScreenSaverInhibitor inhibitor;
                 StandardErrorAlerts alerts(console);
                 RecordingSession session(preferences, permissions, activity, clockSync, logger, recorders,
                                          inhibitor, alerts);
                 RecordingProcessLock lock(paths_.stateDirectory() + u"/recording.lock"_s);
+                SettingsWiring settingsWiring(preferences);
+                settingsWiring.connect(activity);
+                settingsWiring.connect(clockSync);
                 CommandContext context{console,  stopSignals, paths_,    preferences, file,
                                        screens_, session,     recorders, lock};
                 status = commandLine.run(*invocation.command, context);

@@ -195,10 +195,10 @@ protected:
     QNetworkAccessManager network_;
     PermissionManager permissions_{logger_};
     FixedFrontmost frontmost_;
-    AppActivityMonitor apps_{preferences_, frontmost_};
+    AppActivityMonitor apps_{frontmost_, {}};
     // The monotonic clock runs with the manual clock.
     ClockSyncManager clockSync_{
-        preferences_,
+        {},
         logger_,
         network_,
         clock_.wallClock(),
@@ -301,8 +301,8 @@ TEST_F(RecordingSessionTest, WithClockSyncChunksCarryServerTimes)
         const qint64 serverMs = clock_.now().toMSecsSinceEpoch() - 10 + 1500; // the server runs 1.5 s ahead
         return test::FakeHttpServer::Response{200, "{\"unix_ms\": " + QByteArray::number(serverMs) + "}"};
     });
-    preferences_.setClockSyncEnabled(true);
-    preferences_.setClockSyncURL(server.url(u"/time"_s).toString());
+    clockSync_.setEnabled(true);
+    clockSync_.setURL(server.url(u"/time"_s).toString());
     const QString folder = startSession();
     for (int i = 0; i < 50; ++i) {
         clock_.advance(1024 / 48000.0);

@@ -253,11 +253,7 @@ public:
 
 class SessionTimelineIntegration : public ::testing::Test {
 protected:
-    SessionTimelineIntegration()
-    {
-        preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s));
-        preferences_.setClockSyncEnabled(false);
-    }
+    SessionTimelineIntegration() { preferences_.setRecordingFolderPath(folder_.file(u"Recordings"_s)); }
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
@@ -266,8 +262,8 @@ protected:
     QNetworkAccessManager network_;
     PermissionManager permissions_{logger_};
     NoFrontmost frontmost_;
-    AppActivityMonitor apps_{preferences_, frontmost_};
-    ClockSyncManager clockSync_{preferences_, logger_, network_};
+    AppActivityMonitor apps_{frontmost_, {}};
+    ClockSyncManager clockSync_{{}, logger_, network_};
     LinuxRecorderFactory recorders_{2.0};
     NoInhibitor inhibitor_;
     FailingAlerts alerts_;
