@@ -3,6 +3,8 @@
 #include "capture/MicrophoneUsageMonitor.h"
 #include "core/base/Logger.h"
 #include "support/FakeAudioInputEngine.h"
+#include "support/FakeDeviceUsageQuery.h"
+#include "support/FakeFrontmostApplicationSource.h"
 #include "support/LogLines.h"
 #include "support/ManualClock.h"
 #include "support/TemporaryFolder.h"
@@ -19,21 +21,6 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-class FakeFrontmost : public FrontmostApplicationSource {
-public:
-    std::optional<FrontmostApplication> frontmostApplication() override { return application; }
-    std::optional<FrontmostApplication> application = FrontmostApplication{u"zoom.us"_s, u"us.zoom.xos"_s};
-};
-
-class FakeDeviceUsage : public DeviceUsageQuery {
-public:
-    Usage query() override
-    {
-        return {busy, busy ? QStringList{u"Built-in Microphone"_s, u"USB Headset"_s} : QStringList{}};
-    }
-    bool busy = false;
-};
-
 const QStringList meetingApps{u"Zoom"_s,  u"Google Chrome"_s, u"Safari"_s,
                               u"Slack"_s, u"OBS"_s,           u"Premiere Pro"_s};
 
@@ -44,7 +31,7 @@ protected:
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
     test::ManualClock clock_;
-    FakeFrontmost frontmost_;
+    test::FakeFrontmostApplicationSource frontmost_;
     AppActivityMonitor apps_{frontmost_, meetingApps};
 };
 
@@ -92,7 +79,7 @@ protected:
         monitor_.poll();
     }
 
-    FakeDeviceUsage usage_;
+    test::FakeDeviceUsageQuery usage_;
     MicrophoneUsageMonitor monitor_{{.promptWhenMicrophoneIsUsed = true,
                                      .onlyPromptWatchedApps = false,
                                      .microphonePromptCooldownSeconds = 120},
