@@ -1,8 +1,8 @@
 #include "app/SettingRules.h"
 
 #include "app/SettingValueText.h"
+#include "core/settings/SettingDefinitions.h"
 
-#include <QStringList>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -10,23 +10,10 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-const QStringList& secrets()
+SettingForm formOf(const QString& key)
 {
-    static const QStringList keys{u"glossenGatewayToken"_s, u"googleClientSecret"_s, u"webhookURL"_s};
-    return keys;
-}
-
-const QStringList& addresses()
-{
-    static const QStringList keys{u"googleDriveFolderURL"_s, u"webhookURL"_s, u"clockSyncURL"_s,
-                                  u"glossenGatewayBaseURL"_s, u"updateFeedURL"_s};
-    return keys;
-}
-
-const QStringList& durations()
-{
-    static const QStringList keys{u"autoStopSilenceSeconds"_s, u"microphonePromptCooldownSeconds"_s};
-    return keys;
+    const SettingDefinition* setting = SettingDefinitions::find(key);
+    return setting == nullptr ? SettingForm::any : setting->form;
 }
 
 bool isWebAddress(const QString& text)
@@ -39,42 +26,50 @@ bool isWebAddress(const QString& text)
 
 bool SettingRules::isSecret(const QString& key)
 {
-    return secrets().contains(key);
+    const SettingDefinition* setting = SettingDefinitions::find(key);
+    return setting != nullptr && setting->secret;
 }
 
 QString SettingRules::expectation(const QString& key, QMetaType type)
 {
-    if (key == u"silenceThreshold")
+    switch (formOf(key)) {
+    case SettingForm::any:
+        break;
+    case SettingForm::fraction:
         return u"a number from 0 to 1"_s;
-    if (durations().contains(key))
+    case SettingForm::positiveSeconds:
         return u"a number of seconds above 0"_s;
-    if (key == u"defaultDisplayID")
+    case SettingForm::displayID:
         return u"a display id, a whole number from 0 to 4294967295 (0: the main display)"_s;
-    if (key == u"recordingFolderPath")
+    case SettingForm::folderPath:
         return u"an absolute folder, or one under a home folder written with ~"_s;
-    if (addresses().contains(key))
+    case SettingForm::webAddress:
         return u"an http:// or https:// URL, or nothing to turn it off"_s;
+    }
     return SettingValueText::expectation(type);
 }
 
 std::optional<QString> SettingRules::problem(const QString& key, const QVariant& value)
 {
-    const QString expected = expectation(key, value.metaType());
-    if (key == u"silenceThreshold") {
-        const double number = value.toDouble();
-        return number >= 0 && number <= 1 ? std::nullopt : std::optional(expected);
+    bool acceptable = true;
+    switch (formOf(key)) {
+    case SettingForm::any:
+    case SettingForm::displayID: // every whole number of the kind names a display
+        break;
+    case SettingForm::fraction:
+        acceptable = value.toDouble() >= 0 && value.toDouble() <= 1;
+        break;
+    case SettingForm::positiveSeconds:
+        acceptable = value.toDouble() > 0;
+        break;
+    case SettingForm::folderPath:
+        acceptable = value.toString().startsWith(u'/') || value.toString().startsWith(u'~');
+        break;
+    case SettingForm::webAddress:
+        acceptable = value.toString().isEmpty() || isWebAddress(value.toString());
+        break;
     }
-    if (durations().contains(key))
-        return value.toDouble() > 0 ? std::nullopt : std::optional(expected);
-    if (key == u"recordingFolderPath") {
-        const QString path = value.toString();
-        return path.startsWith(u'/') || path.startsWith(u'~') ? std::nullopt : std::optional(expected);
-    }
-    if (addresses().contains(key)) {
-        const QString address = value.toString();
-        return address.isEmpty() || isWebAddress(address) ? std::nullopt : std::optional(expected);
-    }
-    return std::nullopt;
+    return acceptable ? std::nullopt : std::optional(expectation(key, value.metaType()));
 }
 
 } // namespace ebbcast

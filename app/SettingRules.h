@@ -8,9 +8,9 @@
 
 namespace ebbcast {
 
-// What the command line accepts for a setting beyond its kind (see SettingValueText): ranges and forms, and
-// which settings are secrets. Values of a secret are printed only by "settings get" and never named in an
-// error.
+// What the command line accepts for a setting beyond its kind (see SettingValueText): the checks and texts of
+// the forms SettingDefinitions gives the settings, and which settings are secrets. Values of a secret are
+// printed only by "settings get" and never named in an error.
 class SettingRules {
 public:
     static bool isSecret(const QString& key);

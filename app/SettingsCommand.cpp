@@ -13,6 +13,7 @@
 #include "capture/ScreenFrameSource.h"
 #include "core/base/EbbcastError.h"
 #include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingDefinitions.h"
 #include "core/settings/SettingsFile.h"
 
 #include <algorithm>
@@ -23,15 +24,6 @@ namespace ebbcast {
 namespace {
 
 const QStringList verbs{u"list"_s, u"get"_s, u"set"_s, u"reset"_s};
-
-QStringList settingKeys()
-{
-    QStringList keys;
-    const QMetaObject& meta = PreferencesStore::staticMetaObject;
-    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
-        keys.append(QString::fromLatin1(meta.property(i).name()));
-    return keys;
-}
 
 } // namespace
 
@@ -65,12 +57,10 @@ QString SettingsCommand::usage() const
                    "Keys match without regard to case. Write -- before a value that begins with '-'.\n"
                    "true/false also accept yes/no, on/off and 1/0.\n\n"
                    "Settings and their values:\n"_s;
-    const QMetaObject& meta = PreferencesStore::staticMetaObject;
-    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
-        const QMetaProperty property = meta.property(i);
-        const QString key = QString::fromLatin1(property.name());
-        text += u"  "_s + key.leftJustified(32, u' ') + SettingRules::expectation(key, property.metaType()) +
-                (SettingRules::isSecret(key) ? u" (secret)"_s : QString()) + u'\n';
+    for (const SettingDefinition& setting : SettingDefinitions::all()) {
+        text += u"  "_s + setting.key.leftJustified(32, u' ') +
+                SettingRules::expectation(setting.key, setting.type()) +
+                (setting.secret ? u" (secret)"_s : QString()) + u'\n';
     }
     text += u"\nExit status: 0 done, 1 the settings file or standard input could not be used, 2 a usage\n"
             "error or a value refused (nothing is written then).\n"_s;
@@ -115,7 +105,7 @@ std::optional<UsageError> SettingsCommand::parse(const QStringList& arguments)
     valueFromInput_ = words.at(2) == u"-";
     if (valueFromInput_)
         return std::nullopt;
-    auto checked = value(setting_, words.at(2));
+    auto checked = value(*setting_, words.at(2));
     if (auto* error = std::get_if<UsageError>(&checked))
         return *error;
     value_ = std::get<QVariant>(checked);
@@ -124,16 +114,16 @@ std::optional<UsageError> SettingsCommand::parse(const QStringList& arguments)
 
 std::optional<UsageError> SettingsCommand::parseSetting(const QString& key)
 {
-    const auto found = setting(key);
-    if (!found) {
-        const auto suggestion = closestMatch(key, settingKeys());
+    const SettingDefinition* found = setting(key);
+    if (found == nullptr) {
+        const auto suggestion = closestMatch(key, SettingDefinitions::keys());
         return UsageError{u"unknown setting \""_s + SettingValueText::escaped(key) + u"\"; "_s +
                               (suggestion ? u"did you mean "_s + *suggestion + u'?'
                                           : u"'ebbcast settings list' shows every setting"_s),
                           false};
     }
-    setting_ = *found;
-    key_ = QString::fromLatin1(found->name());
+    setting_ = found;
+    key_ = found->key;
     return std::nullopt;
 }
 
@@ -142,40 +132,32 @@ bool SettingsCommand::catchesStopSignals() const
     return verb_ == Verb::set && valueFromInput_;
 }
 
-std::optional<QMetaProperty> SettingsCommand::setting(const QString& key)
+const SettingDefinition* SettingsCommand::setting(const QString& key)
 {
-    const QMetaObject& meta = PreferencesStore::staticMetaObject;
-    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
-        if (QString::fromLatin1(meta.property(i).name()).compare(key, Qt::CaseInsensitive) == 0)
-            return meta.property(i);
-    }
-    return std::nullopt;
+    return SettingDefinitions::find(key, Qt::CaseInsensitive);
 }
 
-std::variant<QVariant, UsageError> SettingsCommand::value(const QMetaProperty& setting, const QString& text)
+std::variant<QVariant, UsageError> SettingsCommand::value(const SettingDefinition& setting,
+                                                          const QString& text)
 {
-    const QString key = QString::fromLatin1(setting.name());
-    const auto parsed = SettingValueText::parse(setting.metaType(), text);
-    const auto problem = parsed ? SettingRules::problem(key, *parsed)
-                                : std::optional(SettingRules::expectation(key, setting.metaType()));
+    const auto parsed = SettingValueText::parse(setting.type(), text);
+    const auto problem = parsed ? SettingRules::problem(setting.key, *parsed)
+                                : std::optional(SettingRules::expectation(setting.key, setting.type()));
     if (!problem)
         return *parsed;
     // A secret's value is never repeated: the message may end up in a terminal log or a bug report.
-    const QString shown =
-        SettingRules::isSecret(key) ? QString() : u" \""_s + SettingValueText::escaped(text) + u'"';
-    return UsageError{u"invalid value"_s + shown + u" for "_s + key + u": expected "_s + *problem, false};
+    const QString shown = setting.secret ? QString() : u" \""_s + SettingValueText::escaped(text) + u'"';
+    return UsageError{u"invalid value"_s + shown + u" for "_s + setting.key + u": expected "_s + *problem,
+                      false};
 }
 
 void SettingsCommand::printAll(const PreferencesStore& preferences, QTextStream& out)
 {
-    const QMetaObject* meta = preferences.metaObject();
-    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
-        const QMetaProperty setting = meta->property(i);
-        const QString key = QString::fromLatin1(setting.name());
-        QString value = SettingValueText::display(setting.read(&preferences));
-        if (SettingRules::isSecret(key) && !value.isEmpty())
-            value = u"(set; shown by 'ebbcast settings get "_s + key + u"')"_s;
-        out << key << u" = "_s << value << u'\n';
+    for (const SettingDefinition& setting : SettingDefinitions::all()) {
+        QString value = SettingValueText::display(preferences.value(setting.key));
+        if (setting.secret && !value.isEmpty())
+            value = u"(set; shown by 'ebbcast settings get "_s + setting.key + u"')"_s;
+        out << setting.key << u" = "_s << value << u'\n';
     }
     out.flush();
 }
@@ -188,7 +170,7 @@ QCoro::Task<int> SettingsCommand::run(CommandContext& context)
         printAll(context.preferences, console.out());
         co_return 0;
     case Verb::get: {
-        const QVariant value = setting_.read(&context.preferences);
+        const QVariant value = context.preferences.value(key_);
         console.out() << SettingValueText::format(value) << u'\n';
         console.out().flush();
         if (value.metaType() == QMetaType::fromType<QString>() &&
@@ -222,7 +204,7 @@ QCoro::Task<int> SettingsCommand::set(CommandContext& context)
 
     if (context.stopSignals.received() != 0)
         co_return Command::endedBySignal;
-    const bool secret = SettingRules::isSecret(key_);
+    const bool secret = setting_->secret;
     const bool prompt = console.inputIsTerminal();
     InputLineReader reader(console.input());
     QObject::connect(&context.stopSignals, &StopSignals::caught, &reader, &InputLineReader::cancel);
@@ -255,7 +237,7 @@ QCoro::Task<int> SettingsCommand::set(CommandContext& context)
         console.error(u"could not read standard input: "_s + reader.problem());
         co_return 1;
     }
-    auto checked = value(setting_, reader.line());
+    auto checked = value(*setting_, reader.line());
     if (const auto* error = std::get_if<UsageError>(&checked)) {
         console.error(error->message);
         co_return 2;
@@ -269,7 +251,7 @@ int SettingsCommand::store(CommandContext& context, const QVariant& value)
     const auto connection =
         QObject::connect(&context.preferences, &PreferencesStore::saveFailed,
                          [&failure](const QString&, const QString& description) { failure = description; });
-    setting_.write(&context.preferences, value);
+    context.preferences.setValue(key_, value);
     QObject::disconnect(connection);
     if (!failure.isEmpty()) {
         context.console.error(u"could not save "_s + key_ + u": "_s + failure);

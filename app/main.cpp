@@ -9,9 +9,9 @@
 #include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
-#include "app/RecordingSessionSettings.h"
 #include "app/RecoverCommand.h"
 #include "app/SettingsCommand.h"
+#include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
@@ -49,14 +49,19 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
     ebbcast::PermissionManager permissions(logger);
     ebbcast::PlatformBackends backends =
         ebbcast::loadPlatformBackends(QProcessEnvironment::systemEnvironment());
-    ebbcast::AppActivityMonitor appActivityMonitor(preferences, *backends.frontmostApplication);
-    ebbcast::ClockSyncManager clockSyncManager(preferences, logger, network);
+    ebbcast::AppActivityMonitor appActivityMonitor(*backends.frontmostApplication,
+                                                   ebbcast::SettingsWiring::watchList(preferences));
+    ebbcast::ClockSyncManager clockSyncManager(ebbcast::SettingsWiring::clockSyncConfig(preferences), logger,
+                                               network);
     ebbcast::StandardErrorAlerts alerts(console);
-    ebbcast::RecordingSession session(ebbcast::recordingSessionSettings(preferences), permissions,
+    ebbcast::RecordingSession session(ebbcast::SettingsWiring::sessionSettings(preferences), permissions,
                                       appActivityMonitor, clockSyncManager, logger, *backends.recorders,
                                       *backends.inhibitor, alerts);
-    ebbcast::connectRecordingSessionSettings(preferences, session);
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
+    ebbcast::SettingsWiring settingsWiring(preferences);
+    settingsWiring.connect(appActivityMonitor);
+    settingsWiring.connect(clockSyncManager);
+    settingsWiring.connect(session);
 
     ebbcast::CommandContext context{console,      stopSignals, *paths,  preferences,
                                     settingsFile, backends,    session, processLock};

@@ -1,19 +1,17 @@
 #include "capture/AppActivityMonitor.h"
 
-#include "core/settings/PreferencesStore.h"
-
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-AppActivityMonitor::AppActivityMonitor(PreferencesStore& preferences, FrontmostApplicationSource& source)
-    : preferences_(preferences)
-    , source_(source)
+AppActivityMonitor::AppActivityMonitor(FrontmostApplicationSource& source, QStringList watchList)
+    : source_(source)
+    , watchList_(std::move(watchList))
 {}
 
-QStringList AppActivityMonitor::defaultWatchList()
+void AppActivityMonitor::setWatchList(const QStringList& watchList)
 {
-    return PreferencesStore::defaultWatchList();
+    watchList_ = watchList;
 }
 
 ActiveAppMetadata AppActivityMonitor::activeApplicationInfo()
@@ -29,7 +27,7 @@ ActiveAppMetadata AppActivityMonitor::activeApplicationInfo()
 
 bool AppActivityMonitor::isActiveAppInWatchList()
 {
-    return isInWatchList(activeApplicationInfo().name, preferences_.enabledWatchListApps());
+    return isInWatchList(activeApplicationInfo().name, watchList_);
 }
 
 bool AppActivityMonitor::isInWatchList(const QString& applicationName, const QStringList& watchList)

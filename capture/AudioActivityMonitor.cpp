@@ -4,7 +4,6 @@
 #include "capture/AudioLevel.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
 
 #include <QMetaObject>
 
@@ -12,25 +11,18 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-AudioActivityMonitor::AudioActivityMonitor(PreferencesStore& preferences,
-                                           AppActivityMonitor& appActivityMonitor, Logger& logger,
-                                           std::unique_ptr<AudioInputEngine> engine, WallClock clock)
-    : preferences_(preferences)
-    , appActivityMonitor_(appActivityMonitor)
+AudioActivityMonitor::AudioActivityMonitor(Config config, AppActivityMonitor& appActivityMonitor,
+                                           Logger& logger, std::unique_ptr<AudioInputEngine> engine,
+                                           WallClock clock)
+    : appActivityMonitor_(appActivityMonitor)
     , logger_(logger)
     , engine_(std::move(engine))
     , clock_(std::move(clock))
-    , silenceThreshold_(static_cast<float>(preferences.silenceThreshold()))
-    , autoStopSilenceSeconds_(preferences.autoStopSilenceSeconds())
-    , autoStartRecording_(preferences.autoStartRecording())
-{
-    QObject::connect(&preferences_, &PreferencesStore::silenceThresholdChanged, &mainThread_,
-                     [this](double value) { silenceThreshold_ = static_cast<float>(value); });
-    QObject::connect(&preferences_, &PreferencesStore::autoStopSilenceSecondsChanged, &mainThread_,
-                     [this](double value) { autoStopSilenceSeconds_ = value; });
-    QObject::connect(&preferences_, &PreferencesStore::autoStartRecordingChanged, &mainThread_,
-                     [this](bool value) { autoStartRecording_ = value; });
-}
+    , silenceThreshold_(static_cast<float>(config.silenceThreshold))
+    , autoStopSilenceSeconds_(config.autoStopSilenceSeconds)
+    , autoStartRecording_(config.autoStartRecording)
+    , onlyAutoRecordWatchedApps_(config.onlyAutoRecordWatchedApps)
+{}
 
 AudioActivityMonitor::~AudioActivityMonitor()
 {
@@ -81,6 +73,26 @@ void AudioActivityMonitor::setRecordingAutoStopEnabled(bool enabled)
         clearSilence();
 }
 
+void AudioActivityMonitor::setSilenceThreshold(double level)
+{
+    silenceThreshold_ = static_cast<float>(level);
+}
+
+void AudioActivityMonitor::setAutoStopSilenceSeconds(double seconds)
+{
+    autoStopSilenceSeconds_ = seconds;
+}
+
+void AudioActivityMonitor::setAutoStartRecording(bool enabled)
+{
+    autoStartRecording_ = enabled;
+}
+
+void AudioActivityMonitor::setOnlyAutoRecordWatchedApps(bool enabled)
+{
+    onlyAutoRecordWatchedApps_ = enabled;
+}
+
 void AudioActivityMonitor::observeRecordingLevel(float level)
 {
     if (recordingAutoStopEnabled_)
@@ -98,12 +110,12 @@ void AudioActivityMonitor::handleLevel(float level, bool autoStartAllowed)
     if (level >= silenceThreshold_.load()) {
         clearSilence();
         if (autoStartAllowed && autoStartRecording_) {
-            // The watch list is checked on the main thread, where the settings live.
+            // The watch list is checked on the main thread, where the application monitor and the setting
+            // live.
             QMetaObject::invokeMethod(
                 &mainThread_,
                 [this] {
-                    if (preferences_.onlyAutoRecordWatchedApps() &&
-                        !appActivityMonitor_.isActiveAppInWatchList())
+                    if (onlyAutoRecordWatchedApps_ && !appActivityMonitor_.isActiveAppInWatchList())
                         return;
                     if (onActivityStart)
                         onActivityStart();

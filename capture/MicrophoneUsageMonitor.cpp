@@ -2,16 +2,14 @@
 
 #include "capture/AppActivityMonitor.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-MicrophoneUsageMonitor::MicrophoneUsageMonitor(PreferencesStore& preferences,
-                                               AppActivityMonitor& appActivityMonitor, Logger& logger,
-                                               DeviceUsageQuery& usage, WallClock clock)
-    : preferences_(preferences)
+MicrophoneUsageMonitor::MicrophoneUsageMonitor(Config config, AppActivityMonitor& appActivityMonitor,
+                                               Logger& logger, DeviceUsageQuery& usage, WallClock clock)
+    : config_(config)
     , appActivityMonitor_(appActivityMonitor)
     , logger_(logger)
     , usage_(usage)
@@ -36,9 +34,24 @@ void MicrophoneUsageMonitor::stop()
     wasInUse_ = false;
 }
 
+void MicrophoneUsageMonitor::setPromptWhenMicrophoneIsUsed(bool enabled)
+{
+    config_.promptWhenMicrophoneIsUsed = enabled;
+}
+
+void MicrophoneUsageMonitor::setOnlyPromptWatchedApps(bool enabled)
+{
+    config_.onlyPromptWatchedApps = enabled;
+}
+
+void MicrophoneUsageMonitor::setMicrophonePromptCooldownSeconds(double seconds)
+{
+    config_.microphonePromptCooldownSeconds = seconds;
+}
+
 void MicrophoneUsageMonitor::poll()
 {
-    if (!preferences_.promptWhenMicrophoneIsUsed())
+    if (!config_.promptWhenMicrophoneIsUsed)
         return;
     if (isRecordingProvider && isRecordingProvider()) {
         wasInUse_ = false;
@@ -50,14 +63,14 @@ void MicrophoneUsageMonitor::poll()
         return;
     }
     const QDateTime now = clock_();
-    if (lastPromptAt_ && static_cast<double>(lastPromptAt_->msecsTo(now)) / 1000.0 <
-                             preferences_.microphonePromptCooldownSeconds()) {
+    if (lastPromptAt_ &&
+        static_cast<double>(lastPromptAt_->msecsTo(now)) / 1000.0 < config_.microphonePromptCooldownSeconds) {
         wasInUse_ = true;
         return;
     }
     const ActiveAppMetadata application = appActivityMonitor_.activeApplicationInfo();
-    if (preferences_.onlyPromptWatchedApps() &&
-        !AppActivityMonitor::isInWatchList(application.name, preferences_.enabledWatchListApps())) {
+    if (config_.onlyPromptWatchedApps &&
+        !AppActivityMonitor::isInWatchList(application.name, appActivityMonitor_.watchList())) {
         logger_.info(u"Microphone use detected, but active app is outside prompt watch list: "_s +
                      application.name);
         wasInUse_ = true;

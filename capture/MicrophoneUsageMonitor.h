@@ -14,21 +14,31 @@ namespace ebbcast {
 
 class AppActivityMonitor;
 class Logger;
-class PreferencesStore;
 
 // Notices another application starting to use a microphone while nothing is being recorded, and asks the
 // owner to prompt: only on the change from idle to busy, never sooner than the cooldown after the previous
-// prompt, and, when the setting says so, only while a watched application is frontmost.
-// Main thread: the 1.5-second poll timer, the state and the callbacks.
+// prompt, and, when the setting says so, only while an application of the watch list is frontmost.
+// Main thread: the 1.5-second poll timer, the state, the setters and the callbacks.
 class MicrophoneUsageMonitor {
 public:
-    MicrophoneUsageMonitor(PreferencesStore& preferences, AppActivityMonitor& appActivityMonitor,
-                           Logger& logger, DeviceUsageQuery& usage, WallClock clock = systemTime);
+    // The settings it follows (app/ keeps them current through the setters below); each poll reads them.
+    struct Config {
+        bool promptWhenMicrophoneIsUsed = false;
+        bool onlyPromptWatchedApps = false;
+        double microphonePromptCooldownSeconds = 0;
+    };
+
+    MicrophoneUsageMonitor(Config config, AppActivityMonitor& appActivityMonitor, Logger& logger,
+                           DeviceUsageQuery& usage, WallClock clock = systemTime);
 
     void start();
     void stop();
     // One poll, as the timer runs it.
     void poll();
+
+    void setPromptWhenMicrophoneIsUsed(bool enabled);
+    void setOnlyPromptWatchedApps(bool enabled);
+    void setMicrophonePromptCooldownSeconds(double seconds);
 
     std::function<bool()> isRecordingProvider;
     std::function<void(const ActiveAppMetadata& application)> onMicrophoneUseDetected;
@@ -36,7 +46,7 @@ public:
     static constexpr int pollIntervalMs = 1500;
 
 private:
-    PreferencesStore& preferences_;
+    Config config_;
     AppActivityMonitor& appActivityMonitor_;
     Logger& logger_;
     DeviceUsageQuery& usage_;

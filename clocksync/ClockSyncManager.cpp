@@ -3,7 +3,6 @@
 #include "clocksync/ClockSyncError.h"
 #include "core/base/Logger.h"
 #include "core/json/ShortestNumber.h"
-#include "core/settings/PreferencesStore.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QJsonDocument>
@@ -72,10 +71,9 @@ QString decimal(double value)
 
 } // namespace
 
-ClockSyncManager::ClockSyncManager(PreferencesStore& preferences, Logger& logger,
-                                   QNetworkAccessManager& network, WallClock clock, UptimeClock uptime,
-                                   int requestTimeoutMs)
-    : preferences_(preferences)
+ClockSyncManager::ClockSyncManager(Config config, Logger& logger, QNetworkAccessManager& network,
+                                   WallClock clock, UptimeClock uptime, int requestTimeoutMs)
+    : config_(std::move(config))
     , logger_(logger)
     , network_(network)
     , clock_(std::move(clock))
@@ -83,11 +81,21 @@ ClockSyncManager::ClockSyncManager(PreferencesStore& preferences, Logger& logger
     , requestTimeoutMs_(requestTimeoutMs)
 {}
 
+void ClockSyncManager::setEnabled(bool enabled)
+{
+    config_.enabled = enabled;
+}
+
+void ClockSyncManager::setURL(const QString& url)
+{
+    config_.url = url;
+}
+
 QCoro::Task<std::optional<ClockSyncMetadata>> ClockSyncManager::sync()
 {
-    const QString endpoint = preferences_.clockSyncURL().trimmed();
+    const QString endpoint = config_.url.trimmed();
     const QUrl url(endpoint, QUrl::StrictMode);
-    if (!preferences_.clockSyncEnabled() || endpoint.isEmpty() || !url.isValid() || url.isRelative())
+    if (!config_.enabled || endpoint.isEmpty() || !url.isValid() || url.isRelative())
         co_return std::nullopt;
 
     ClockSyncMetadata result;

@@ -4,6 +4,7 @@
 #include "core/documents/ClockSyncMetadata.h"
 
 #include <QCoro/QCoroTask>
+#include <QString>
 #include <QUrl>
 
 #include <functional>
@@ -14,19 +15,27 @@ class QNetworkAccessManager;
 namespace ebbcast {
 
 class Logger;
-class PreferencesStore;
 
 // Measures the offset between the local clock and a server clock at the start of a session: three GET
 // requests to the configured endpoint, one after another; the sample with the smallest round trip wins.
 // Never throws and never holds a start for long: each request gives up after its time-out (3 s by default).
-// Main thread: sync() is a coroutine on the thread of the shared QNetworkAccessManager.
+// Main thread: sync() is a coroutine on the thread of the shared QNetworkAccessManager; the setters too.
 class ClockSyncManager {
 public:
     using UptimeClock = std::function<double()>; // seconds on a monotonic clock
 
-    ClockSyncManager(PreferencesStore& preferences, Logger& logger, QNetworkAccessManager& network,
+    // The settings it follows (app/ keeps them current through the setters below); each sync reads them.
+    struct Config {
+        bool enabled = false;
+        QString url; // the endpoint; surrounding white space is ignored
+    };
+
+    ClockSyncManager(Config config, Logger& logger, QNetworkAccessManager& network,
                      WallClock clock = systemTime, UptimeClock uptime = {},
                      int requestTimeoutMs = defaultRequestTimeoutMs);
+
+    void setEnabled(bool enabled);
+    void setURL(const QString& url);
 
     // Nothing when clock sync is off or has no usable endpoint; otherwise "synced" or "failed".
     QCoro::Task<std::optional<ClockSyncMetadata>> sync();
@@ -38,7 +47,7 @@ public:
 private:
     QCoro::Task<ClockSyncSample> takeSample(const QUrl& endpoint);
 
-    PreferencesStore& preferences_;
+    Config config_;
     Logger& logger_;
     QNetworkAccessManager& network_;
     WallClock clock_;

@@ -1,23 +1,33 @@
 #pragma once
 
 #include "core/settings/RecordingAudioFormat.h"
+#include "core/settings/SettingDefinitions.h"
 
-#include <QJsonObject>
-#include <QJsonValue>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QUrl>
+#include <QVariant>
 
 namespace ebbcast {
 
 class Logger;
 class SettingsFile;
 
-// Every user setting, as observable properties named like their keys in the settings file.
-// Construction reads each key once and writes nothing; each assignment updates the value, emits its change
-// signal and writes the key through at once (assigning the same value again writes again). There is no
-// validation here: consumers trim or check values where they use them.
+// The typed getter and setter of the setting `key` of SettingDefinitions; the setter stores the value, emits
+// `key`Changed with it and writes the key through.
+// clang-format off
+#define EBBCAST_SETTING(Type, key, setter)                                                                   \
+    Type key() const { return value(u"" #key).value<Type>(); }                                               \
+    void setter(const Type& newValue) { assign(u"" #key, newValue, &PreferencesStore::key##Changed); }
+// clang-format on
+
+// Every user setting of SettingDefinitions, as an observable property named like its key, in the table's
+// order. Construction loads each key once by the table's loading rules and writes nothing; each assignment
+// updates the value, emits its change signal and writes the key through at once (assigning the same value
+// again writes again). There is no validation here: consumers trim or check values where they use them.
 // Main thread: the store is a QObject living on the thread that created it.
 class PreferencesStore : public QObject {
     Q_OBJECT
@@ -78,58 +88,38 @@ public:
     // recordingFolderPath with a leading "~" expanded, as a directory URL. Neither created nor checked.
     QUrl recordingFolderURL() const;
 
-    QString recordingFolderPath() const { return recordingFolderPath_; }
-    void setRecordingFolderPath(const QString& value);
-    quint32 defaultDisplayID() const { return defaultDisplayID_; }
-    void setDefaultDisplayID(quint32 value);
-    QString micInputDeviceName() const { return micInputDeviceName_; }
-    void setMicInputDeviceName(const QString& value);
-    RecordingAudioFormat audioFormat() const { return audioFormat_; }
-    void setAudioFormat(RecordingAudioFormat value);
-    bool autoStartRecording() const { return autoStartRecording_; }
-    void setAutoStartRecording(bool value);
-    double silenceThreshold() const { return silenceThreshold_; }
-    void setSilenceThreshold(double value);
-    double autoStopSilenceSeconds() const { return autoStopSilenceSeconds_; }
-    void setAutoStopSilenceSeconds(double value);
-    bool onlyAutoRecordWatchedApps() const { return onlyAutoRecordWatchedApps_; }
-    void setOnlyAutoRecordWatchedApps(bool value);
-    bool promptWhenMicrophoneIsUsed() const { return promptWhenMicrophoneIsUsed_; }
-    void setPromptWhenMicrophoneIsUsed(bool value);
-    bool onlyPromptWatchedApps() const { return onlyPromptWatchedApps_; }
-    void setOnlyPromptWatchedApps(bool value);
-    double microphonePromptCooldownSeconds() const { return microphonePromptCooldownSeconds_; }
-    void setMicrophonePromptCooldownSeconds(double value);
-    QStringList enabledWatchListApps() const { return enabledWatchListApps_; }
-    void setEnabledWatchListApps(const QStringList& value);
-    QString recorderID() const { return recorderID_; }
-    void setRecorderID(const QString& value);
-    QString recorderName() const { return recorderName_; }
-    void setRecorderName(const QString& value);
-    bool googleUploadEnabled() const { return googleUploadEnabled_; }
-    void setGoogleUploadEnabled(bool value);
-    QString googleClientID() const { return googleClientID_; }
-    void setGoogleClientID(const QString& value);
-    QString googleClientSecret() const { return googleClientSecret_; }
-    void setGoogleClientSecret(const QString& value);
-    QString googleDriveFolderURL() const { return googleDriveFolderURL_; }
-    void setGoogleDriveFolderURL(const QString& value);
-    QString webhookURL() const { return webhookURL_; }
-    void setWebhookURL(const QString& value);
-    bool clockSyncEnabled() const { return clockSyncEnabled_; }
-    void setClockSyncEnabled(bool value);
-    QString clockSyncURL() const { return clockSyncURL_; }
-    void setClockSyncURL(const QString& value);
-    QString corvanePelkoUserID() const { return corvanePelkoUserID_; }
-    void setCorvanePelkoUserID(const QString& value);
-    bool enableLiveTranscription() const { return enableLiveTranscription_; }
-    void setEnableLiveTranscription(bool value);
-    QString glossenGatewayBaseURL() const { return glossenGatewayBaseURL_; }
-    void setGlossenGatewayBaseURL(const QString& value);
-    QString glossenGatewayToken() const { return glossenGatewayToken_; }
-    void setGlossenGatewayToken(const QString& value);
-    QString updateFeedURL() const { return updateFeedURL_; }
-    void setUpdateFeedURL(const QString& value);
+    // Any setting by its key, as a value of its definition's type; invalid for a key that names none.
+    QVariant value(QStringView key) const;
+    // Assigns through the setting's property, so exactly as its typed setter does. False when the key names
+    // no setting or the value cannot be converted to its type.
+    bool setValue(QStringView key, const QVariant& value);
+
+    EBBCAST_SETTING(QString, recordingFolderPath, setRecordingFolderPath)
+    EBBCAST_SETTING(quint32, defaultDisplayID, setDefaultDisplayID)
+    EBBCAST_SETTING(QString, micInputDeviceName, setMicInputDeviceName)
+    EBBCAST_SETTING(RecordingAudioFormat, audioFormat, setAudioFormat)
+    EBBCAST_SETTING(bool, autoStartRecording, setAutoStartRecording)
+    EBBCAST_SETTING(double, silenceThreshold, setSilenceThreshold)
+    EBBCAST_SETTING(double, autoStopSilenceSeconds, setAutoStopSilenceSeconds)
+    EBBCAST_SETTING(bool, onlyAutoRecordWatchedApps, setOnlyAutoRecordWatchedApps)
+    EBBCAST_SETTING(bool, promptWhenMicrophoneIsUsed, setPromptWhenMicrophoneIsUsed)
+    EBBCAST_SETTING(bool, onlyPromptWatchedApps, setOnlyPromptWatchedApps)
+    EBBCAST_SETTING(double, microphonePromptCooldownSeconds, setMicrophonePromptCooldownSeconds)
+    EBBCAST_SETTING(QStringList, enabledWatchListApps, setEnabledWatchListApps)
+    EBBCAST_SETTING(QString, recorderID, setRecorderID)
+    EBBCAST_SETTING(QString, recorderName, setRecorderName)
+    EBBCAST_SETTING(bool, googleUploadEnabled, setGoogleUploadEnabled)
+    EBBCAST_SETTING(QString, googleClientID, setGoogleClientID)
+    EBBCAST_SETTING(QString, googleClientSecret, setGoogleClientSecret)
+    EBBCAST_SETTING(QString, googleDriveFolderURL, setGoogleDriveFolderURL)
+    EBBCAST_SETTING(QString, webhookURL, setWebhookURL)
+    EBBCAST_SETTING(bool, clockSyncEnabled, setClockSyncEnabled)
+    EBBCAST_SETTING(QString, clockSyncURL, setClockSyncURL)
+    EBBCAST_SETTING(QString, corvanePelkoUserID, setCorvanePelkoUserID)
+    EBBCAST_SETTING(bool, enableLiveTranscription, setEnableLiveTranscription)
+    EBBCAST_SETTING(QString, glossenGatewayBaseURL, setGlossenGatewayBaseURL)
+    EBBCAST_SETTING(QString, glossenGatewayToken, setGlossenGatewayToken)
+    EBBCAST_SETTING(QString, updateFeedURL, setUpdateFeedURL)
 
 Q_SIGNALS:
     // An assignment could not be written to the settings file (the new value still holds in memory).
@@ -162,54 +152,23 @@ Q_SIGNALS:
     void updateFeedURLChanged(const QString& value);
 
 private:
-    PreferencesStore(SettingsFile& file, Logger& logger, const QJsonObject& stored, QObject* parent);
     // Every setter: store in memory, notify, then write the key through.
     template <typename T, typename Signal>
-    void assign(T& field, const T& value, Signal changed, const QString& key)
+    void assign(QStringView key, const T& value, Signal changed)
     {
-        field = value;
+        const qsizetype index = SettingDefinitions::indexOf(key);
+        values_[index] = QVariant::fromValue(value);
         Q_EMIT(this->*changed)(value);
-        persist(key, stored(value));
+        persist(SettingDefinitions::all().at(index), values_.at(index));
     }
 
-    // The typed value each kind of setting is written as.
-    static QJsonValue stored(const QString& value);
-    static QJsonValue stored(bool value);
-    static QJsonValue stored(double value);
-    static QJsonValue stored(quint32 value);
-    static QJsonValue stored(const QStringList& value);
-    static QJsonValue stored(RecordingAudioFormat value);
-
-    void persist(const QString& key, const QJsonValue& value);
+    void persist(const SettingDefinition& setting, const QVariant& value);
 
     SettingsFile& file_;
     Logger& logger_;
-    QString recordingFolderPath_;
-    quint32 defaultDisplayID_;
-    QString micInputDeviceName_;
-    RecordingAudioFormat audioFormat_;
-    bool autoStartRecording_;
-    double silenceThreshold_;
-    double autoStopSilenceSeconds_;
-    bool onlyAutoRecordWatchedApps_;
-    bool promptWhenMicrophoneIsUsed_;
-    bool onlyPromptWatchedApps_;
-    double microphonePromptCooldownSeconds_;
-    QStringList enabledWatchListApps_;
-    QString recorderID_;
-    QString recorderName_;
-    bool googleUploadEnabled_;
-    QString googleClientID_;
-    QString googleClientSecret_;
-    QString googleDriveFolderURL_;
-    QString webhookURL_;
-    bool clockSyncEnabled_;
-    QString clockSyncURL_;
-    QString corvanePelkoUserID_;
-    bool enableLiveTranscription_;
-    QString glossenGatewayBaseURL_;
-    QString glossenGatewayToken_;
-    QString updateFeedURL_;
+    QList<QVariant> values_; // in the order of SettingDefinitions::all()
 };
 
 } // namespace ebbcast
+
+#undef EBBCAST_SETTING

@@ -9,10 +9,10 @@
 #include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
-#include "app/RecordingSessionSettings.h"
 #include "app/RecoverCommand.h"
 #include "app/SettingValueText.h"
 #include "app/SettingsCommand.h"
+#include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
 #include "capture/AppActivityMonitor.h"
@@ -134,13 +134,17 @@ protected:
                 PermissionManager permissions(logger);
                 PlatformBackends backends = loadPlatformBackends(QProcessEnvironment::systemEnvironment());
                 backends.screens = std::make_unique<BorrowedScreens>(screens_);
-                AppActivityMonitor activity(preferences, *backends.frontmostApplication);
-                ClockSyncManager clockSync(preferences, logger, network);
+                AppActivityMonitor activity(*backends.frontmostApplication,
+                                            SettingsWiring::watchList(preferences));
+                ClockSyncManager clockSync(SettingsWiring::clockSyncConfig(preferences), logger, network);
                 StandardErrorAlerts alerts(console);
-                RecordingSession session(recordingSessionSettings(preferences), permissions, activity,
+                RecordingSession session(SettingsWiring::sessionSettings(preferences), permissions, activity,
                                          clockSync, logger, *backends.recorders, *backends.inhibitor, alerts);
-                connectRecordingSessionSettings(preferences, session);
                 RecordingProcessLock lock(paths_.stateDirectory() + u"/recording.lock"_s);
+                SettingsWiring settingsWiring(preferences);
+                settingsWiring.connect(activity);
+                settingsWiring.connect(clockSync);
+                settingsWiring.connect(session);
                 CommandContext context{console, stopSignals, paths_,  preferences,
                                        file,    backends,    session, lock};
                 status = commandLine.run(*invocation.command, context);

@@ -4,8 +4,6 @@
 #include "capture/linux/PulseAudioInputEngine.h"
 #include "capture/linux/X11FrontmostApplicationSource.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/MediaProbe.h"
 #include "support/TemporaryFolder.h"
 
@@ -118,13 +116,13 @@ TEST(ActivityMonitorsIntegration, AudioActivityHearsAToneAndTimesOutOnSilence)
 {
     test::TemporaryFolder folder;
     Logger logger(folder.file(u"app.log"_s));
-    SettingsFile settings(folder.file(u"settings.json"_s), logger);
-    PreferencesStore preferences(settings, logger);
-    preferences.setAutoStartRecording(true);
-    preferences.setAutoStopSilenceSeconds(0.5);
     X11FrontmostApplicationSource frontmost;
-    AppActivityMonitor apps(preferences, frontmost);
-    AudioActivityMonitor monitor(preferences, apps, logger, std::make_unique<PulseAudioInputEngine>());
+    AppActivityMonitor apps(frontmost, {});
+    AudioActivityMonitor monitor({.silenceThreshold = 0.025,
+                                  .autoStopSilenceSeconds = 0.5,
+                                  .autoStartRecording = true,
+                                  .onlyAutoRecordWatchedApps = false},
+                                 apps, logger, std::make_unique<PulseAudioInputEngine>());
     int starts = 0;
     int timeouts = 0;
     monitor.onActivityStart = [&starts] {

@@ -2,9 +2,9 @@
 #include "capture/AudioActivityMonitor.h"
 #include "capture/MicrophoneUsageMonitor.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/FakeAudioInputEngine.h"
+#include "support/FakeDeviceUsageQuery.h"
+#include "support/FakeFrontmostApplicationSource.h"
 #include "support/LogLines.h"
 #include "support/ManualClock.h"
 #include "support/TemporaryFolder.h"
@@ -21,20 +21,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-class FakeFrontmost : public FrontmostApplicationSource {
-public:
-    std::optional<FrontmostApplication> frontmostApplication() override { return application; }
-    std::optional<FrontmostApplication> application = FrontmostApplication{u"zoom.us"_s, u"us.zoom.xos"_s};
-};
-
-class FakeDeviceUsage : public DeviceUsageQuery {
-public:
-    Usage query() override
-    {
-        return {busy, busy ? QStringList{u"Built-in Microphone"_s, u"USB Headset"_s} : QStringList{}};
-    }
-    bool busy = false;
-};
+const QStringList meetingApps{u"Zoom"_s,  u"Google Chrome"_s, u"Safari"_s,
+                              u"Slack"_s, u"OBS"_s,           u"Premiere Pro"_s};
 
 class ActivityMonitorsTest : public ::testing::Test {
 protected:
@@ -42,16 +30,14 @@ protected:
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
-    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
-    PreferencesStore preferences_{settingsFile_, logger_};
     test::ManualClock clock_;
-    FakeFrontmost frontmost_;
-    AppActivityMonitor apps_{preferences_, frontmost_};
+    test::FakeFrontmostApplicationSource frontmost_;
+    AppActivityMonitor apps_{frontmost_, meetingApps};
 };
 
 TEST_F(ActivityMonitorsTest, WatchListMatchesNamesContainingAnEntryIgnoringCase)
 {
-    EXPECT_TRUE(apps_.isActiveAppInWatchList()) << "zoom.us is on the default list";
+    EXPECT_TRUE(apps_.isActiveAppInWatchList()) << "zoom.us is on the list";
     const std::pair<QString, bool> cases[] = {
         {u"Safari Technology Preview"_s, true},
         {u"GOOGLE CHROME"_s, true},
@@ -60,10 +46,12 @@ TEST_F(ActivityMonitorsTest, WatchListMatchesNamesContainingAnEntryIgnoringCase)
         {u""_s, false},
     };
     for (const auto& [name, expected] : cases)
-        EXPECT_EQ(AppActivityMonitor::isInWatchList(name, AppActivityMonitor::defaultWatchList()), expected)
-            << name.toStdString();
+        EXPECT_EQ(AppActivityMonitor::isInWatchList(name, meetingApps), expected) << name.toStdString();
     EXPECT_FALSE(AppActivityMonitor::isInWatchList(u"Zoom"_s, {}));
     EXPECT_FALSE(AppActivityMonitor::isInWatchList(u"Zoom"_s, {u""_s})) << "an empty entry matches nothing";
+
+    apps_.setWatchList({u"Teams"_s});
+    EXPECT_FALSE(apps_.isActiveAppInWatchList()) << "a new list applies at once";
 }
 
 TEST_F(ActivityMonitorsTest, UnknownApplicationsHaveFixedPlaceholders)
@@ -91,8 +79,14 @@ protected:
         monitor_.poll();
     }
 
-    FakeDeviceUsage usage_;
-    MicrophoneUsageMonitor monitor_{preferences_, apps_, logger_, usage_, clock_.wallClock()};
+    test::FakeDeviceUsageQuery usage_;
+    MicrophoneUsageMonitor monitor_{{.promptWhenMicrophoneIsUsed = true,
+                                     .onlyPromptWatchedApps = false,
+                                     .microphonePromptCooldownSeconds = 120},
+                                    apps_,
+                                    logger_,
+                                    usage_,
+                                    clock_.wallClock()};
     std::vector<ActiveAppMetadata> prompts_;
 };
 
@@ -138,7 +132,7 @@ TEST_F(MicrophoneUsageMonitorTest, TwoBusyPeriodsInsideTheCooldownPromptOnce)
 
 TEST_F(MicrophoneUsageMonitorTest, OutsideTheWatchListTheLineIsLoggedOncePerBusyPeriodAndNothingPrompts)
 {
-    preferences_.setOnlyPromptWatchedApps(true);
+    monitor_.setOnlyPromptWatchedApps(true);
     frontmost_.application = FrontmostApplication{u"Firefox"_s, u"firefox"_s};
     monitor_.start();
     usage_.busy = true;
@@ -172,7 +166,7 @@ TEST_F(MicrophoneUsageMonitorTest, NothingPromptsWhileRecordingOrWhenSwitchedOff
     pollAfter(1.5);
     EXPECT_EQ(prompts_.size(), 1U) << "a recording that ended counts as idle before";
 
-    preferences_.setPromptWhenMicrophoneIsUsed(false);
+    monitor_.setPromptWhenMicrophoneIsUsed(false);
     usage_.busy = false;
     pollAfter(1.5);
     usage_.busy = true;
@@ -186,7 +180,7 @@ protected:
     {
         auto engine = std::make_unique<test::FakeAudioInputEngine>(AudioInputFormat{48000, 1});
         engine_ = engine.get();
-        monitor_ = std::make_unique<AudioActivityMonitor>(preferences_, apps_, logger_, std::move(engine),
+        monitor_ = std::make_unique<AudioActivityMonitor>(config_, apps_, logger_, std::move(engine),
                                                           clock_.wallClock());
         monitor_->onActivityStart = [this] {
             ++starts_;
@@ -209,6 +203,10 @@ protected:
         }
     }
 
+    AudioActivityMonitor::Config config_{.silenceThreshold = 0.025,
+                                         .autoStopSilenceSeconds = 10,
+                                         .autoStartRecording = false,
+                                         .onlyAutoRecordWatchedApps = false};
     test::FakeAudioInputEngine* engine_ = nullptr;
     std::unique_ptr<AudioActivityMonitor> monitor_;
     int starts_ = 0;
@@ -255,14 +253,14 @@ TEST_F(AudioActivityMonitorTest, LoudInputStartsARecordingWhenAutoStartIsOnForAW
     make().start();
     engine_->deliver(2, 1024, 0.5F);
     QCoreApplication::processEvents();
-    EXPECT_EQ(starts_, 0) << "auto start is off by default";
+    EXPECT_EQ(starts_, 0) << "auto start is off";
 
-    preferences_.setAutoStartRecording(true);
+    monitor_->setAutoStartRecording(true);
     engine_->deliver(2, 1024, 0.5F);
     QCoreApplication::processEvents();
     EXPECT_EQ(starts_, 2) << "every loud buffer asks";
 
-    preferences_.setOnlyAutoRecordWatchedApps(true);
+    monitor_->setOnlyAutoRecordWatchedApps(true);
     frontmost_.application = FrontmostApplication{u"Terminal"_s, u"terminal"_s};
     std::thread audioThread([this] { engine_->deliver(1, 1024, 0.5F); });
     audioThread.join();
@@ -292,7 +290,7 @@ TEST_F(AudioActivityMonitorTest, AFailedStartIsLoggedAndAStartAfterItInstallsOne
 
 TEST_F(AudioActivityMonitorTest, ItsOwnSilenceCountsTowardsTheTimeOutToo)
 {
-    preferences_.setAutoStopSilenceSeconds(1.0);
+    config_.autoStopSilenceSeconds = 1.0;
     make().start();
     for (int i = 0; i < 60; ++i) {
         clock_.advance(1024 / 48000.0);

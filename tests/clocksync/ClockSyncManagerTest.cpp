@@ -1,8 +1,6 @@
 #include "clocksync/ClockSyncManager.h"
 
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogLines.h"
 #include "support/ManualClock.h"
@@ -27,8 +25,6 @@ class ClockSyncManagerTest : public ::testing::Test {
 protected:
     ClockSyncManagerTest()
     {
-        preferences_.setClockSyncEnabled(true);
-        preferences_.setClockSyncURL(server_.url(u"/time"_s).toString());
         server_.expectMethod("GET");
         server_.expectNoBody();
         server_.forbidHeaders({"authorization", "cookie"});
@@ -54,7 +50,7 @@ protected:
         // The monotonic clock follows the manual clock's time, not its steps of the wall clock.
         const QDateTime origin = clock_.now();
         ClockSyncManager manager(
-            preferences_, logger_, network_, [this] { return clock_.now().addSecs(wallClockStepSeconds_); },
+            config_, logger_, network_, [this] { return clock_.now().addSecs(wallClockStepSeconds_); },
             [this, origin] { return 123.5 + static_cast<double>(origin.msecsTo(clock_.now())) / 1000.0; },
             timeoutMs);
         return test::runTask(manager.sync());
@@ -64,11 +60,10 @@ protected:
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
-    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
-    PreferencesStore preferences_{settingsFile_, logger_};
     QNetworkAccessManager network_;
     test::ManualClock clock_{QDateTime(QDate(2025, 12, 6), QTime(8, 33, 19, 980), Qt::UTC)};
     test::FakeHttpServer server_;
+    ClockSyncManager::Config config_{.enabled = true, .url = server_.url(u"/time"_s).toString()};
     qint64 wallClockStepSeconds_ = 0; // the wall clock set forward (an NTP step, a user's change)
 };
 
@@ -167,8 +162,7 @@ TEST_F(ClockSyncManagerTest, SwitchedOffOrWithoutAUsableUrlNothingIsSent)
         {true, u"not a url at all"_s},
     };
     for (const auto& [enabled, url] : cases) {
-        preferences_.setClockSyncEnabled(enabled);
-        preferences_.setClockSyncURL(url);
+        config_ = {.enabled = enabled, .url = url};
         EXPECT_FALSE(sync().has_value()) << url.toStdString();
     }
     EXPECT_TRUE(server_.requests().isEmpty());
@@ -177,7 +171,7 @@ TEST_F(ClockSyncManagerTest, SwitchedOffOrWithoutAUsableUrlNothingIsSent)
 
 TEST_F(ClockSyncManagerTest, SurroundingWhitespaceIsTrimmedFromTheEndpoint)
 {
-    preferences_.setClockSyncURL(u"  "_s + server_.url(u"/time?zone=utc"_s).toString() + u"\n"_s);
+    config_.url = u"  "_s + server_.url(u"/time?zone=utc"_s).toString() + u"\n"_s;
     answer({5}, {200, R"({"unix_ms": 1765010000000})"});
     const auto result = sync();
     ASSERT_TRUE(result.has_value());
@@ -199,7 +193,7 @@ TEST_F(ClockSyncManagerTest, AnEndpointThatNeverAnswersEndsWithinTheTimeOut)
 
 TEST_F(ClockSyncManagerTest, RefusedConnectionsFailTheSamplesToo)
 {
-    preferences_.setClockSyncURL(u"http://127.0.0.1:1/time"_s);
+    config_.url = u"http://127.0.0.1:1/time"_s;
     const auto result = sync();
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->status, u"failed"_s);

@@ -13,8 +13,6 @@
 #include "core/documents/MetadataWriter.h"
 #include "core/documents/SessionDocumentFile.h"
 #include "core/json/JsonDocumentFile.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "session/ActivityInhibitor.h"
 #include "session/AlertPresenter.h"
 #include "session/RecorderFactory.h"
@@ -194,17 +192,15 @@ protected:
 
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
-    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
-    PreferencesStore preferences_{settingsFile_, logger_};
     test::ManualClock clock_{QDateTime(QDate(2026, 12, 6), QTime(8, 15, 2), Qt::UTC)};
     const QDateTime startOfTest_ = clock_.now();
     QNetworkAccessManager network_;
     PermissionManager permissions_{logger_};
     FixedFrontmost frontmost_;
-    AppActivityMonitor apps_{preferences_, frontmost_};
+    AppActivityMonitor apps_{frontmost_, {}};
     // The monotonic clock runs with the manual clock.
     ClockSyncManager clockSync_{
-        preferences_,
+        {},
         logger_,
         network_,
         clock_.wallClock(),
@@ -314,8 +310,8 @@ TEST_F(RecordingSessionTest, WithClockSyncChunksCarryServerTimes)
         const qint64 serverMs = clock_.now().toMSecsSinceEpoch() - 10 + 1500; // the server runs 1.5 s ahead
         return test::FakeHttpServer::Response{200, "{\"unix_ms\": " + QByteArray::number(serverMs) + "}"};
     });
-    preferences_.setClockSyncEnabled(true);
-    preferences_.setClockSyncURL(server.url(u"/time"_s).toString());
+    clockSync_.setEnabled(true);
+    clockSync_.setURL(server.url(u"/time"_s).toString());
     const QString folder = startSession();
     for (int i = 0; i < 50; ++i) {
         clock_.advance(1024 / 48000.0);

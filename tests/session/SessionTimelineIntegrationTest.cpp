@@ -4,8 +4,6 @@
 #include "capture/linux/X11ScreenFrameSource.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/Logger.h"
-#include "core/settings/PreferencesStore.h"
-#include "core/settings/SettingsFile.h"
 #include "session/ActivityInhibitor.h"
 #include "session/AlertPresenter.h"
 #include "session/RecordingSession.h"
@@ -261,17 +259,13 @@ public:
 
 class SessionTimelineIntegration : public ::testing::Test {
 protected:
-    SessionTimelineIntegration() { preferences_.setClockSyncEnabled(false); }
-
     test::TemporaryFolder folder_;
     Logger logger_{folder_.file(u"app.log"_s)};
-    SettingsFile settingsFile_{folder_.file(u"settings.json"_s), logger_};
-    PreferencesStore preferences_{settingsFile_, logger_};
     QNetworkAccessManager network_;
     PermissionManager permissions_{logger_};
     NoFrontmost frontmost_;
-    AppActivityMonitor apps_{preferences_, frontmost_};
-    ClockSyncManager clockSync_{preferences_, logger_, network_};
+    AppActivityMonitor apps_{frontmost_, {}};
+    ClockSyncManager clockSync_{{}, logger_, network_};
     LinuxRecorderFactory recorders_{[] { return std::make_unique<X11ScreenFrameSource>(); }, 2.0};
     NoInhibitor inhibitor_;
     FailingAlerts alerts_;

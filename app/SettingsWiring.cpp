@@ -1,0 +1,95 @@
+#include "app/SettingsWiring.h"
+
+#include "capture/AppActivityMonitor.h"
+#include "core/settings/PreferencesStore.h"
+
+namespace ebbcast {
+
+SettingsWiring::SettingsWiring(PreferencesStore& preferences)
+    : preferences_(preferences)
+{}
+
+QStringList SettingsWiring::watchList(const PreferencesStore& preferences)
+{
+    return preferences.enabledWatchListApps();
+}
+
+AudioActivityMonitor::Config SettingsWiring::audioActivityConfig(const PreferencesStore& preferences)
+{
+    return {.silenceThreshold = preferences.silenceThreshold(),
+            .autoStopSilenceSeconds = preferences.autoStopSilenceSeconds(),
+            .autoStartRecording = preferences.autoStartRecording(),
+            .onlyAutoRecordWatchedApps = preferences.onlyAutoRecordWatchedApps()};
+}
+
+MicrophoneUsageMonitor::Config SettingsWiring::microphoneUsageConfig(const PreferencesStore& preferences)
+{
+    return {.promptWhenMicrophoneIsUsed = preferences.promptWhenMicrophoneIsUsed(),
+            .onlyPromptWatchedApps = preferences.onlyPromptWatchedApps(),
+            .microphonePromptCooldownSeconds = preferences.microphonePromptCooldownSeconds()};
+}
+
+ClockSyncManager::Config SettingsWiring::clockSyncConfig(const PreferencesStore& preferences)
+{
+    return {.enabled = preferences.clockSyncEnabled(), .url = preferences.clockSyncURL()};
+}
+
+RecordingSession::Settings SettingsWiring::sessionSettings(const PreferencesStore& preferences)
+{
+    return {.recordingFolder = preferences.recordingFolderURL().toLocalFile(),
+            .microphoneName = preferences.micInputDeviceName(),
+            .displayID = preferences.defaultDisplayID(),
+            .recorderID = preferences.recorderID(),
+            .recorderName = preferences.recorderName()};
+}
+
+void SettingsWiring::connect(AppActivityMonitor& monitor)
+{
+    QObject::connect(&preferences_, &PreferencesStore::enabledWatchListAppsChanged, &receiver_,
+                     [&monitor](const QStringList& value) { monitor.setWatchList(value); });
+}
+
+void SettingsWiring::connect(AudioActivityMonitor& monitor)
+{
+    QObject::connect(&preferences_, &PreferencesStore::silenceThresholdChanged, &receiver_,
+                     [&monitor](double value) { monitor.setSilenceThreshold(value); });
+    QObject::connect(&preferences_, &PreferencesStore::autoStopSilenceSecondsChanged, &receiver_,
+                     [&monitor](double value) { monitor.setAutoStopSilenceSeconds(value); });
+    QObject::connect(&preferences_, &PreferencesStore::autoStartRecordingChanged, &receiver_,
+                     [&monitor](bool value) { monitor.setAutoStartRecording(value); });
+    QObject::connect(&preferences_, &PreferencesStore::onlyAutoRecordWatchedAppsChanged, &receiver_,
+                     [&monitor](bool value) { monitor.setOnlyAutoRecordWatchedApps(value); });
+}
+
+void SettingsWiring::connect(MicrophoneUsageMonitor& monitor)
+{
+    QObject::connect(&preferences_, &PreferencesStore::promptWhenMicrophoneIsUsedChanged, &receiver_,
+                     [&monitor](bool value) { monitor.setPromptWhenMicrophoneIsUsed(value); });
+    QObject::connect(&preferences_, &PreferencesStore::onlyPromptWatchedAppsChanged, &receiver_,
+                     [&monitor](bool value) { monitor.setOnlyPromptWatchedApps(value); });
+    QObject::connect(&preferences_, &PreferencesStore::microphonePromptCooldownSecondsChanged, &receiver_,
+                     [&monitor](double value) { monitor.setMicrophonePromptCooldownSeconds(value); });
+}
+
+void SettingsWiring::connect(ClockSyncManager& manager)
+{
+    QObject::connect(&preferences_, &PreferencesStore::clockSyncEnabledChanged, &receiver_,
+                     [&manager](bool value) { manager.setEnabled(value); });
+    QObject::connect(&preferences_, &PreferencesStore::clockSyncURLChanged, &receiver_,
+                     [&manager](const QString& value) { manager.setURL(value); });
+}
+
+void SettingsWiring::connect(RecordingSession& session)
+{
+    // The session takes its settings as one value, renewed whole when any of them changes.
+    const auto renew = [this, &session] {
+        session.setSettings(sessionSettings(preferences_));
+    };
+    QObject::connect(&preferences_, &PreferencesStore::recordingFolderPathChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::micInputDeviceNameChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::defaultDisplayIDChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recorderNameChanged, &receiver_, renew);
+}
+
+} // namespace ebbcast

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "capture/AudioActivityMonitor.h"
+#include "capture/MicrophoneUsageMonitor.h"
+#include "clocksync/ClockSyncManager.h"
+#include "session/RecordingSession.h"
+
+#include <QObject>
+#include <QStringList>
+
+namespace ebbcast {
+
+class AppActivityMonitor;
+class PreferencesStore;
+
+// Hands the components below app/ the settings they use and keeps them current: the static functions give a
+// component's constructor the store's values, and connect() forwards each change the store signals to the
+// component's setter at once, so a component reads the settings as fresh as the store holds them. The
+// connections last as long as this object: declare it after the components it connects.
+// Main thread: the store and the components live there.
+class SettingsWiring {
+public:
+    explicit SettingsWiring(PreferencesStore& preferences);
+
+    static QStringList watchList(const PreferencesStore& preferences);
+    static AudioActivityMonitor::Config audioActivityConfig(const PreferencesStore& preferences);
+    static MicrophoneUsageMonitor::Config microphoneUsageConfig(const PreferencesStore& preferences);
+    static ClockSyncManager::Config clockSyncConfig(const PreferencesStore& preferences);
+    // The recording folder with "~" expanded.
+    static RecordingSession::Settings sessionSettings(const PreferencesStore& preferences);
+
+    void connect(AppActivityMonitor& monitor);
+    void connect(AudioActivityMonitor& monitor);
+    void connect(MicrophoneUsageMonitor& monitor);
+    void connect(ClockSyncManager& manager);
+    void connect(RecordingSession& session);
+
+private:
+    PreferencesStore& preferences_;
+    QObject receiver_; // the context of every connection, so they end with this object
+};
+
+} // namespace ebbcast
