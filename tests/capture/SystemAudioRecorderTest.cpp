@@ -205,7 +205,7 @@ TEST_F(SystemAudioRecorderTest, AChunkThatCannotBeWrittenIsClosedUnreportedAndTr
     writers_.failAppendsTo(chunk(1));
     deliverSeconds(10);  // chunk 1 fails with its first buffer
     deliverSeconds(300); // chunk 2 opens a period after that
-    recorder.stop();
+    recorder.stopCapture();
 
     EXPECT_EQ(countLines(u"[ERROR] System audio chunk writer failed: No space left on device"_s), 1);
     EXPECT_EQ(countLines(u"System audio write failed"_s), 0);
