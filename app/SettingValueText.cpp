@@ -1,5 +1,6 @@
 #include "app/SettingValueText.h"
 
+#include "core/json/JsonValueCodec.h"
 #include "core/json/ShortestNumber.h"
 #include "core/settings/RecordingAudioFormat.h"
 
@@ -127,14 +128,10 @@ std::optional<QVariant> SettingValueText::parse(QMetaType type, const QString& t
     if (type == QMetaType::fromType<QStringList>()) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-        if (error.error != QJsonParseError::NoError || !document.isArray())
-            return std::nullopt;
         QStringList list;
-        for (const QJsonValue& element : document.array()) {
-            if (!element.isString())
-                return std::nullopt;
-            list.append(element.toString());
-        }
+        if (error.error != QJsonParseError::NoError || !document.isArray() ||
+            !decodeJson(QJsonValue(document.array()), list))
+            return std::nullopt;
         return QVariant(list);
     }
     if (type == QMetaType::fromType<RecordingAudioFormat>()) {

@@ -1,5 +1,6 @@
 #include "core/settings/SettingDefinition.h"
 
+#include "core/json/JsonValueCodec.h"
 #include "core/settings/RecordingAudioFormat.h"
 
 #include <QJsonArray>
@@ -30,14 +31,9 @@ std::optional<QVariant> loadDisplayID(const QJsonValue& stored)
 
 std::optional<QVariant> loadStringList(const QJsonValue& stored)
 {
-    if (!stored.isArray())
-        return std::nullopt;
     QStringList list;
-    for (const QJsonValue& element : stored.toArray()) {
-        if (!element.isString())
-            return std::nullopt;
-        list.append(element.toString());
-    }
+    if (!decodeJson(stored, list))
+        return std::nullopt;
     return QVariant(list);
 }
 
