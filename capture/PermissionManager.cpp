@@ -63,19 +63,24 @@ QCoro::Task<bool> PermissionManager::requestCameraPermissionIfNeeded()
     co_return co_await requestDeviceIfNeeded(Device::camera);
 }
 
+// Each answer is awaited into a variable first: GCC 12 never destroys a task awaited inside an if condition,
+// so its coroutine frame would leak.
 QCoro::Task<> PermissionManager::validateForRecording()
 {
     if (!requestScreenRecordingPermissionIfNeeded())
         throw PermissionError(PermissionError::Code::screenRecordingMissing);
-    if (!co_await requestMicrophonePermissionIfNeeded())
+    const bool microphone = co_await requestMicrophonePermissionIfNeeded();
+    if (!microphone)
         throw PermissionError(PermissionError::Code::microphoneMissing);
 }
 
 QCoro::Task<> PermissionManager::validateForWrapUp()
 {
-    if (!co_await requestMicrophonePermissionIfNeeded())
+    const bool microphone = co_await requestMicrophonePermissionIfNeeded();
+    if (!microphone)
         throw PermissionError(PermissionError::Code::microphoneMissing);
-    if (!co_await requestCameraPermissionIfNeeded())
+    const bool camera = co_await requestCameraPermissionIfNeeded();
+    if (!camera)
         throw PermissionError(PermissionError::Code::cameraMissing);
 }
 

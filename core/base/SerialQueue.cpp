@@ -89,7 +89,10 @@ void SerialQueue::run()
                 }
                 const TimePoint now = std::chrono::steady_clock::now();
                 if (due->second.deadline > now) {
-                    wake_.wait_until(lock, due->second.deadline);
+                    // A copy: the wait reads its deadline again on waking, and cancelTimer() or the
+                    // destructor may have removed the timer by then.
+                    const TimePoint deadline = due->second.deadline;
+                    wake_.wait_until(lock, deadline);
                     continue;
                 }
                 Timer& timer = due->second;

@@ -51,6 +51,27 @@ TEST(SerialQueue, RepeatingTimerTicksUntilCancelledAndInterleavesWithJobs)
     EXPECT_EQ(ticks, afterCancel);
 }
 
+// Cancelling the timer the queue is waiting for, or destroying the queue then, removes the timer while the
+// wait still needs its deadline (under --sanitize this is where a freed timer would be read).
+TEST(SerialQueue, ATimerRemovedWhileTheQueueWaitsForItNeverRuns)
+{
+    std::atomic<int> ticks{0};
+    std::atomic<bool> ran{false};
+    {
+        SerialQueue queue("Test.Cancel");
+        const auto cancelled = queue.scheduleRepeating(1h, 1h, [&ticks] { ++ticks; });
+        std::this_thread::sleep_for(20ms); // the queue waits for that deadline now
+        queue.cancelTimer(cancelled);
+        queue.async([&ran] { ran = true; }); // wakes the queue
+        queue.sync();
+        EXPECT_TRUE(ran);
+
+        queue.scheduleRepeating(1h, 1h, [&ticks] { ++ticks; });
+        std::this_thread::sleep_for(20ms);
+    } // the destructor removes the timer and wakes the queue
+    EXPECT_EQ(ticks, 0);
+}
+
 TEST(SerialQueue, ZeroIntervalDoesNotStarveOtherJobs)
 {
     SerialQueue queue("Test.Zero");
