@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the project in build/ with Ninja and ccache.
+# Configures (once) and builds the project in build/ (or $EBBCAST_BUILD_DIR) with Ninja and ccache. Arguments go
+# to that first configuration, for example -DEBBCAST_SANITIZE=address,undefined.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -1,13 +1,42 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds everything and runs the whole test suite in a private home folder, so
 # that no test reads or writes the user's own settings, log or recordings. Exits non-zero on any failure.
-# Arguments are passed to ctest (for example: -L unit, -R Logger).
+# Arguments are passed to ctest (for example: -L unit, -R Logger). The first one may choose a sanitizer build:
+#   --sanitize  AddressSanitizer and UndefinedBehaviorSanitizer (leaks included) in build-sanitize/ beside the
+#               build folder (EBBCAST_SANITIZE_BUILD_DIR), the whole suite; any report fails the run.
+#   --tsan      ThreadSanitizer in build-tsan/ (EBBCAST_TSAN_BUILD_DIR), the unit tests unless ctest arguments
+#               choose others; any report fails the run.
+# Under a sanitizer the programs run several times slower: EBBCAST_TIMING_SCALE tells the tests that measure
+# time how much longer to allow (3 for --sanitize, 5 for --tsan).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EBBCAST_BUILD_DIR:-$root/build}"
+sanitizer=""
+case "${1:-}" in
+    --sanitize)
+        shift
+        sanitizer="address,undefined"
+        build="${EBBCAST_SANITIZE_BUILD_DIR:-$build-sanitize}"
+        ;;
+    --tsan)
+        shift
+        sanitizer="thread"
+        build="${EBBCAST_TSAN_BUILD_DIR:-$build-tsan}"
+        [ "$#" -gt 0 ] || set -- -L unit
+        ;;
+esac
+
 "$root/scripts/install-dependencies.sh" --test
-"$root/scripts/build.sh"
+if [ -n "$sanitizer" ]; then
+    # A folder configured before (or without) the option gets it now; a matching one is left alone.
+    if [ -f "$build/CMakeCache.txt" ] && ! grep -qx "EBBCAST_SANITIZE:STRING=$sanitizer" "$build/CMakeCache.txt"; then
+        cmake "$build" "-DEBBCAST_SANITIZE=$sanitizer" >/dev/null
+    fi
+    EBBCAST_BUILD_DIR="$build" "$root/scripts/build.sh" "-DEBBCAST_SANITIZE=$sanitizer"
+else
+    EBBCAST_BUILD_DIR="$build" "$root/scripts/build.sh"
+fi
 
 sandbox="$(mktemp -d -t ebbcast-tests.XXXXXX)"
 cleanup() {
@@ -36,5 +65,36 @@ done
 export QT_QPA_PLATFORM=xcb
 "$root/scripts/test-services.sh" start
 
+# Every instrumented process, the test programs and the ebbcast processes they start alike, writes its
+# AddressSanitizer, LeakSanitizer and ThreadSanitizer reports to files named after its executable and pid: a
+# child whose exit status a test does not look at cannot hide one, and a test that compares standard error is
+# not disturbed by one. GCC's UndefinedBehaviorSanitizer, a library of its own beside AddressSanitizer, ignores
+# log_path: its report goes to standard error and the process ends with status 1, which the tests check for
+# every program they start.
+reports="$sandbox/sanitizer-reports"
+mkdir -p "$reports"
+case "$sanitizer" in
+    address,undefined)
+        export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$reports/asan:log_exe_name=1"
+        export LSAN_OPTIONS="suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0"
+        export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:report_error_type=1:log_path=$reports/ubsan:log_exe_name=1"
+        export EBBCAST_TIMING_SCALE="${EBBCAST_TIMING_SCALE:-3}"
+        ;;
+    thread)
+        export TSAN_OPTIONS="ignore_noninstrumented_modules=1:die_after_fork=0:second_deadlock_stack=1:suppressions=$root/scripts/tsan-suppressions.txt:log_path=$reports/tsan:log_exe_name=1"
+        export EBBCAST_TIMING_SCALE="${EBBCAST_TIMING_SCALE:-5}"
+        ;;
+esac
+
 cd "$build"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 300 "$@"
+status=0
+ctest --output-on-failure --parallel "$(nproc)" --timeout 300 "$@" || status=$?
+if [ -n "$(ls -A "$reports")" ]; then
+    for report in "$reports"/*; do
+        echo "=== sanitizer report $(basename "$report")"
+        cat "$report"
+    done
+    echo "The sanitizer reported the problems above." >&2
+    [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"

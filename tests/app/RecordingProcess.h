@@ -27,7 +27,8 @@ protected:
         configure(settings);
         settings.start(executable(), {QStringLiteral("settings"), QStringLiteral("set"),
                                       QStringLiteral("recordingFolderPath"), folder});
-        settings.waitForFinished(10000);
+        EXPECT_TRUE(settings.waitForFinished(10000));
+        EXPECT_EQ(settings.exitCode(), 0) << settings.readAllStandardError().constData();
     }
 
     static QString executable() { return QString::fromUtf8(EBBCAST_EXECUTABLE); }
