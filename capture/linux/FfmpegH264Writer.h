@@ -38,7 +38,6 @@ private:
     FfmpegOutputFile file_;
     FfmpegCodecContext encoder_;
     AVStream* stream_ = nullptr; // owned by the file's muxer context
-    FfmpegScaler converter_;
     FfmpegFrame frame_;
     FfmpegPacket packet_;
     bool firstFragmentWritten_ = false;

@@ -7,7 +7,6 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 namespace ebbcast {
@@ -30,11 +29,6 @@ void FfmpegFree::operator()(AVPacket* packet) const
 void FfmpegFree::operator()(SwrContext* resampler) const
 {
     swr_free(&resampler);
-}
-
-void FfmpegFree::operator()(SwsContext* scaler) const
-{
-    sws_freeContext(scaler);
 }
 
 void FfmpegFree::operator()(AVAudioFifo* fifo) const

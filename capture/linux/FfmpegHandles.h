@@ -10,7 +10,6 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct SwrContext;
-struct SwsContext;
 
 namespace ebbcast {
 
@@ -20,7 +19,6 @@ struct FfmpegFree {
     void operator()(AVFrame* frame) const;
     void operator()(AVPacket* packet) const;
     void operator()(SwrContext* resampler) const;
-    void operator()(SwsContext* scaler) const;
     void operator()(AVAudioFifo* fifo) const;
 };
 
@@ -38,7 +36,6 @@ using FfmpegCodecContext = std::unique_ptr<AVCodecContext, FfmpegFree>;
 using FfmpegFrame = std::unique_ptr<AVFrame, FfmpegFree>;
 using FfmpegPacket = std::unique_ptr<AVPacket, FfmpegFree>;
 using FfmpegResampler = std::unique_ptr<SwrContext, FfmpegFree>;
-using FfmpegScaler = std::unique_ptr<SwsContext, FfmpegFree>;
 using FfmpegAudioFifo = std::unique_ptr<AVAudioFifo, FfmpegFree>;
 using FfmpegInput = std::unique_ptr<AVFormatContext, FfmpegCloseInput>;
 using FfmpegOutput = std::unique_ptr<AVFormatContext, FfmpegCloseOutput>;

@@ -145,31 +145,35 @@ void X11ScreenFrameSource::start(const ScreenDisplay& display, int framesPerSeco
 void X11ScreenFrameSource::captureLoop()
 {
     pthread_setname_np(pthread_self(), "Tavilon.X11Grab");
-    const FfmpegPacket packet(av_packet_alloc());
-    if (!packet) {
-        if (stopped_)
-            stopped_(u"the X display stopped delivering frames ("_s +
-                     FfmpegSupport::errorText(AVERROR(ENOMEM)) + u")"_s);
-        return;
-    }
+    const auto reportStop = [this](int result) {
+        if (!stopping_ && stopped_)
+            stopped_(u"the X display stopped delivering frames ("_s + FfmpegSupport::errorText(result) +
+                     u")"_s);
+    };
     const double timeBase = av_q2d(input_->streams[0]->time_base);
     while (!stopping_) {
+        // Each frame keeps its own packet, whose buffer is the grab's shared-memory segment: the frame is
+        // handed on without copying its pixels, and the segment returns to x11grab's pool when the last copy
+        // of the frame goes.
+        const std::shared_ptr<AVPacket> packet = FfmpegPacket(av_packet_alloc());
+        if (!packet) {
+            reportStop(AVERROR(ENOMEM));
+            break;
+        }
         const int result = av_read_frame(input_.get(), packet.get());
         if (result == AVERROR(EAGAIN))
             continue;
         if (result < 0) {
-            if (!stopping_ && stopped_)
-                stopped_(u"the X display stopped delivering frames ("_s + FfmpegSupport::errorText(result) +
-                         u")"_s);
+            reportStop(result);
             break;
         }
         ScreenFrame frame;
         frame.width = width_;
         frame.height = height_;
         frame.bytesPerLine = height_ > 0 ? packet->size / height_ : 0;
-        frame.pixels = QByteArray(reinterpret_cast<const char*>(packet->data), packet->size);
+        frame.byteCount = packet->size;
         frame.presentationTimeSeconds = static_cast<double>(packet->pts) * timeBase;
-        av_packet_unref(packet.get());
+        frame.pixels = std::shared_ptr<const std::uint8_t>(packet, packet->data);
         if (frames_)
             frames_(frame);
     }

@@ -16,9 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <random>
@@ -57,11 +59,79 @@ ScreenFrame noiseFrame(int width, int height, double time, std::minstd_rand& noi
     frame.width = width;
     frame.height = height;
     frame.bytesPerLine = width * 4;
-    frame.pixels.resize(qsizetype(frame.bytesPerLine) * height);
-    for (char& byte : frame.pixels)
+    QByteArray pixels(qsizetype(frame.bytesPerLine) * height, Qt::Uninitialized);
+    for (char& byte : pixels)
         byte = static_cast<char>(noise());
+    frame.setPixels(std::move(pixels));
     frame.presentationTimeSeconds = time;
     return frame;
+}
+
+// A frame wider and taller than the movie: four quadrants of the movie's size (red, green, blue, white, in
+// BGRA byte order with a stray fourth byte) and a magenta margin right and below that the movie must leave
+// out.
+ScreenFrame quadrantFrame(int width, int height, double time)
+{
+    ScreenFrame frame;
+    frame.width = width + 16;
+    frame.height = height + 16;
+    frame.bytesPerLine = frame.width * 4 + 64; // lines padded, as a grab's may be
+    QByteArray pixels(qsizetype(frame.bytesPerLine) * frame.height, '\0');
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            std::uint32_t rgb = 0xff00ff; // the margin
+            if (x < width && y < height) {
+                const bool right = x >= width / 2;
+                const bool lower = y >= height / 2;
+                rgb = !lower ? (right ? 0x00ff00 : 0xff0000) : (right ? 0xffffff : 0x0000ff);
+            }
+            char* pixel = pixels.data() + qsizetype(y) * frame.bytesPerLine + qsizetype(x) * 4;
+            pixel[0] = static_cast<char>(rgb & 0xff);
+            pixel[1] = static_cast<char>((rgb >> 8) & 0xff);
+            pixel[2] = static_cast<char>((rgb >> 16) & 0xff);
+            pixel[3] = static_cast<char>(0x5a);
+        }
+    }
+    frame.setPixels(std::move(pixels));
+    frame.presentationTimeSeconds = time;
+    return frame;
+}
+
+TEST(FfmpegWriters, TheMovieShowsTheFramesColoursAndCropsALargerFrameAtTheRightAndBottom)
+{
+    test::TemporaryFolder folder;
+    const QString path = folder.file(u"screen.mov"_s);
+    constexpr int width = 320;
+    constexpr int height = 240;
+    {
+        auto writer = FfmpegH264Writer::factory()(path, width, height);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_TRUE(writer->append(quadrantFrame(width, height, i / 30.0), i / 30.0));
+        writer->finish();
+    }
+    const QByteArray rgb = test::MediaProbe::firstFrameRgb(path);
+    ASSERT_EQ(rgb.size(), width * height * 3);
+    const auto colourAt = [&](int x, int y) {
+        const auto* pixel = reinterpret_cast<const unsigned char*>(rgb.constData()) + (y * width + x) * 3;
+        return std::array<int, 3>{pixel[0], pixel[1], pixel[2]};
+    };
+    const auto near = [](std::array<int, 3> actual, std::array<int, 3> expected) {
+        for (int i = 0; i < 3; ++i) {
+            if (std::abs(actual[i] - expected[i]) > 12)
+                return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(near(colourAt(width / 4, height / 4), {255, 0, 0})) << "upper left red";
+    EXPECT_TRUE(near(colourAt(3 * width / 4, height / 4), {0, 255, 0})) << "upper right green";
+    EXPECT_TRUE(near(colourAt(width / 4, 3 * height / 4), {0, 0, 255})) << "lower left blue";
+    EXPECT_TRUE(near(colourAt(3 * width / 4, 3 * height / 4), {255, 255, 255})) << "lower right white";
+    for (const auto& [x, y] : {std::pair{width - 1, height / 4}, std::pair{width / 4, height - 1},
+                               std::pair{width - 1, height - 1}}) {
+        const auto colour = colourAt(x, y);
+        EXPECT_FALSE(colour[0] > 128 && colour[1] < 128 && colour[2] > 128)
+            << "no magenta margin at " << x << "," << y;
+    }
 }
 
 TEST(FfmpegWriters, FactoriesThatCannotCreateTheirFileThrowAReadableErrorAndLeaveNoFile)

@@ -54,11 +54,12 @@ public:
             frame.height = height > 0 ? height : startedWith.height;
         }
         frame.bytesPerLine = frame.width * 4;
-        frame.pixels = QByteArray(qsizetype(frame.bytesPerLine) * frame.height, '\x40');
+        QByteArray pixels(qsizetype(frame.bytesPerLine) * frame.height, '\x40');
         if (noisy) {
-            for (char& byte : frame.pixels)
+            for (char& byte : pixels)
                 byte = static_cast<char>(noise_());
         }
+        frame.setPixels(std::move(pixels));
         frame.presentationTimeSeconds = time;
         if (handler)
             handler(frame);

@@ -40,6 +40,16 @@ MediaProbe::Stream MediaProbe::firstAudioStream(const QString& path)
     return result;
 }
 
+QByteArray MediaProbe::firstFrameRgb(const QString& path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-i"_s, path, u"-frames:v"_s, u"1"_s, u"-f"_s,
+                               u"rawvideo"_s, u"-pix_fmt"_s, u"rgb24"_s, u"-"_s});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return {};
+    return ffmpeg.readAllStandardOutput();
+}
+
 MediaProbe::Decoded MediaProbe::decodeAudio(const QString& path)
 {
     QProcess ffmpeg;

@@ -43,6 +43,8 @@ public:
     static Decoded decodeAudio(const QString& path);
     // Decodes every frame of the first video stream.
     static Video decodeVideo(const QString& path);
+    // The first video frame as 8-bit RGB, `width` * 3 bytes a line (empty when it cannot be decoded).
+    static QByteArray firstFrameRgb(const QString& path);
 };
 
 // A window of moving content on $DISPLAY (the whole screen, or X Y WIDTH HEIGHT) until destroyed.
