@@ -29,6 +29,9 @@ class Logger;
 // never holds back the audio and a failed screen capture does not take the audio with it.
 // Threads: startCapture() and stopCapture() block (start() and stop() run them on a worker); append() only on
 // the queue (tests without a source call it directly, from one thread); stopCapture() stops the source first.
+// Each chunk file has an encoder of its own rather than a copy of the full file's packets: AAC frames overlap,
+// so a chunk cut from the full file's packets would decode its first frame without its predecessor (about
+// 20 dB of error over its first 21 ms); encoding twice costs about 1.5 % of a core.
 // Finished chunks are closed on the queue "Tavilon.SystemAudioRecorder.Writer" and reported from it, after
 // their file is complete. The counters behind the summary are guarded for reading from any thread. A chunk
 // file that cannot be set up or written is tried again one chunk period later; the full file gets every
