@@ -5,6 +5,7 @@
 #include "core/json/DocumentError.h"
 #include "support/FakeHttpServer.h"
 #include "support/TemporaryFolder.h"
+#include "support/TimingScale.h"
 #include "transcription/GlossenGatewayError.h"
 #include "transcription/GlossenReplyError.h"
 #include "transcription/GlossenTransportError.h"
@@ -338,7 +339,7 @@ TEST_F(GlossenGatewayClientTest, ASilentGatewayTimesOutWithAReadableText)
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code(), GlossenTransportError::Code::timedOut);
     EXPECT_EQ(error->description(), u"Glossen Gateway transfer failed: timed out after 300 ms"_s);
-    EXPECT_LT(elapsed.elapsed(), 3000);
+    EXPECT_LT(elapsed.elapsed(), 3000 * test::timingScale());
 
     options_.inactivityTimeoutMs = 1000;
     const auto upload = failureOf<GlossenTransportError>(
@@ -362,7 +363,7 @@ TEST_F(GlossenGatewayClientTest, AGetEndsAtItsDeadlineWhateverTrickles)
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->code(), GlossenTransportError::Code::deadlineExceeded);
     EXPECT_EQ(error->description(), u"Glossen Gateway transfer failed: no complete reply after 400 ms"_s);
-    EXPECT_LT(elapsed.elapsed(), 2000);
+    EXPECT_LT(elapsed.elapsed(), 2000 * test::timingScale());
 }
 
 TEST_F(GlossenGatewayClientTest, BrokenConnectionsAreTransportFailuresNeverShortSuccesses)
@@ -423,7 +424,7 @@ TEST_F(GlossenGatewayClientTest, OversizedBodiesFailEarlyWithoutBeingHeld)
     elapsed.start();
     EXPECT_EQ(outcomeOf(client().downloadArtifact(id, 1)),
               u"Glossen Gateway transfer failed: the reply is larger than 4 KiB"_s);
-    EXPECT_LT(elapsed.elapsed(), 5 * 30 + 1000);
+    EXPECT_LT(elapsed.elapsed(), (5 * 30 + 1000) * test::timingScale());
 
     EXPECT_EQ(outcomeOf(client().downloadArtifact(id, 1, 10'000)),
               u"Glossen Gateway transfer failed: the artifact is larger than 4 KiB"_s);

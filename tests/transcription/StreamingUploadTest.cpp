@@ -1,5 +1,6 @@
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
+#include "support/TimingScale.h"
 #include "transcription/ChunkUploadForm.h"
 #include "transcription/GlossenGatewayClient.h"
 
@@ -142,8 +143,11 @@ TEST(StreamingUploadTest, ALargeChunkIsStreamedWithFlatMemoryAndALiveEventLoop)
     EXPECT_EQ(sink.hash.result().toHex(), expected.result().toHex()) << "the body arrived byte for byte";
     EXPECT_GT(sink.received, fileBytes);
 
+    // A sanitizer keeps freed memory in quarantine, so resident memory says nothing about streaming there.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LT(peak - baseline, 32 * 1024 * 1024) << "peak growth " << (peak - baseline) / 1024 << " KiB";
-    EXPECT_LT(longestGapMs, 250) << "the event loop stalled";
+#endif
+    EXPECT_LT(longestGapMs, 250 * test::timingScale()) << "the event loop stalled";
 }
 
 } // namespace
