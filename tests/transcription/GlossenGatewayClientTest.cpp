@@ -444,6 +444,16 @@ TEST_F(GlossenGatewayClientTest, ADownloadMustHaveTheAnnouncedSize)
     }
     server_.setHandler([](const FakeHttpServer::Request&) { return FakeHttpServer::Response{200, ""}; });
     EXPECT_EQ(test::runTask(client().downloadArtifact(id, 1)), QByteArray());
+
+    // Qt ends a chunked body at a size that is not hex without reporting an error: the size catches it.
+    server_.setHandler([](const FakeHttpServer::Request&) {
+        return FakeHttpServer::Response{200, "0123456789", "text/plain"};
+    });
+    server_.addFault({},
+                     FakeHttpServer::Fault::malformed(FakeHttpServer::Fault::Malformation::invalidChunks));
+    const auto cut = failureOf<GlossenTransportError>(client().downloadArtifact(id, 1, 10));
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->code(), GlossenTransportError::Code::replyLengthMismatch);
 }
 
 TEST_F(GlossenGatewayClientTest, RedirectsAreRefusalsAndTheTokenGoesNowhereElse)
