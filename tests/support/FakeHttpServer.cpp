@@ -1,5 +1,6 @@
 #include "support/FakeHttpServer.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QMap>
@@ -32,6 +33,10 @@ QByteArray reason(int status)
         {200, "OK"},
         {201, "Created"},
         {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {307, "Temporary Redirect"},
         {308, "Permanent Redirect"},
         {400, "Bad Request"},
         {401, "Unauthorized"},
@@ -126,7 +131,12 @@ public:
     }
 
     QTcpSocket* socket;
-    QByteArray buffer;
+    QByteArray buffer;               // the request's head while it arrives
+    std::optional<Request> incoming; // the request whose head has arrived, while its body arrives
+    QByteArray version;              // of the incoming request
+    qint64 bodyRemaining = 0;        // bytes of its body still to come
+    qsizetype keepBytes = 0;         // of a body that is not held, the first bytes kept
+    std::unique_ptr<QCryptographicHash> hash;
     bool done = false; // the request is read or refused; later bytes are ignored
     qsizetype request = -1;
     bool hanging = false;
@@ -203,10 +213,10 @@ FakeHttpServer::Fault FakeHttpServer::Fault::afterHandler() const
     return fault;
 }
 
-FakeHttpServer::FakeHttpServer()
+FakeHttpServer::FakeHttpServer(quint16 port)
     : server_(new QTcpServer(this))
 {
-    if (!server_->listen(QHostAddress::LocalHost, 0))
+    if (!server_->listen(QHostAddress::LocalHost, port))
         throw std::runtime_error("the fake HTTP server cannot listen: " +
                                  server_->errorString().toStdString());
     connect(server_, &QTcpServer::newConnection, this, [this] {
@@ -259,11 +269,17 @@ QUrl FakeHttpServer::url(const QString& pathAndQuery) const
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_->serverPort()).arg(pathAndQuery));
 }
 
+quint16 FakeHttpServer::port() const
+{
+    return server_->serverPort();
+}
+
 void FakeHttpServer::setModel(Model& model)
 {
     handler_ = [&model](const Request& request) {
         return model.answer(request);
     };
+    model_ = &model;
 }
 
 void FakeHttpServer::addFault(const FaultRule& rule, const Fault& fault)
@@ -293,18 +309,31 @@ void FakeHttpServer::releaseHangs()
 
 void FakeHttpServer::read(Connection& connection)
 {
-    const QByteArray incoming = connection.socket->readAll();
+    const QByteArray arrived = connection.socket->readAll();
     if (connection.done)
         return;
-    connection.buffer += incoming;
-    const qsizetype headerEnd = connection.buffer.indexOf("\r\n\r\n");
-    if (headerEnd > maxHeaderBytes || (headerEnd < 0 && connection.buffer.size() > maxHeaderBytes)) {
-        refuse(connection, 431, u"request headers over 64 KiB"_s);
-        return;
+    if (connection.incoming) {
+        takeBody(connection, arrived);
+    } else {
+        connection.buffer += arrived;
+        const qsizetype headerEnd = connection.buffer.indexOf("\r\n\r\n");
+        if (headerEnd > maxHeaderBytes || (headerEnd < 0 && connection.buffer.size() > maxHeaderBytes)) {
+            refuse(connection, 431, u"request headers over 64 KiB"_s);
+            return;
+        }
+        if (headerEnd < 0 || !readHead(connection, headerEnd))
+            return;
+        const QByteArray rest = connection.buffer.mid(headerEnd + 4);
+        connection.buffer.clear();
+        takeBody(connection, rest);
     }
-    if (headerEnd < 0)
-        return;
+    if (connection.bodyRemaining == 0)
+        complete(connection);
+}
 
+// Parses the head in the buffer and chooses where the body goes; false when the request was refused.
+bool FakeHttpServer::readHead(Connection& connection, qsizetype headerEnd)
+{
     Request request;
     const QList<QByteArray> lines = connection.buffer.left(headerEnd).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
@@ -325,28 +354,70 @@ void FakeHttpServer::read(Connection& connection)
     const QByteArray length = request.headers.value("content-length", "0");
     if (!isDecimal(length)) {
         refuse(connection, 400, u"Content-Length \"%1\""_s.arg(QString::fromLatin1(length)));
-        return;
+        return false;
     }
     if (request.headers.contains("transfer-encoding")) {
         refuse(connection, 501,
                u"Transfer-Encoding \"%1\""_s.arg(QString::fromLatin1(request.headers["transfer-encoding"])));
-        return;
+        return false;
     }
     const qint64 bodyLength = length.toLongLong();
-    if (bodyLength > maxBodyBytes) {
+    request.bodySink = model_ ? model_->bodySink(request) : nullptr;
+    const bool hashed = !request.bodySink && hashing_ && bodyLength >= hashing_->fromBytes;
+    if (!request.bodySink && !hashed && bodyLength > maxBodyBytes) {
         refuse(connection, 413, u"a body of %1 bytes"_s.arg(bodyLength));
+        return false;
+    }
+    request.bodyHeld = !request.bodySink && !hashed;
+    if (hashed) {
+        connection.hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+        connection.keepBytes = hashing_->keepBytes;
+    } else if (request.bodySink) {
+        connection.keepBytes = hashing_ ? hashing_->keepBytes : BodyHashing{}.keepBytes;
+    } else {
+        request.body.reserve(bodyLength);
+    }
+    if (bodyLength > 0 && request.header("expect").toLower() == "100-continue")
+        connection.socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+    connection.version = requestLine.size() == 3 ? requestLine[2] : QByteArray();
+    connection.bodyRemaining = bodyLength;
+    connection.incoming = std::move(request);
+    return true;
+}
+
+void FakeHttpServer::takeBody(Connection& connection, QByteArrayView bytes)
+{
+    Request& request = *connection.incoming;
+    const QByteArrayView piece = bytes.first(std::min<qint64>(bytes.size(), connection.bodyRemaining));
+    connection.bodyRemaining -= piece.size();
+    request.bodySize += piece.size();
+    if (request.bodyHeld) {
+        request.body.append(piece);
         return;
     }
-    if (connection.buffer.size() - headerEnd - 4 < bodyLength)
-        return;
-    request.body = connection.buffer.mid(headerEnd + 4, bodyLength);
-    connection.buffer.clear();
+    if (request.body.size() < connection.keepBytes)
+        request.body.append(piece.first(std::min(piece.size(), connection.keepBytes - request.body.size())));
+    if (connection.hash)
+        connection.hash->addData(piece);
+    if (request.bodySink)
+        request.bodySink->take(piece);
+}
+
+void FakeHttpServer::complete(Connection& connection)
+{
+    Request request = std::move(*connection.incoming);
+    connection.incoming.reset();
     connection.done = true;
+    if (connection.hash)
+        request.bodySha256 = connection.hash->result().toHex();
+    else if (request.bodyHeld)
+        request.bodySha256 = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256).toHex();
+    connection.hash.reset();
 
     requests_.append(request);
     bytesSent_.append(0);
     connection.request = requests_.size() - 1;
-    checkExpectations(request, requestLine.size() == 3 ? requestLine[2] : QByteArray());
+    checkExpectations(request, connection.version);
 
     std::optional<Fault> fault = takeFault(request);
     std::optional<Response> response;
@@ -383,7 +454,7 @@ void FakeHttpServer::checkExpectations(const Request& request, const QByteArray&
                                                            QString::fromLatin1(version)));
     if (!method_.isEmpty() && request.method != method_)
         violations_.append(u"method %1"_s.arg(QString::fromLatin1(request.method)));
-    if (noBody_ && (!request.body.isEmpty() || request.headers.contains("content-length")))
+    if (noBody_ && (request.bodySize > 0 || request.headers.contains("content-length")))
         violations_.append(u"a body was sent"_s);
     for (const QByteArray& name : forbidden_) {
         if (request.headers.contains(name.toLower()))
