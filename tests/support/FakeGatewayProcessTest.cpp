@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 using namespace Qt::StringLiterals;
 
@@ -185,6 +186,7 @@ TEST(FakeGatewayProcessTest, A256MiBUploadKeepsTheGatewaysMemoryFlat)
     ASSERT_TRUE(answer.startsWith("HTTP/1.1 200 ")) << answer.left(500).toStdString();
 
     const qint64 after = peakMemory(gateway.process().processId());
+    RecordProperty("peak_memory_growth_bytes", std::to_string(after - before));
     EXPECT_LT(after - before, 32LL * 1024 * 1024) << "peak " << before << " -> " << after;
     const QList<QJsonObject> lines = gateway.logLines();
     ASSERT_EQ(lines.size(), 1);

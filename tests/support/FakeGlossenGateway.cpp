@@ -2,7 +2,6 @@
 
 #include "support/MultipartReader.h"
 
-#include <QCborValue>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -113,8 +112,60 @@ constexpr Member metadataMembers[] = {
     {"folder_url"_L1, Kind::string, false},
 };
 
-// What is wrong with one member's value, or nothing.
-QString valueProblem(const Member& member, const QJsonValue& value)
+// The members of a JSON object that QJsonDocument accepted, each with its value's text as written, in order
+// and duplicates included (which QJsonDocument hides, as it hides whether 3.0 was written as 3).
+QList<std::pair<QString, QByteArray>> writtenMembers(const QByteArray& json)
+{
+    QList<std::pair<QString, QByteArray>> members;
+    qsizetype i = json.indexOf('{') + 1;
+    const auto skipSpace = [&] {
+        while (i < json.size() && (json[i] == ' ' || json[i] == '\t' || json[i] == '\r' || json[i] == '\n'))
+            ++i;
+    };
+    const auto skipString = [&] { // from the opening quote to after the closing one
+        for (++i; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\')
+                ++i;
+        }
+        ++i;
+    };
+    for (;;) {
+        skipSpace();
+        if (i >= json.size() || json[i] != '"')
+            break;
+        const qsizetype keyStart = i;
+        skipString();
+        const QByteArray keyJson = "[" + json.mid(keyStart, i - keyStart) + "]";
+        const QString key = QJsonDocument::fromJson(keyJson).array().at(0).toString();
+        skipSpace();
+        ++i; // the colon
+        skipSpace();
+        const qsizetype valueStart = i;
+        int depth = 0;
+        while (i < json.size()) {
+            const char c = json[i];
+            if (c == '"') {
+                skipString();
+                continue;
+            }
+            if ((c == '}' || c == ']' || c == ',') && depth == 0)
+                break;
+            if (c == '{' || c == '[')
+                ++depth;
+            else if (c == '}' || c == ']')
+                --depth;
+            ++i;
+        }
+        members.append({key, json.mid(valueStart, i - valueStart).trimmed()});
+        if (i >= json.size() || json[i] != ',')
+            break;
+        ++i;
+    }
+    return members;
+}
+
+// What is wrong with one member's value (`written` is its text), or nothing.
+QString valueProblem(const Member& member, const QJsonValue& value, const QByteArray& written)
 {
     static const QRegularExpression date(u"^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z$"_s);
     static const QRegularExpression timecode(u"^\\d{2,}:[0-5]\\d:[0-5]\\d\\.\\d{3}$"_s);
@@ -129,13 +180,14 @@ QString valueProblem(const Member& member, const QJsonValue& value)
         if (!value.isString())
             return u"metadata member \"%1\" is not a string"_s.arg(key);
         break;
-    case Kind::integer:
-        // Qt keeps a number written without fraction or exponent as an integer.
-        if (!QCborValue::fromJsonValue(value).isInteger())
+    case Kind::integer: {
+        static const QRegularExpression integer(u"^-?(0|[1-9][0-9]{0,17})$"_s);
+        if (!value.isDouble() || !integer.match(QString::fromLatin1(written)).hasMatch())
             return u"metadata member \"%1\" is not an integer"_s.arg(key);
         if (value.toInteger() < 0)
             return u"metadata member \"%1\" is negative"_s.arg(key);
         return {};
+    }
     case Kind::number:
         if (!value.isDouble())
             return u"metadata member \"%1\" is not a number"_s.arg(key);
@@ -152,17 +204,23 @@ QString valueProblem(const Member& member, const QJsonValue& value)
     return {};
 }
 
-QStringList metadataProblems(const QJsonObject& metadata, const QString& sessionId)
+QStringList metadataProblems(const QByteArray& json, const QJsonObject& metadata, const QString& sessionId)
 {
     QStringList problems;
-    for (auto it = metadata.begin(); it != metadata.end(); ++it) {
-        const auto member = std::find_if(std::begin(metadataMembers), std::end(metadataMembers),
-                                         [&](const Member& known) { return it.key() == known.key; });
-        if (member == std::end(metadataMembers)) {
-            problems.append(u"unknown metadata member \"%1\""_s.arg(it.key()));
+    QStringList seen;
+    for (const auto& [key, written] : writtenMembers(json)) {
+        if (seen.contains(key)) {
+            problems.append(u"metadata member \"%1\" appears twice"_s.arg(key));
             continue;
         }
-        const QString problem = valueProblem(*member, it.value());
+        seen.append(key);
+        const auto member = std::find_if(std::begin(metadataMembers), std::end(metadataMembers),
+                                         [&](const Member& known) { return key == known.key; });
+        if (member == std::end(metadataMembers)) {
+            problems.append(u"unknown metadata member \"%1\""_s.arg(key));
+            continue;
+        }
+        const QString problem = valueProblem(*member, metadata.value(key), written);
         if (!problem.isEmpty())
             problems.append(problem);
     }
@@ -578,7 +636,7 @@ FakeGlossenGateway::Response FakeGlossenGateway::upload(Exchange& exchange, cons
                     problems.append(u"the metadata is not a JSON object: %1"_s.arg(error.errorString()));
                 } else {
                     upload.metadata = document.object();
-                    problems += metadataProblems(upload.metadata, upload.sessionId);
+                    problems += metadataProblems(metadata.head, upload.metadata, upload.sessionId);
                 }
             }
         }

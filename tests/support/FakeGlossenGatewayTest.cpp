@@ -207,6 +207,8 @@ TEST_F(FakeGlossenGatewayTest, BadUploadsAreFlaggedAndCreateNoJob)
          u"\"chunk_index\" is not an integer"_s},
         {"integer with an exponent", rawMetadata(R"({"chunk_index": 1e2})"),
          u"\"chunk_index\" is not an integer"_s},
+        {"member twice", rawMetadata(R"({"chunk_index": 3, "chunk_index": 3})"),
+         u"\"chunk_index\" appears twice"_s},
         {"number as text", metadata("chunk_duration", u"300"_s), u"\"chunk_duration\" is not a number"_s},
         {"date with fractions", metadata("chunk_start_time", u"2024-05-01T10:00:00.000Z"_s),
          u"is not a date"_s},
