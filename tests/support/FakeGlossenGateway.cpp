@@ -322,6 +322,26 @@ QString faultName(const FakeHttpServer::Fault& fault)
     return {};
 }
 
+QString corruptionName(const FakeGlossenGateway::Corruption& corruption)
+{
+    using K = FakeGlossenGateway::Corruption::Kind;
+    switch (corruption.kind) {
+    case K::malformedJson:
+        return u"malformed JSON"_s;
+    case K::missingMember:
+        return u"member missing"_s;
+    case K::mistypedMember:
+        return u"member mistyped"_s;
+    case K::hugeBody:
+        return u"huge body"_s;
+    case K::redirect:
+        return u"redirect"_s;
+    case K::otherJobId:
+        return u"another job's id"_s;
+    }
+    return {};
+}
+
 QByteArray generated(qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -474,7 +494,7 @@ FakeGlossenGateway::Response FakeGlossenGateway::answer(const Request& request)
         response = corrupt(response, *due->corruption, *exchange.route,
                            exchange.ids.value(exchange.route == Route::upload ? -1 : 0,
                                               exchange.upload ? exchange.upload->jobId : QString()));
-        exchange.trouble = u"corruption %1"_s.arg(static_cast<int>(due->corruption->kind));
+        exchange.trouble = corruptionName(*due->corruption);
         if (response.fault)
             exchange.trouble += u", "_s + faultName(*response.fault);
         exchange.status = response.status;

@@ -488,6 +488,8 @@ TEST_F(FakeGlossenGatewayTest, CorruptedRepliesBreakWhatTheClientDecodes)
         EXPECT_EQ(next.status, 200) << "only the first request";
         EXPECT_TRUE(c.route == Route::download || !next.json().isEmpty());
     }
+    EXPECT_EQ(gateway_.exchanges()[gateway_.exchanges().size() - 2].trouble,
+              u"huge body, oversized body of 3145728 bytes"_s);
     EXPECT_TRUE(server_.violations().isEmpty()) << violations().toStdString();
 }
 
