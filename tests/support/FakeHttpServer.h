@@ -10,6 +10,7 @@
 #include <QUrlQuery>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -23,7 +24,11 @@ namespace ebbcast::test {
 //
 // It records every request and notes every deviation from what the client is expected to send (see
 // `expect...`; also requests it cannot read: not HTTP/1.1, a bad Content-Length, any Transfer-Encoding,
-// headers over 64 KiB, a body over 64 MiB); a test asserts that `violations()` stays empty.
+// headers over 64 KiB, a held body over 64 MiB); a test asserts that `violations()` stays empty.
+//
+// Bodies are held whole, unless they are large enough for `setBodyHashing` or a Model takes them piece by
+// piece (Model::bodySink): then only their first bytes are kept, and their size has no limit. A client that
+// sends "Expect: 100-continue" gets its "100 Continue" at once.
 //
 // Answers come from a handler, or from a Model that keeps state across requests (404 without either). A fault
 // table replaces or breaks the answers to chosen requests (see Fault and FaultRule); a handler may also
@@ -35,13 +40,24 @@ class FakeHttpServer : public QObject {
 public:
     using Headers = QList<std::pair<QByteArray, QByteArray>>;
 
+    // Takes a request body piece by piece as it arrives, so that none of it needs to be held.
+    class BodySink {
+    public:
+        virtual ~BodySink() = default;
+        virtual void take(QByteArrayView bytes) = 0;
+    };
+
     struct Request {
         QByteArray method;
         QByteArray target;                    // path and query as sent
         QByteArray path;                      // the target up to '?', still percent-encoded
         QByteArray query;                     // after '?'
         QMap<QByteArray, QByteArray> headers; // names in lower case; repeated headers joined with ", "
-        QByteArray body;
+        QByteArray body;                      // the whole body, or only its first bytes when not held
+        qint64 bodySize = 0;                  // bytes of body received
+        bool bodyHeld = true;                 // false: hashed or taken by a sink as it arrived
+        QByteArray bodySha256;                // lower-case hex of the whole body; empty when a sink took it
+        std::shared_ptr<BodySink> bodySink{}; // the Model's sink that took the body, if any
 
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
         QUrlQuery queryItems() const { return QUrlQuery(QString::fromUtf8(query)); }
@@ -125,14 +141,35 @@ public:
     public:
         virtual ~Model() = default;
         virtual Response answer(const Request& request) = 0;
+        // Asked once the request's head has arrived (`request` has no body yet): a sink that takes the body
+        // instead of the server holding it, or nothing. answer() finds it again in Request::bodySink.
+        virtual std::shared_ptr<BodySink> bodySink(const Request& request)
+        {
+            Q_UNUSED(request);
+            return nullptr;
+        }
     };
 
-    FakeHttpServer(); // throws std::runtime_error when it cannot listen
+    // Bodies declared at least `fromBytes` long are hashed as they arrive (Request::bodySha256) and only
+    // their first `keepBytes` are kept.
+    struct BodyHashing {
+        qint64 fromBytes = 1024 * 1024;
+        qsizetype keepBytes = 64 * 1024;
+    };
+
+    // Listens on 127.0.0.1, on `port` or a free one; throws std::runtime_error when it cannot.
+    explicit FakeHttpServer(quint16 port = 0);
     ~FakeHttpServer() override;
 
     QUrl url(const QString& pathAndQuery = QStringLiteral("/")) const;
-    void setHandler(Handler handler) { handler_ = std::move(handler); }
+    quint16 port() const;
+    void setHandler(Handler handler)
+    {
+        handler_ = std::move(handler);
+        model_ = nullptr;
+    }
     void setModel(Model& model);
+    void setBodyHashing(std::optional<BodyHashing> hashing) { hashing_ = hashing; }
 
     // Several rules may match a request: the first added that is due applies; every matching rule counts it.
     // Throws std::invalid_argument for a pattern that is not a regular expression.
@@ -149,6 +186,8 @@ public:
 
     const QList<Request>& requests() const { return requests_; }
     const QStringList& violations() const { return violations_; }
+    // Notes a deviation found by a handler or Model.
+    void flag(const QString& violation) { violations_.append(violation); }
     // Bytes of the answer to requests()[index] that the kernel has taken so far (head and body).
     qint64 bytesSent(qsizetype index) const { return bytesSent_.value(index); }
     int openConnections() const { return static_cast<int>(connections_.size()); }
@@ -164,6 +203,9 @@ private:
     };
 
     void read(Connection& connection);
+    bool readHead(Connection& connection, qsizetype headerEnd);
+    void takeBody(Connection& connection, QByteArrayView bytes);
+    void complete(Connection& connection);
     void refuse(Connection& connection, int status, const QString& violation);
     void checkExpectations(const Request& request, const QByteArray& version);
     std::optional<Fault> takeFault(const Request& request);
@@ -176,6 +218,8 @@ private:
 
     QTcpServer* server_;
     Handler handler_;
+    Model* model_ = nullptr;
+    std::optional<BodyHashing> hashing_;
     QList<ArmedFault> faults_;
     QList<Connection*> connections_;
     QList<Request> requests_;

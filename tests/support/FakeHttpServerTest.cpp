@@ -3,6 +3,7 @@
 #include "support/InMemoryFileTree.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -343,6 +344,72 @@ TEST_F(FakeHttpServerTest, AnOversizedBodyIsGeneratedOnlyAsTheClientReads)
         EXPECT_EQ(whole.error, QNetworkReply::NoError) << "a bounded one is framed correctly to its end";
         EXPECT_EQ(whole.body, QByteArray(300 * 1024 + 1, 'x'));
     }
+}
+
+TEST_F(FakeHttpServerTest, LargeBodiesAreHashedAsTheyArriveAndOnlyTheirHeadKept)
+{
+    server_.setBodyHashing(FakeHttpServer::BodyHashing{.fromBytes = 1024 * 1024, .keepBytes = 1000});
+    server_.setHandler([](const FakeHttpServer::Request& request) {
+        return Response{200, QByteArray::number(request.bodySize)};
+    });
+    // Beyond the limit for held bodies, and one that asks to continue first.
+    QByteArray large(65 * 1024 * 1024 + 3, Qt::Uninitialized);
+    for (qsizetype i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>(i * 7 / 5);
+    const QByteArray small = "small body";
+    const std::pair<QByteArray, QByteArray> cases[] = {{large, {}}, {small, "100-continue"}};
+    for (const auto& [body, expect] : cases) {
+        SCOPED_TRACE(body.size());
+        QByteArray head = "PUT /blob HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        if (!expect.isEmpty())
+            head += "Expect: " + expect + "\r\n";
+        const QByteArray answer = exchangeRaw(server_, head + "\r\n" + body);
+        EXPECT_EQ(answer.startsWith("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 "), !expect.isEmpty());
+        EXPECT_TRUE(answer.endsWith(QByteArray("\r\n\r\n" + QByteArray::number(body.size()))));
+        const FakeHttpServer::Request& request = server_.requests().last();
+        EXPECT_EQ(request.bodySize, body.size());
+        EXPECT_EQ(request.bodyHeld, body.size() < 1024 * 1024);
+        EXPECT_EQ(request.body, body.left(request.bodyHeld ? body.size() : 1000));
+        EXPECT_EQ(request.bodySha256, QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex());
+    }
+}
+
+// A model that counts the bytes of every body instead of letting the server hold it.
+class CountingModel : public FakeHttpServer::Model {
+public:
+    struct Counter : FakeHttpServer::BodySink {
+        void take(QByteArrayView bytes) override
+        {
+            total += bytes.size();
+            ++pieces;
+        }
+        qint64 total = 0;
+        int pieces = 0;
+    };
+
+    Response answer(const FakeHttpServer::Request& request) override
+    {
+        const auto* counter = dynamic_cast<const Counter*>(request.bodySink.get());
+        return {200, counter ? QByteArray::number(counter->total) : "held"};
+    }
+    std::shared_ptr<FakeHttpServer::BodySink> bodySink(const FakeHttpServer::Request& request) override
+    {
+        return request.path == "/count" ? std::make_shared<Counter>() : nullptr;
+    }
+};
+
+TEST_F(FakeHttpServerTest, AModelMayTakeABodyPieceByPiece)
+{
+    CountingModel model;
+    server_.setModel(model);
+    const QByteArray body(3 * 1024 * 1024, 'b');
+    EXPECT_EQ(fetch(u"/count"_s, {.method = "POST", .body = body}).body, "3145728");
+    const FakeHttpServer::Request& request = server_.requests().last();
+    EXPECT_FALSE(request.bodyHeld);
+    EXPECT_EQ(request.body, body.left(64 * 1024)) << "the first bytes are kept";
+    EXPECT_TRUE(request.bodySha256.isEmpty());
+    EXPECT_GT(dynamic_cast<const CountingModel::Counter&>(*request.bodySink).pieces, 1);
+    EXPECT_EQ(fetch(u"/other"_s, {.method = "POST", .body = "x"}).body, "held");
 }
 
 // A storage service on the file tree: folders, uploads in byte ranges (Content-Range "bytes a-b/total", or

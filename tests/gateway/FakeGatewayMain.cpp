@@ -1,0 +1,189 @@
+// ebbcast_fake_gateway: the strict fake transcription gateway as a process on 127.0.0.1, for tests and
+// benchmarks that run the recorder (or curl) against it.
+//
+//   ebbcast_fake_gateway --token T [--prefix /gw] [--port N] [--port-file F] [--scenario F] [--request-log F]
+//                        [--any-boundary] [--connection-limit-ms N]
+//
+// It listens on --port (a free one by default) and writes the port, once listening, to --port-file (replaced
+// whole, so a reader never sees half of it). --request-log gets one JSON object per line for each request
+// (see FakeGlossenGateway::toJson). It ends on SIGTERM or SIGINT with status 0 and lists the violations it
+// noted on standard error.
+//
+// curl cannot send a boundary of the recorder's form: run with --any-boundary for it, and send the metadata
+// without a filename, e.g.
+//   curl -H "Authorization: Bearer T" -F 'metadata=<m.json;type=application/json'
+//        -F 'file=@chunk.wav;type=audio/wav' http://127.0.0.1:PORT/gw/v1/ebbcast/sessions/S/chunks
+// ("metadata=@m.json" would add filename="m.json", which the gateway refuses).
+
+#include "support/FakeGlossenGateway.h"
+#include "support/GatewayScenario.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+using ebbcast::test::FakeGlossenGateway;
+using ebbcast::test::FakeHttpServer;
+
+namespace {
+
+std::atomic<int> stopPipe{-1};
+
+void noteStop(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe.load(), &byte, 1);
+    errno = savedErrno;
+}
+
+// SIGTERM and SIGINT end the event loop: the handler writes to a pipe that the loop watches.
+class StopOnSignals {
+public:
+    StopOnSignals()
+    {
+        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw std::runtime_error("pipe2 failed");
+        stopPipe = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        struct sigaction action {};
+        action.sa_handler = noteStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    ~StopOnSignals()
+    {
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        stopPipe = -1;
+        notifier_.reset();
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+void say(const QString& line)
+{
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+int run(QCoreApplication& application)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"The fake transcription gateway on 127.0.0.1."_s);
+    parser.addHelpOption();
+    const QCommandLineOption token(u"token"_s, u"The bearer token every request must carry."_s, u"token"_s);
+    const QCommandLineOption prefix(u"prefix"_s, u"The base URL's path, such as /gw."_s, u"path"_s);
+    const QCommandLineOption port(u"port"_s, u"The port to listen on (0: a free one)."_s, u"port"_s, u"0"_s);
+    const QCommandLineOption portFile(u"port-file"_s, u"Where to write the port once listening."_s,
+                                      u"file"_s);
+    const QCommandLineOption scenario(u"scenario"_s, u"A JSON scenario: jobs, artifacts, faults."_s,
+                                      u"file"_s);
+    const QCommandLineOption requestLog(u"request-log"_s, u"Where to append one JSON line per request."_s,
+                                        u"file"_s);
+    const QCommandLineOption anyBoundary(
+        u"any-boundary"_s, u"Accept any multipart boundary (curl's), not only the recorder's."_s);
+    const QCommandLineOption connectionLimit(u"connection-limit-ms"_s,
+                                             u"How long a connection may stay open (default 600000)."_s,
+                                             u"ms"_s, u"600000"_s);
+    parser.addOptions({token, prefix, port, portFile, scenario, requestLog, anyBoundary, connectionLimit});
+    parser.process(application);
+
+    if (!parser.isSet(token) || parser.value(token).isEmpty()) {
+        say(u"ebbcast_fake_gateway: --token is required"_s);
+        return 2;
+    }
+    QString path = parser.value(prefix);
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    if (!path.isEmpty() && !path.startsWith(u'/'))
+        path.prepend(u'/');
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    bool limitOk = false;
+    const int limitMs = parser.value(connectionLimit).toInt(&limitOk);
+    if (!portOk || portNumber > 65535 || !limitOk || limitMs <= 0) {
+        say(u"ebbcast_fake_gateway: --port or --connection-limit-ms is not a number"_s);
+        return 2;
+    }
+
+    FakeHttpServer server(static_cast<quint16>(portNumber));
+    server.setConnectionTimeLimitMs(limitMs);
+    FakeGlossenGateway gateway(
+        server, {.token = parser.value(token), .prefix = path, .anyBoundary = parser.isSet(anyBoundary)});
+    if (parser.isSet(scenario)) {
+        QFile file(parser.value(scenario));
+        if (!file.open(QIODevice::ReadOnly)) {
+            say(u"ebbcast_fake_gateway: cannot read %1: %2"_s.arg(file.fileName(), file.errorString()));
+            return 2;
+        }
+        ebbcast::test::applyGatewayScenario(file.readAll(), gateway);
+    }
+    QFile log;
+    if (parser.isSet(requestLog)) {
+        log.setFileName(parser.value(requestLog));
+        if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            say(u"ebbcast_fake_gateway: cannot write %1: %2"_s.arg(log.fileName(), log.errorString()));
+            return 2;
+        }
+        gateway.onExchange([&log](const FakeGlossenGateway::Exchange& exchange) {
+            log.write(QJsonDocument(FakeGlossenGateway::toJson(exchange)).toJson(QJsonDocument::Compact) +
+                      '\n');
+        });
+    }
+    StopOnSignals stop;
+    if (parser.isSet(portFile)) {
+        QSaveFile file(parser.value(portFile));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(server.port()) + '\n') < 0 ||
+            !file.commit()) {
+            say(u"ebbcast_fake_gateway: cannot write %1: %2"_s.arg(file.fileName(), file.errorString()));
+            return 2;
+        }
+    }
+    say(u"ebbcast_fake_gateway: listening on %1"_s.arg(gateway.baseUrl().toString()));
+
+    application.exec();
+
+    say(u"ebbcast_fake_gateway: %1 requests, %2 violations"_s.arg(server.requests().size())
+            .arg(server.violations().size()));
+    for (const QString& violation : server.violations())
+        say(u"violation: "_s + violation);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    try {
+        return run(application);
+    } catch (const std::exception& error) {
+        say(u"ebbcast_fake_gateway: "_s + QString::fromLocal8Bit(error.what()));
+        return 2;
+    }
+}
