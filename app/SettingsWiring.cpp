@@ -29,6 +29,13 @@ MicrophoneUsageMonitor::Config SettingsWiring::microphoneUsageConfig(const Prefe
             .microphonePromptCooldownSeconds = preferences.microphonePromptCooldownSeconds()};
 }
 
+GlossenGatewayClient::SettingsSource SettingsWiring::gatewaySettings(const PreferencesStore& preferences)
+{
+    return [&preferences] {
+        return GlossenGatewaySettings{preferences.glossenGatewayBaseURL(), preferences.glossenGatewayToken()};
+    };
+}
+
 ClockSyncManager::Config SettingsWiring::clockSyncConfig(const PreferencesStore& preferences)
 {
     return {.enabled = preferences.clockSyncEnabled(), .url = preferences.clockSyncURL()};

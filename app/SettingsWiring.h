@@ -4,6 +4,7 @@
 #include "capture/MicrophoneUsageMonitor.h"
 #include "clocksync/ClockSyncManager.h"
 #include "session/RecordingSession.h"
+#include "transcription/GlossenGatewayClient.h"
 
 #include <QObject>
 #include <QStringList>
@@ -28,6 +29,9 @@ public:
     static ClockSyncManager::Config clockSyncConfig(const PreferencesStore& preferences);
     // The recording folder with "~" expanded.
     static RecordingSession::Settings sessionSettings(const PreferencesStore& preferences);
+    // The gateway client reads its two settings at every call, so it needs no connection; the store must
+    // outlive the client.
+    static GlossenGatewayClient::SettingsSource gatewaySettings(const PreferencesStore& preferences);
 
     void connect(AppActivityMonitor& monitor);
     void connect(AudioActivityMonitor& monitor);

@@ -16,6 +16,7 @@
 #include "support/ManualClock.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
+#include "transcription/GlossenGatewayError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -122,6 +123,32 @@ TEST_F(SettingsWiringTest, ClockSyncFollowsTheStoreFromTheNextSync)
     preferences.setClockSyncEnabled(false);
     EXPECT_FALSE(test::runTask(clockSync.sync()).has_value());
     EXPECT_EQ(server_.requests().size(), ClockSyncManager::sampleCount);
+}
+
+TEST_F(SettingsWiringTest, TheGatewayClientUsesTheStoresValuesOfTheMomentItCalls)
+{
+    PreferencesStore& preferences = open();
+    server_.setHandler([](const test::FakeHttpServer::Request&) {
+        return test::FakeHttpServer::Response{200, R"({"job":{"id":"j-1","state":"running"}})"};
+    });
+    GlossenGatewayClient client(SettingsWiring::gatewaySettings(preferences), network_);
+    try {
+        test::runTask(client.getJob(u"j-1"_s));
+        ADD_FAILURE() << "a call without a token succeeded";
+    } catch (const GlossenGatewayError& error) {
+        EXPECT_EQ(error.description(), u"Glossen Gateway token is missing."_s);
+    }
+
+    preferences.setGlossenGatewayToken(u"first-token"_s);
+    preferences.setGlossenGatewayBaseURL(server_.url(u"/gw"_s).toString());
+    EXPECT_EQ(test::runTask(client.getJob(u"j-1"_s)).job.state, u"running"_s);
+    preferences.setGlossenGatewayToken(u"second-token"_s);
+    test::runTask(client.getJob(u"j-1"_s));
+
+    ASSERT_EQ(server_.requests().size(), 2);
+    EXPECT_EQ(server_.requests()[0].header("Authorization"), QByteArray("Bearer first-token"));
+    EXPECT_EQ(server_.requests()[1].header("Authorization"), QByteArray("Bearer second-token"));
+    EXPECT_EQ(server_.requests()[1].path, QByteArray("/gw/v1/jobs/j-1"));
 }
 
 TEST_F(SettingsWiringTest, TheWatchListReachesBothMonitorsThatUseIt)
