@@ -187,7 +187,10 @@ TEST(FakeGatewayProcessTest, A256MiBUploadKeepsTheGatewaysMemoryFlat)
 
     const qint64 after = peakMemory(gateway.process().processId());
     RecordProperty("peak_memory_growth_bytes", std::to_string(after - before));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A sanitizer keeps freed memory in quarantine, so resident memory says nothing about streaming there.
     EXPECT_LT(after - before, 32LL * 1024 * 1024) << "peak " << before << " -> " << after;
+#endif
     const QList<QJsonObject> lines = gateway.logLines();
     ASSERT_EQ(lines.size(), 1);
     const QJsonObject upload = lines[0].value(u"upload"_s).toObject();

@@ -495,7 +495,8 @@ TEST_F(GlossenGatewayClientTest, EchoedTokensAndHugeErrorBodiesStayOutOfTheError
 
 TEST_F(GlossenGatewayClientTest, AnUploadSendsTheMultipartBodyByteForByte)
 {
-    const QByteArray content("RIFF\x00\x01\x02\r\n--Boundary-not-this\r\n\xff", 35);
+    constexpr char bytes[] = "RIFF\x00\x01\x02\r\n--Boundary-not-this\r\n\xff";
+    const QByteArray content(bytes, sizeof bytes - 1);
     const QString chunk = writeFile(u"mic_chunk_0003.WAV"_s, content);
     const QString sessionID = u"2026-12-06_09-15-02"_s;
     const GlossenChunkUploadMetadata metadata = sampleMetadata();
