@@ -134,6 +134,12 @@ QCoro::Task<GatewayExchange::Outcome> GatewayExchange::finished()
     co_return conclude();
 }
 
+GlossenTransportError GatewayExchange::lengthMismatch() const
+{
+    return {GlossenTransportError::Code::replyLengthMismatch,
+            u"the reply is not the announced %1 bytes long"_s.arg(*limits_.exactBodyBytes)};
+}
+
 GatewayExchange::Outcome GatewayExchange::conclude()
 {
     using Code = GlossenTransportError::Code;
@@ -146,9 +152,7 @@ GatewayExchange::Outcome GatewayExchange::conclude()
         throw GlossenTransportError(Code::replyTooLarge, u"the reply is larger than "_s +
                                                              GlossenTransportError::sizeText(bodyLimit()));
     case Stop::lengthMismatch:
-        throw GlossenTransportError(
-            Code::replyLengthMismatch,
-            u"the reply is not the announced %1 bytes long"_s.arg(*limits_.exactBodyBytes));
+        throw lengthMismatch();
     case Stop::deadline:
         throw GlossenTransportError(Code::deadlineExceeded,
                                     u"no complete reply after "_s +
@@ -168,9 +172,7 @@ GatewayExchange::Outcome GatewayExchange::conclude()
         throw GlossenTransportError(Code::connectionClosed,
                                     u"the connection closed in the middle of the reply"_s);
     if (limits_.exactBodyBytes && body_.size() != *limits_.exactBodyBytes)
-        throw GlossenTransportError(
-            Code::replyLengthMismatch,
-            u"the reply is not the announced %1 bytes long"_s.arg(*limits_.exactBodyBytes));
+        throw lengthMismatch();
     return {status_, body_, false};
 }
 

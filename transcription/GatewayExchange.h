@@ -11,6 +11,8 @@ class QNetworkReply;
 
 namespace ebbcast {
 
+class GlossenTransportError;
+
 // Takes one gateway reply as it arrives and ends it early when it breaks its limits, so a huge or endless
 // body is never held: a success body over its limit (or longer than an announced exact size) fails at once;
 // an error body is kept up to its own limit and the rest is not read. A request that must end at a fixed time
@@ -57,6 +59,7 @@ private:
         return success() ? limits_.successBodyBytes : limits_.errorBodyBytes;
     }
     Outcome conclude();
+    GlossenTransportError lengthMismatch() const;
 
     QNetworkReply* reply_;
     Limits limits_;

@@ -29,6 +29,16 @@ bool isVisibleAscii(const QString& text)
                        [](QChar c) { return c.unicode() >= 0x21 && c.unicode() <= 0x7E; });
 }
 
+// The limits every exchange has: a reply body of `successBodyBytes`, the error body's and the time-out's.
+GatewayExchange::Limits limitsOf(const GlossenGatewayClient::Options& options, qint64 successBodyBytes)
+{
+    GatewayExchange::Limits limits;
+    limits.successBodyBytes = successBodyBytes;
+    limits.errorBodyBytes = options.errorBodyLimitBytes;
+    limits.inactivityTimeoutMs = options.inactivityTimeoutMs;
+    return limits;
+}
+
 } // namespace
 
 GlossenGatewayClient::GlossenGatewayClient(SettingsSource settings, QNetworkAccessManager& network,
@@ -105,11 +115,8 @@ void GlossenGatewayClient::validate(int status, const QByteArray& body, bool bod
 QCoro::Task<QByteArray> GlossenGatewayClient::get(const Target& target, qint64 limitBytes,
                                                   std::optional<qint64> exactBytes)
 {
-    GatewayExchange::Limits limits;
-    limits.successBodyBytes = limitBytes;
-    limits.errorBodyBytes = options_.errorBodyLimitBytes;
+    GatewayExchange::Limits limits = limitsOf(options_, limitBytes);
     limits.exactBodyBytes = exactBytes;
-    limits.inactivityTimeoutMs = options_.inactivityTimeoutMs;
     limits.deadlineMs = options_.getDeadlineMs;
     const QString token = target.token;
     GatewayExchange exchange(network_.get(request(target)), limits);
@@ -136,14 +143,10 @@ GlossenGatewayClient::uploadChunk(const QString& sessionID, const GlossenChunkUp
     request.setHeader(QNetworkRequest::ContentTypeHeader, ChunkUploadForm::contentType(boundary));
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
 
-    GatewayExchange::Limits limits;
-    limits.successBodyBytes = options_.jsonReplyLimitBytes;
-    limits.errorBodyBytes = options_.errorBodyLimitBytes;
-    limits.inactivityTimeoutMs = options_.inactivityTimeoutMs;
     QNetworkReply* reply = network_.post(request, body.get());
     MultipartUploadDevice* device = body.release();
     device->setParent(reply); // read until the reply ends, deleted with it
-    GatewayExchange exchange(reply, limits);
+    GatewayExchange exchange(reply, limitsOf(options_, options_.jsonReplyLimitBytes));
     device->onReadFailure = [&exchange] {
         exchange.cancel();
     };
