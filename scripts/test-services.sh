@@ -5,6 +5,8 @@
 #   system audio), and "ebbcast_microphone", remapped from the monitor of the null sink "ebbcast_mic_feed", is
 #   the default input. Sound played into ebbcast_mic_feed reaches the microphone.
 #   Xvfb on $DISPLAY (1920x1080, 24-bit), one RandR monitor.
+#   GNOME Keyring as the Secret Service on the session bus (run under dbus-run-session), its login keyring
+#   created in the private home and unlocked with a throw-away password.
 # Usage: test-services.sh start | stop
 set -euo pipefail
 
@@ -61,6 +63,34 @@ start_xvfb() {
     fi
 }
 
+secret_service_owned() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q "boolean true"
+}
+
+start_keyring() {
+    if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+        echo "No session bus (run under dbus-run-session): no Secret Service started." >&2
+        return 0
+    fi
+    head -c 24 /dev/urandom | base64 | tr -d '\n' |
+        gnome-keyring-daemon --foreground --unlock --components=secrets \
+            >"$XDG_RUNTIME_DIR/keyring.env" 2>"$XDG_RUNTIME_DIR/keyring.log" &
+    echo $! >"$XDG_RUNTIME_DIR/keyring.pid"
+    if ! wait_for 10 secret_service_owned; then
+        echo "GNOME Keyring did not take the Secret Service name:" >&2
+        cat "$XDG_RUNTIME_DIR/keyring.log" >&2 || true
+        return 1
+    fi
+}
+
+stop_keyring() {
+    if [ -f "$XDG_RUNTIME_DIR/keyring.pid" ]; then
+        kill "$(cat "$XDG_RUNTIME_DIR/keyring.pid")" 2>/dev/null || true
+        rm -f "$XDG_RUNTIME_DIR/keyring.pid"
+    fi
+}
+
 stop_xvfb() {
     if [ -f "$XDG_RUNTIME_DIR/xvfb.pid" ]; then
         kill "$(cat "$XDG_RUNTIME_DIR/xvfb.pid")" 2>/dev/null || true
@@ -77,7 +107,7 @@ stop_pulseaudio() {
 }
 
 case "${1:-}" in
-    start) start_xvfb && start_pulseaudio ;;
-    stop) stop_pulseaudio; stop_xvfb ;;
+    start) start_xvfb && start_pulseaudio && start_keyring ;;
+    stop) stop_keyring; stop_pulseaudio; stop_xvfb ;;
     *) echo "usage: $0 start|stop" >&2; exit 2 ;;
 esac
