@@ -4,6 +4,7 @@ namespace ebbcast {
 
 class AppPaths;
 class Console;
+class GoogleAuthManager;
 class PreferencesStore;
 struct PlatformBackends;
 class RecordingProcessLock;
@@ -23,6 +24,7 @@ struct CommandContext {
     PlatformBackends& backends; // the display list, the recorders, notes on the platform
     RecordingSession& session;
     RecordingProcessLock& processLock;
+    GoogleAuthManager* googleAuth; // the Google sign-in (the drive command)
 };
 
 } // namespace ebbcast

@@ -36,6 +36,13 @@ GlossenGatewayClient::SettingsSource SettingsWiring::gatewaySettings(const Prefe
     };
 }
 
+GoogleAuthManager::SettingsSource SettingsWiring::googleOAuthClient(const PreferencesStore& preferences)
+{
+    return [&preferences] {
+        return GoogleOAuthClient{preferences.googleClientID(), preferences.googleClientSecret()};
+    };
+}
+
 ClockSyncManager::Config SettingsWiring::clockSyncConfig(const PreferencesStore& preferences)
 {
     return {.enabled = preferences.clockSyncEnabled(), .url = preferences.clockSyncURL()};

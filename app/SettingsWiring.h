@@ -3,6 +3,7 @@
 #include "capture/AudioActivityMonitor.h"
 #include "capture/MicrophoneUsageMonitor.h"
 #include "clocksync/ClockSyncManager.h"
+#include "drive/GoogleAuthManager.h"
 #include "session/RecordingSession.h"
 #include "transcription/GlossenGatewayClient.h"
 
@@ -32,6 +33,8 @@ public:
     // The gateway client reads its two settings at every call, so it needs no connection; the store must
     // outlive the client.
     static GlossenGatewayClient::SettingsSource gatewaySettings(const PreferencesStore& preferences);
+    // The Google OAuth client (googleClientID, googleClientSecret), read at every sign-in and refresh.
+    static GoogleAuthManager::SettingsSource googleOAuthClient(const PreferencesStore& preferences);
 
     void connect(AppActivityMonitor& monitor);
     void connect(AudioActivityMonitor& monitor);

@@ -4,6 +4,7 @@
 #include "app/CommandContext.h"
 #include "app/CommandDispatcher.h"
 #include "app/Console.h"
+#include "app/DriveCommand.h"
 #include "app/LinuxRecorderFactory.h"
 #include "app/OverviewCommand.h"
 #include "app/PlatformBackends.h"
@@ -24,6 +25,10 @@
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/GoogleAuthManager.h"
+#include "drive/GoogleEndpoints.h"
+#include "drive/KeychainStore.h"
+#include "drive/SystemBrowser.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 
@@ -35,7 +40,8 @@ namespace {
 
 // Builds what commands run with and runs `command`.
 int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& command, ebbcast::Console& console,
-                ebbcast::StopSignals& stopSignals)
+                ebbcast::StopSignals& stopSignals, const ebbcast::GoogleEndpoints& googleEndpoints,
+                bool interactiveSignIn)
 {
     const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
     if (!paths) {
@@ -58,13 +64,27 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
                                       appActivityMonitor, clockSyncManager, logger, *backends.recorders,
                                       *backends.inhibitor, alerts);
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
+    ebbcast::KeychainStore keychain;
+    // The browser gets the sign-in page; the address is also printed, for a browser on another screen.
+    const ebbcast::BrowserOpener browser = [&console](const QUrl& address) {
+        console.write(QStringLiteral("Opening Google sign-in in the browser. If it does not open, visit:\n  ") +
+                      address.toString(QUrl::FullyEncoded) + QStringLiteral("\nWaiting for the sign-in...\n"));
+        try {
+            ebbcast::openInSystemBrowser(address);
+        } catch (const ebbcast::EbbcastError& error) {
+            console.error(error.description());
+        }
+    };
+    ebbcast::GoogleAuthManager googleAuth(ebbcast::SettingsWiring::googleOAuthClient(preferences), keychain,
+                                          network, googleEndpoints, logger, browser,
+                                          {.interactiveSignInAllowed = interactiveSignIn});
     ebbcast::SettingsWiring settingsWiring(preferences);
     settingsWiring.connect(appActivityMonitor);
     settingsWiring.connect(clockSyncManager);
     settingsWiring.connect(session);
 
-    ebbcast::CommandContext context{console,      stopSignals, *paths,  preferences,
-                                    settingsFile, backends,    session, processLock};
+    ebbcast::CommandContext context{console,  stopSignals, *paths,      preferences, settingsFile,
+                                    backends, session,     processLock, &googleAuth};
     return commandLine.run(command, context);
 }
 
@@ -82,7 +102,8 @@ int main(int argc, char* argv[])
     ebbcast::RecordCommand record;
     ebbcast::RecoverCommand recover;
     ebbcast::SettingsCommand settings;
-    ebbcast::CommandDispatcher commandLine(console, overview, {&record, &recover, &settings});
+    ebbcast::DriveCommand drive;
+    ebbcast::CommandDispatcher commandLine(console, overview, {&record, &recover, &settings, &drive});
 
     // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
     // and SIGTERM does so before anything exists that a signal could leave half made.
@@ -90,7 +111,17 @@ int main(int argc, char* argv[])
         commandLine.parse(QCoreApplication::arguments().mid(1));
     if (invocation.command == nullptr)
         return commandLine.answer(invocation);
+    ebbcast::GoogleEndpoints googleEndpoints;
+    try {
+        googleEndpoints = ebbcast::GoogleEndpoints::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    } catch (const ebbcast::GoogleEndpointsError& error) {
+        console.error(error.description());
+        return 1;
+    }
     if (invocation.command->catchesStopSignals())
         stopSignals.install();
-    return stopSignals.exitStatus(buildAndRun(commandLine, *invocation.command, console, stopSignals));
+    // Only "drive sign-in" may open the browser; every other command fails when it is not signed in.
+    const bool interactiveSignIn = invocation.command == &drive && drive.signsIn();
+    return stopSignals.exitStatus(buildAndRun(commandLine, *invocation.command, console, stopSignals,
+                                              googleEndpoints, interactiveSignIn));
 }

@@ -146,7 +146,7 @@ protected:
                 settingsWiring.connect(clockSync);
                 settingsWiring.connect(session);
                 CommandContext context{console, stopSignals, paths_,  preferences,
-                                       file,    backends,    session, lock};
+                                       file,    backends,    session, lock,  nullptr};
                 status = commandLine.run(*invocation.command, context);
                 logger.flush();
             }

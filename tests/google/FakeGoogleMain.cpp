@@ -1,0 +1,196 @@
+// ebbcast_fake_google: the strict fake Google services as a process on 127.0.0.1, for tests and benchmarks
+// that run ebbcast (or curl) against them. Today it serves OAuth (FakeGoogleOAuth):
+//
+//   ebbcast_fake_google [--port N] [--port-file F] [--client-id ID] [--client-secret S] [--token-lifetime SEC]
+//                       [--refuse-consent] [--connection-limit-ms N]
+//
+//   GET  /o/oauth2/v2/auth   the consent page (302 back to the loopback callback)
+//   POST /token              code exchange and refresh
+//
+// It listens on --port (a free one by default) and writes the port, once listening, to --port-file (replaced
+// whole, so a reader never sees half of it). It ends on SIGTERM or SIGINT with status 0 and lists the
+// violations it noted on standard error. More services join as routes of FakeGoogleRouter.
+
+#include "support/FakeGoogleOAuth.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSaveFile>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using ebbcast::test::FakeGoogleOAuth;
+using ebbcast::test::FakeHttpServer;
+
+namespace {
+
+std::atomic<int> stopPipe{-1};
+
+void noteStop(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe.load(), &byte, 1);
+    errno = savedErrno;
+}
+
+// SIGTERM and SIGINT end the event loop: the handler writes to a pipe that the loop watches.
+class StopOnSignals {
+public:
+    StopOnSignals()
+    {
+        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw std::runtime_error("pipe2 failed");
+        stopPipe = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        struct sigaction action {};
+        action.sa_handler = noteStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    ~StopOnSignals()
+    {
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        stopPipe = -1;
+        notifier_.reset();
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// Sends each request to the first service whose path prefix it has; 404 for the rest.
+class FakeGoogleRouter : public FakeHttpServer::Model {
+public:
+    explicit FakeGoogleRouter(FakeHttpServer& server)
+        : server_(server)
+    {}
+    void add(QByteArray pathPrefix, FakeHttpServer::Model& model) { routes_.emplace_back(std::move(pathPrefix), &model); }
+
+    FakeHttpServer::Response answer(const FakeHttpServer::Request& request) override
+    {
+        for (const auto& [prefix, model] : routes_) {
+            if (request.path.startsWith(prefix))
+                return model->answer(request);
+        }
+        server_.flag(u"no route for "_s + QString::fromLatin1(request.path));
+        return {404, "not found", "text/plain"};
+    }
+    std::shared_ptr<FakeHttpServer::BodySink> bodySink(const FakeHttpServer::Request& request) override
+    {
+        for (const auto& [prefix, model] : routes_) {
+            if (request.path.startsWith(prefix))
+                return model->bodySink(request);
+        }
+        return nullptr;
+    }
+
+private:
+    FakeHttpServer& server_;
+    std::vector<std::pair<QByteArray, FakeHttpServer::Model*>> routes_;
+};
+
+void say(const QString& line)
+{
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+int run(QCoreApplication& application)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"The fake Google services on 127.0.0.1."_s);
+    parser.addHelpOption();
+    const QCommandLineOption port(u"port"_s, u"The port to listen on (0: a free one)."_s, u"port"_s, u"0"_s);
+    const QCommandLineOption portFile(u"port-file"_s, u"Where to write the port once listening."_s, u"file"_s);
+    const QCommandLineOption clientID(u"client-id"_s, u"The OAuth client ID to expect."_s, u"id"_s);
+    const QCommandLineOption clientSecret(u"client-secret"_s, u"The client secret to expect (\"\": none)."_s,
+                                          u"secret"_s);
+    const QCommandLineOption lifetime(u"token-lifetime"_s, u"Seconds an access token lives (3599)."_s,
+                                      u"seconds"_s, u"3599"_s);
+    const QCommandLineOption refuse(u"refuse-consent"_s, u"The user refuses on the consent page."_s);
+    const QCommandLineOption connectionLimit(u"connection-limit-ms"_s,
+                                             u"How long a connection may stay open (default 600000)."_s,
+                                             u"ms"_s, u"600000"_s);
+    parser.addOptions({port, portFile, clientID, clientSecret, lifetime, refuse, connectionLimit});
+    parser.process(application);
+
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    bool limitOk = false;
+    const int limitMs = parser.value(connectionLimit).toInt(&limitOk);
+    bool lifetimeOk = false;
+    const qint64 lifetimeSeconds = parser.value(lifetime).toLongLong(&lifetimeOk);
+    if (!portOk || portNumber > 65535 || !limitOk || limitMs <= 0 || !lifetimeOk || lifetimeSeconds < 0) {
+        say(u"ebbcast_fake_google: --port, --token-lifetime or --connection-limit-ms is not a number"_s);
+        return 2;
+    }
+
+    FakeHttpServer server(static_cast<quint16>(portNumber));
+    server.setConnectionTimeLimitMs(limitMs);
+    FakeGoogleOAuth::Config config;
+    if (parser.isSet(clientID))
+        config.clientID = parser.value(clientID);
+    if (parser.isSet(clientSecret))
+        config.clientSecret = parser.value(clientSecret);
+    config.accessTokenLifetimeSeconds = lifetimeSeconds;
+    FakeGoogleOAuth oauth(server, config);
+    oauth.setUserRefuses(parser.isSet(refuse));
+    FakeGoogleRouter router(server);
+    router.add("/o/oauth2/", oauth);
+    router.add("/token", oauth);
+    server.setModel(router);
+
+    StopOnSignals stop;
+    if (parser.isSet(portFile)) {
+        QSaveFile file(parser.value(portFile));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(server.port()) + '\n') < 0 ||
+            !file.commit()) {
+            say(u"ebbcast_fake_google: cannot write %1: %2"_s.arg(file.fileName(), file.errorString()));
+            return 2;
+        }
+    }
+    say(u"ebbcast_fake_google: listening on %1"_s.arg(server.url().toString()));
+
+    application.exec();
+
+    say(u"ebbcast_fake_google: %1 requests, %2 violations"_s.arg(server.requests().size())
+            .arg(server.violations().size()));
+    for (const QString& violation : server.violations())
+        say(u"violation: "_s + violation);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    try {
+        return run(application);
+    } catch (const std::exception& error) {
+        say(u"ebbcast_fake_google: "_s + QString::fromLocal8Bit(error.what()));
+        return 2;
+    }
+}
