@@ -230,6 +230,9 @@ QCoro::Task<GoogleToken> GoogleAuthManager::runSignIn()
     if (client.clientID.isEmpty())
         throw GoogleAuthError(GoogleAuthError::Code::missingClientID);
 
+    // A store that cannot be used fails now, not after the user went through the consent page.
+    co_await store_.load(service, account);
+
     const QString state = OAuthEncoding::newState();
     const QString verifier = OAuthEncoding::newCodeVerifier();
     LocalOAuthCallbackServer::Options serverOptions;

@@ -3,6 +3,10 @@
 #include <QCoro/QCoroSignal>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QPointer>
 
 #include <qt6keychain/keychain.h>
@@ -86,6 +90,38 @@ KeychainError KeychainStore::failure(const QKeychain::Job& job) const
             u"the keyring is locked or refused access ("_s + detail + u")"_s};
 }
 
+QCoro::Task<QDBusMessage> KeychainStore::ask(QDBusMessage message)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusPendingCallWatcher watcher(bus.asyncCall(message, jobTimeoutMs_));
+    if (!watcher.isFinished())
+        co_await qCoro(&watcher, &QDBusPendingCallWatcher::finished);
+    co_return watcher.reply();
+}
+
+QCoro::Task<bool> KeychainStore::defaultKeyringLocked()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        co_return false;
+    const QString serviceName = u"org.freedesktop.secrets"_s;
+    QDBusMessage readAlias = QDBusMessage::createMethodCall(serviceName, u"/org/freedesktop/secrets"_s,
+                                                            u"org.freedesktop.Secret.Service"_s, u"ReadAlias"_s);
+    readAlias << u"default"_s;
+    const QDBusMessage alias = co_await ask(readAlias);
+    if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
+        co_return false;
+    const QString collection = qdbus_cast<QDBusObjectPath>(alias.arguments().constFirst()).path();
+    if (collection.isEmpty() || collection == u"/"_s)
+        co_return false; // no default keyring: nothing can be stored in one
+    QDBusMessage get = QDBusMessage::createMethodCall(serviceName, collection, u"org.freedesktop.DBus.Properties"_s,
+                                                      u"Get"_s);
+    get << u"org.freedesktop.Secret.Collection"_s << u"Locked"_s;
+    const QDBusMessage locked = co_await ask(get);
+    if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().isEmpty())
+        co_return false;
+    co_return qdbus_cast<QDBusVariant>(locked.arguments().constFirst()).variant().toBool();
+}
+
 KeychainError KeychainStore::timeout() const
 {
     return {KeychainErrorCode::timedOut, static_cast<int>(QKeychain::OtherError),
@@ -111,8 +147,13 @@ QCoro::Task<std::optional<QByteArray>> KeychainStore::load(QString service, QStr
     if (!co_await run(job))
         throw timeout();
     job->deleteLater();
-    if (job->error() == QKeychain::EntryNotFound)
+    if (job->error() == QKeychain::EntryNotFound) {
+        // A locked keyring hides its items: "nothing stored" would be a lie there.
+        if (co_await defaultKeyringLocked())
+            throw KeychainError(KeychainErrorCode::lockedOrDenied, static_cast<int>(QKeychain::EntryNotFound),
+                                u"the default keyring is locked; unlock it (log in again, or open Passwords and Keys)"_s);
         co_return std::nullopt;
+    }
     if (job->error() != QKeychain::NoError)
         throw failure(*job);
     co_return job->binaryData();

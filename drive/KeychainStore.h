@@ -3,6 +3,7 @@
 #include "core/base/CodedError.h"
 #include "drive/SecretStore.h"
 
+#include <QDBusMessage>
 #include <QObject>
 
 namespace QKeychain {
@@ -49,6 +50,9 @@ private:
     QCoro::Task<bool> run(QKeychain::Job* job);
     KeychainError failure(const QKeychain::Job& job) const;
     KeychainError timeout() const;
+    // Whether the Secret Service's default collection is locked (false when that cannot be told).
+    QCoro::Task<bool> defaultKeyringLocked();
+    QCoro::Task<QDBusMessage> ask(QDBusMessage message);
 
     int jobTimeoutMs_;
 };

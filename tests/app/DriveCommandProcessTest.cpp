@@ -277,21 +277,43 @@ TEST_F(BrokenKeyringTest, ALockedKeyring)
     QDir().mkpath(folder_.file(u"runtime"_s));
     QFile::setPermissions(folder_.file(u"runtime"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     environment.insert(u"XDG_RUNTIME_DIR"_s, folder_.file(u"runtime"_s));
-    // A login keyring that exists but is not unlocked: created unlocked once, then the daemon restarted.
-    keyring_.setProcessEnvironment(environment);
-    keyring_.start(u"gnome-keyring-daemon"_s, {u"--foreground"_s, u"--components=secrets"_s});
-    ASSERT_TRUE(keyring_.waitForStarted(5000));
-    QProcess owner;
-    owner.setProcessEnvironment(environment);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&owner] {
-            owner.start(u"dbus-send"_s, {u"--session"_s, u"--print-reply"_s, u"--dest=org.freedesktop.DBus"_s,
-                                         u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
-                                         u"string:org.freedesktop.secrets"_s});
-            owner.waitForFinished(2000);
-            return owner.readAllStandardOutput().contains("true");
-        },
-        10000));
+    // A login keyring that exists but is not unlocked: made (unlocked) by a first daemon, then a second one
+    // starts without the password.
+    const auto startKeyring = [this, &environment](bool unlock) {
+        keyring_.setProcessEnvironment(environment);
+        QStringList arguments{u"--foreground"_s, u"--components=secrets"_s};
+        if (unlock)
+            arguments.append(u"--unlock"_s);
+        keyring_.start(u"gnome-keyring-daemon"_s, arguments);
+        EXPECT_TRUE(keyring_.waitForStarted(5000));
+        if (unlock) {
+            keyring_.write("throw-away-password");
+            keyring_.closeWriteChannel();
+        }
+        QProcess owner;
+        owner.setProcessEnvironment(environment);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&owner] {
+                owner.start(u"dbus-send"_s,
+                            {u"--session"_s, u"--print-reply"_s, u"--dest=org.freedesktop.DBus"_s,
+                             u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
+                             u"string:org.freedesktop.secrets"_s});
+                owner.waitForFinished(2000);
+                return owner.readAllStandardOutput().contains("true");
+            },
+            10000));
+    };
+    startKeyring(true);
+    QProcess store;
+    store.setProcessEnvironment(environment);
+    store.start(u"secret-tool"_s, {u"store"_s, u"--label=probe"_s, u"probe"_s, u"1"_s});
+    store.write("x");
+    store.closeWriteChannel();
+    ASSERT_TRUE(store.waitForFinished(10000));
+    keyring_.terminate();
+    ASSERT_TRUE(keyring_.waitForFinished(5000));
+    QTest::qWait(200);
+    startKeyring(false);
     expectClearFailure(environment, u"locked"_s);
 }
 
