@@ -67,8 +67,9 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
     ebbcast::KeychainStore keychain;
     // The browser gets the sign-in page; the address is also printed, for a browser on another screen.
     const ebbcast::BrowserOpener browser = [&console](const QUrl& address) {
-        console.write(QStringLiteral("Opening Google sign-in in the browser. If it does not open, visit:\n  ") +
-                      address.toString(QUrl::FullyEncoded) + QStringLiteral("\nWaiting for the sign-in...\n"));
+        console.write(
+            QStringLiteral("Opening Google sign-in in the browser. If it does not open, visit:\n  ") +
+            address.toString(QUrl::FullyEncoded) + QStringLiteral("\nWaiting for the sign-in...\n"));
         try {
             ebbcast::openInSystemBrowser(address);
         } catch (const ebbcast::EbbcastError& error) {

@@ -29,11 +29,13 @@ int main(int argc, char* argv[])
     QNetworkAccessManager network;
     const ebbcast::GoogleToken token{u"bench-access"_s, u"bench-refresh"_s,
                                      QDateTime::currentDateTimeUtc().addSecs(3600), u"Bearer"_s};
-    ebbcast::test::runTask(keychain.save(ebbcast::GoogleAuthManager::service, ebbcast::GoogleAuthManager::account,
-                                         token.toJson()));
-    ebbcast::GoogleAuthManager auth([] { return ebbcast::GoogleOAuthClient{u"bench"_s, QString()}; }, keychain,
-                                    network, ebbcast::GoogleEndpoints::defaults(), logger, [](const QUrl&) {},
-                                    {});
+    ebbcast::test::runTask(keychain.save(ebbcast::GoogleAuthManager::service,
+                                         ebbcast::GoogleAuthManager::account, token.toJson()));
+    ebbcast::GoogleAuthManager auth(
+        [] {
+            return ebbcast::GoogleOAuthClient{u"bench"_s, QString()};
+        },
+        keychain, network, ebbcast::GoogleEndpoints::defaults(), logger, [](const QUrl&) {}, {});
     std::vector<double> milliseconds;
     milliseconds.reserve(static_cast<size_t>(calls));
     for (int i = 0; i < calls; ++i) {
@@ -50,8 +52,9 @@ int main(int argc, char* argv[])
         keychain.remove(ebbcast::GoogleAuthManager::service, ebbcast::GoogleAuthManager::account));
     std::sort(milliseconds.begin(), milliseconds.end());
     const auto at = [&milliseconds](double fraction) {
-        return milliseconds[std::min(milliseconds.size() - 1,
-                                     static_cast<size_t>(fraction * static_cast<double>(milliseconds.size())))];
+        return milliseconds[std::min(
+            milliseconds.size() - 1,
+            static_cast<size_t>(fraction * static_cast<double>(milliseconds.size())))];
     };
     std::printf("%.3f %.3f\n", at(0.5), at(0.99));
     return 0;

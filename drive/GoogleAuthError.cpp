@@ -20,8 +20,9 @@ QString describe(GoogleAuthError::Code code, const QString& detail)
     case Code::invalidCallback:
         return u"Google sign-in callback was invalid."_s;
     case Code::localServerFailed:
-        return detail.isEmpty() ? u"Could not start local Google sign-in callback server."_s
-                                : u"Could not start local Google sign-in callback server ("_s + detail + u")."_s;
+        return detail.isEmpty()
+                   ? u"Could not start local Google sign-in callback server."_s
+                   : u"Could not start local Google sign-in callback server ("_s + detail + u")."_s;
     case Code::missingClientID:
         return u"Google OAuth client ID is not set (setting googleClientID)."_s;
     case Code::notSignedIn:

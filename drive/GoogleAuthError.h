@@ -10,15 +10,15 @@ enum class GoogleAuthErrorCode {
     tokenRequestFailed, // the token endpoint refused, or could not be reached
     invalidTokenReply,  // a 2xx reply that is not a token
     invalidAuthURL,
-    invalidState,       // the callback's state is missing or not the one sent
-    invalidCallback,    // the callback carries no usable code
+    invalidState,    // the callback's state is missing or not the one sent
+    invalidCallback, // the callback carries no usable code
     localServerFailed,
     missingClientID,
-    notSignedIn,        // no usable token and interactive sign-in is not allowed here
+    notSignedIn, // no usable token and interactive sign-in is not allowed here
     signInTimedOut,
     signInCancelled,
-    accessDenied,       // the user refused in the browser
-    signInExpired,      // the refresh token was refused (invalid_grant): the stored token is gone
+    accessDenied,  // the user refused in the browser
+    signInExpired, // the refresh token was refused (invalid_grant): the stored token is gone
     storedTokenUnreadable,
 };
 

@@ -105,9 +105,9 @@ QString transportText(const QNetworkReply& reply, int timeoutMs)
 
 } // namespace
 
-GoogleAuthManager::GoogleAuthManager(SettingsSource settings, SecretStore& store, QNetworkAccessManager& network,
-                                     GoogleEndpoints endpoints, Logger& logger, BrowserOpener browser,
-                                     Options options, WallClock clock)
+GoogleAuthManager::GoogleAuthManager(SettingsSource settings, SecretStore& store,
+                                     QNetworkAccessManager& network, GoogleEndpoints endpoints,
+                                     Logger& logger, BrowserOpener browser, Options options, WallClock clock)
     : settings_(std::move(settings))
     , store_(store)
     , network_(network)
@@ -147,7 +147,9 @@ QCoro::Task<QString> GoogleAuthManager::validAccessToken()
         co_return stored->accessToken;
     if (stored && stored->refreshToken) {
         // The operation is named first: GCC mishandles lambdas built inside a co_await expression.
-        std::function<QCoro::Task<GoogleToken>()> refresh = [this] { return refreshStored(std::nullopt); };
+        std::function<QCoro::Task<GoogleToken>()> refresh = [this] {
+            return refreshStored(std::nullopt);
+        };
         const GoogleToken refreshed = co_await shared(refreshing_, std::move(refresh));
         co_return refreshed.accessToken;
     }
@@ -191,7 +193,8 @@ QCoro::Task<GoogleToken> GoogleAuthManager::refreshStored(std::optional<QString>
     if (fresh && (!rejected || stored->accessToken != *rejected))
         co_return *stored;
     if (!stored->refreshToken)
-        throw GoogleAuthError(rejected ? GoogleAuthError::Code::signInExpired : GoogleAuthError::Code::notSignedIn);
+        throw GoogleAuthError(rejected ? GoogleAuthError::Code::signInExpired
+                                       : GoogleAuthError::Code::notSignedIn);
     const GoogleOAuthClient client = settings_();
     if (client.clientID.isEmpty())
         throw GoogleAuthError(GoogleAuthError::Code::missingClientID);
@@ -210,7 +213,9 @@ QCoro::Task<GoogleToken> GoogleAuthManager::refreshStored(std::optional<QString>
 
 QCoro::Task<GoogleToken> GoogleAuthManager::signIn()
 {
-    std::function<QCoro::Task<GoogleToken>()> run = [this] { return runSignIn(); };
+    std::function<QCoro::Task<GoogleToken>()> run = [this] {
+        return runSignIn();
+    };
     co_return co_await shared(signingIn_, std::move(run));
 }
 
@@ -241,7 +246,8 @@ QCoro::Task<GoogleToken> GoogleAuthManager::runSignIn()
     LocalOAuthCallbackServer server(serverOptions, state);
     server.listen();
     const QString redirectURI = u"http://localhost:%1/callback"_s.arg(server.port());
-    const QUrl address = authorizationAddress(client, redirectURI, state, OAuthEncoding::codeChallenge(verifier));
+    const QUrl address =
+        authorizationAddress(client, redirectURI, state, OAuthEncoding::codeChallenge(verifier));
 
     OAuthCallbackResponse callback;
     callbackServer_ = &server;
@@ -289,7 +295,8 @@ QUrl GoogleAuthManager::authorizationAddress(const GoogleOAuthClient& client, co
                             {u"code_challenge_method"_s, u"S256"_s}};
     QUrl address = endpoints_.authorizationURL;
     const QByteArray existing = address.query(QUrl::FullyEncoded).toLatin1();
-    const QByteArray query = (existing.isEmpty() ? QByteArray() : existing + '&') + OAuthEncoding::formBody(fields);
+    const QByteArray query =
+        (existing.isEmpty() ? QByteArray() : existing + '&') + OAuthEncoding::formBody(fields);
     address.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
     if (!address.isValid() || address.isRelative())
         throw GoogleAuthError(GoogleAuthError::Code::invalidAuthURL);
@@ -308,20 +315,23 @@ QCoro::Task<GoogleToken> GoogleAuthManager::tokenRequest(FormFields fields,
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(options_.tokenRequestTimeoutMs);
 
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(network_.post(request, OAuthEncoding::formBody(fields)));
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(
+        network_.post(request, OAuthEncoding::formBody(fields)));
     QByteArray body;
     bool tooLarge = false;
     const qint64 limit = options_.replyLimitBytes;
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), [&body, &tooLarge, limit, r = reply.get()] {
-        if (tooLarge)
-            return;
-        body += r->read(limit + 1 - body.size());
-        if (body.size() > limit) {
-            tooLarge = true;
-            body.clear();
-            QMetaObject::invokeMethod(r, [r] { r->abort(); }, Qt::QueuedConnection);
-        }
-    });
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
+                     [&body, &tooLarge, limit, r = reply.get()] {
+                         if (tooLarge)
+                             return;
+                         body += r->read(limit + 1 - body.size());
+                         if (body.size() > limit) {
+                             tooLarge = true;
+                             body.clear();
+                             QMetaObject::invokeMethod(
+                                 r, [r] { r->abort(); }, Qt::QueuedConnection);
+                         }
+                     });
     co_await reply.get();
     QObject::disconnect(reply.get(), &QNetworkReply::readyRead, nullptr, nullptr);
     if (!tooLarge)

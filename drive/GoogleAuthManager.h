@@ -91,8 +91,8 @@ private:
     QCoro::Task<GoogleToken> runSignIn();
     QCoro::Task<GoogleToken> tokenRequest(FormFields fields, std::optional<QString> fallbackRefreshToken,
                                           QStringList secrets, bool refreshing);
-    QUrl authorizationAddress(const GoogleOAuthClient& client, const QString& redirectURI, const QString& state,
-                              const QString& challenge) const;
+    QUrl authorizationAddress(const GoogleOAuthClient& client, const QString& redirectURI,
+                              const QString& state, const QString& challenge) const;
 
     SettingsSource settings_;
     SecretStore& store_;

@@ -8,7 +8,6 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QPointer>
-
 #include <qt6keychain/keychain.h>
 
 #include <chrono>
@@ -70,7 +69,8 @@ KeychainError KeychainStore::failure(const QKeychain::Job& job) const
     switch (job.error()) {
     case QKeychain::AccessDenied:
     case QKeychain::AccessDeniedByUser:
-        return {KeychainErrorCode::lockedOrDenied, status, u"access to the keyring was denied ("_s + detail + u")"_s};
+        return {KeychainErrorCode::lockedOrDenied, status,
+                u"access to the keyring was denied ("_s + detail + u")"_s};
     case QKeychain::NoBackendAvailable:
         return {KeychainErrorCode::noSecretService, status,
                 u"no Secret Service is available (is org.freedesktop.secrets owned?)"_s};
@@ -104,8 +104,8 @@ QCoro::Task<bool> KeychainStore::defaultKeyringLocked()
     if (!QDBusConnection::sessionBus().isConnected())
         co_return false;
     const QString serviceName = u"org.freedesktop.secrets"_s;
-    QDBusMessage readAlias = QDBusMessage::createMethodCall(serviceName, u"/org/freedesktop/secrets"_s,
-                                                            u"org.freedesktop.Secret.Service"_s, u"ReadAlias"_s);
+    QDBusMessage readAlias = QDBusMessage::createMethodCall(
+        serviceName, u"/org/freedesktop/secrets"_s, u"org.freedesktop.Secret.Service"_s, u"ReadAlias"_s);
     readAlias << u"default"_s;
     const QDBusMessage alias = co_await ask(readAlias);
     if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
@@ -113,8 +113,8 @@ QCoro::Task<bool> KeychainStore::defaultKeyringLocked()
     const QString collection = qdbus_cast<QDBusObjectPath>(alias.arguments().constFirst()).path();
     if (collection.isEmpty() || collection == u"/"_s)
         co_return false; // no default keyring: nothing can be stored in one
-    QDBusMessage get = QDBusMessage::createMethodCall(serviceName, collection, u"org.freedesktop.DBus.Properties"_s,
-                                                      u"Get"_s);
+    QDBusMessage get = QDBusMessage::createMethodCall(serviceName, collection,
+                                                      u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
     get << u"org.freedesktop.Secret.Collection"_s << u"Locked"_s;
     const QDBusMessage locked = co_await ask(get);
     if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().isEmpty())
@@ -125,7 +125,8 @@ QCoro::Task<bool> KeychainStore::defaultKeyringLocked()
 KeychainError KeychainStore::timeout() const
 {
     return {KeychainErrorCode::timedOut, static_cast<int>(QKeychain::OtherError),
-            u"the Secret Service did not answer within %1 s (is the keyring locked?)"_s.arg(jobTimeoutMs_ / 1000)};
+            u"the Secret Service did not answer within %1 s (is the keyring locked?)"_s.arg(jobTimeoutMs_ /
+                                                                                            1000)};
 }
 
 QCoro::Task<> KeychainStore::save(QString service, QString account, QByteArray data)
@@ -150,8 +151,9 @@ QCoro::Task<std::optional<QByteArray>> KeychainStore::load(QString service, QStr
     if (job->error() == QKeychain::EntryNotFound) {
         // A locked keyring hides its items: "nothing stored" would be a lie there.
         if (co_await defaultKeyringLocked())
-            throw KeychainError(KeychainErrorCode::lockedOrDenied, static_cast<int>(QKeychain::EntryNotFound),
-                                u"the default keyring is locked; unlock it (log in again, or open Passwords and Keys)"_s);
+            throw KeychainError(
+                KeychainErrorCode::lockedOrDenied, static_cast<int>(QKeychain::EntryNotFound),
+                u"the default keyring is locked; unlock it (log in again, or open Passwords and Keys)"_s);
         co_return std::nullopt;
     }
     if (job->error() != QKeychain::NoError)

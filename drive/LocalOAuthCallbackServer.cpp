@@ -88,7 +88,8 @@ void LocalOAuthCallbackServer::listen()
 
 bool LocalOAuthCallbackServer::isListening() const
 {
-    return std::any_of(servers_.begin(), servers_.end(), [](QTcpServer* server) { return server->isListening(); });
+    return std::any_of(servers_.begin(), servers_.end(),
+                       [](QTcpServer* server) { return server->isListening(); });
 }
 
 QCoro::Task<OAuthCallbackResponse> LocalOAuthCallbackServer::waitForCallback()

@@ -34,8 +34,9 @@ QByteArray reasonPhrase(int status)
 
 QByteArray httpReply(int status, const QString& message, const QString& detail)
 {
-    QString body = u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Ebbcast</title></head><body><h2>"_s +
-                   OAuthEncoding::htmlEscape(message) + u"</h2>"_s;
+    QString body =
+        u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Ebbcast</title></head><body><h2>"_s +
+        OAuthEncoding::htmlEscape(message) + u"</h2>"_s;
     if (!detail.isEmpty())
         body += u"<p>"_s + OAuthEncoding::htmlEscape(detail) + u"</p>"_s;
     body += u"</body></html>"_s;
@@ -119,7 +120,8 @@ OAuthCallbackRequest::Answer OAuthCallbackRequest::answer(QByteArrayView head, c
     if (method != QByteArrayView("GET"))
         return keepWaiting(405, u"Method not allowed."_s);
 
-    const auto fields = OAuthEncoding::decodeForm(question < 0 ? QByteArrayView() : target.sliced(question + 1));
+    const auto fields =
+        OAuthEncoding::decodeForm(question < 0 ? QByteArrayView() : target.sliced(question + 1));
     if (!fields)
         return failed(400, GoogleAuthErrorCode::invalidCallback);
     bool ambiguous = false;

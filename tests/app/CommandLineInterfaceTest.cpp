@@ -145,8 +145,8 @@ protected:
                 settingsWiring.connect(activity);
                 settingsWiring.connect(clockSync);
                 settingsWiring.connect(session);
-                CommandContext context{console, stopSignals, paths_,  preferences,
-                                       file,    backends,    session, lock,  nullptr};
+                CommandContext context{console,  stopSignals, paths_, preferences, file,
+                                       backends, session,     lock,   nullptr};
                 status = commandLine.run(*invocation.command, context);
                 logger.flush();
             }

@@ -37,8 +37,8 @@ QByteArray secretToolSearch(const QProcessEnvironment& environment)
 {
     QProcess tool;
     tool.setProcessEnvironment(environment);
-    tool.start(u"secret-tool"_s, {u"search"_s, u"--all"_s, u"server"_s, u"Ebbcast.GoogleOAuth"_s, u"user"_s,
-                                  u"default"_s});
+    tool.start(u"secret-tool"_s,
+               {u"search"_s, u"--all"_s, u"server"_s, u"Ebbcast.GoogleOAuth"_s, u"user"_s, u"default"_s});
     tool.waitForFinished(10000);
     return tool.readAllStandardOutput() + tool.readAllStandardError();
 }
@@ -90,7 +90,7 @@ protected:
     }
 
     ProcessRun run(const QStringList& arguments, std::function<void(QProcess&)> whileRunning = {},
-            const std::optional<QProcessEnvironment>& environment = std::nullopt)
+                   const std::optional<QProcessEnvironment>& environment = std::nullopt)
     {
         QProcess process;
         process.setProcessEnvironment(environment.value_or(environment_));
@@ -104,7 +104,8 @@ protected:
                                     static_cast<int>(60000 * test::timingScale())));
         ProcessRun result;
         result.elapsedMs = elapsed.elapsed();
-        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
+        result.status =
+            process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -process.exitCode();
         if (process.exitStatus() == QProcess::CrashExit)
             result.status = -1;
         result.out = QString::fromUtf8(process.readAllStandardOutput());
@@ -137,7 +138,8 @@ TEST_F(DriveCommandProcessTest, SignInStoresTheTokenStatusShowsItAndSignOutRemov
 
     const ProcessRun status = run({u"drive"_s, u"status"_s});
     EXPECT_EQ(status.status, 0) << status.err.toStdString();
-    EXPECT_TRUE(status.out.startsWith(u"Token stored: yes\nAccess token expires: "_s)) << status.out.toStdString();
+    EXPECT_TRUE(status.out.startsWith(u"Token stored: yes\nAccess token expires: "_s))
+        << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(u"Refresh token: stored\n"_s));
     EXPECT_TRUE(status.out.contains(u"Account: "_s));
 
@@ -152,7 +154,8 @@ TEST_F(DriveCommandProcessTest, SignInStoresTheTokenStatusShowsItAndSignOutRemov
 TEST_F(DriveCommandProcessTest, AnExpiredTokenIsRefreshedByStatusAndARevokedOneEndsTheSignIn)
 {
     server_.setModel(oauth_);
-    FakeGoogleOAuth shortLived(server_, {.clientSecret = oauth_.config().clientSecret, .accessTokenLifetimeSeconds = 30});
+    FakeGoogleOAuth shortLived(
+        server_, {.clientSecret = oauth_.config().clientSecret, .accessTokenLifetimeSeconds = 30});
     server_.setModel(shortLived);
     ASSERT_EQ(run({u"drive"_s, u"sign-in"_s}).status, 0);
     const ProcessRun refreshed = run({u"drive"_s, u"status"_s});
@@ -174,7 +177,8 @@ TEST_F(DriveCommandProcessTest, SignInFailsClearlyWithoutAClientIDOrWhenTheUserR
     oauth_.setUserRefuses(true);
     const ProcessRun refused = run({u"drive"_s, u"sign-in"_s});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(refused.err.contains(u"ebbcast: Google sign-in was denied in the browser."_s)) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(u"ebbcast: Google sign-in was denied in the browser."_s))
+        << refused.err.toStdString();
     EXPECT_TRUE(secretToolSearch(environment_).isEmpty());
 
     test::TemporaryFolder::writeAll(folder_.file(u"home/.config/Tavilon/settings.json"_s), "{}");

@@ -1,6 +1,7 @@
+#include "drive/GoogleAuthManager.h"
+
 #include "core/base/Logger.h"
 #include "drive/GoogleAuthError.h"
-#include "drive/GoogleAuthManager.h"
 #include "support/FakeGoogleOAuth.h"
 #include "support/InMemorySecretStore.h"
 #include "support/LogLines.h"
@@ -76,7 +77,8 @@ protected:
         try {
             runTask(std::move(task));
         } catch (const GoogleAuthError& error) {
-            EXPECT_FALSE(error.description().contains(FakeGoogleOAuth::canary)) << error.description().toStdString();
+            EXPECT_FALSE(error.description().contains(FakeGoogleOAuth::canary))
+                << error.description().toStdString();
             return error.code();
         }
         ADD_FAILURE() << "no GoogleAuthError";
@@ -124,7 +126,8 @@ TEST_F(GoogleAuthManagerTest, SignInStoresTheExchangedTokenWithItsExpiryAndRefre
     EXPECT_TRUE(auth->pendingAuthorizationURL().isEmpty());
 }
 
-TEST_F(GoogleAuthManagerTest, WithoutAClientSecretTheFormCarriesNoSecretFieldAndACodeExchangeStoresNoRefreshKey)
+TEST_F(GoogleAuthManagerTest,
+       WithoutAClientSecretTheFormCarriesNoSecretFieldAndACodeExchangeStoresNoRefreshKey)
 {
     FakeHttpServer server;
     FakeGoogleOAuth oauth(server, {.clientSecret = QString(), .issueRefreshTokens = false});
@@ -161,7 +164,8 @@ TEST_F(GoogleAuthManagerTest, AStoredTokenIsUsedWhileMoreThanAMinuteIsLeftAndRef
     EXPECT_NE(refreshed, first.accessToken);
     EXPECT_EQ(refreshed, oauth_.lastAccessToken());
     EXPECT_EQ(stored().accessToken, refreshed);
-    EXPECT_EQ(stored().refreshToken, first.refreshToken) << "a reply without a refresh token keeps the old one";
+    EXPECT_EQ(stored().refreshToken, first.refreshToken)
+        << "a reply without a refresh token keeps the old one";
     EXPECT_EQ(stored().expiresAt, clock_.now().addSecs(3599));
     EXPECT_TRUE(opened_.size() == 1) << "no browser after the sign-in";
 }
@@ -210,7 +214,9 @@ TEST_F(GoogleAuthManagerTest, ARevokedRefreshTokenDeletesTheStoredTokenOtherFail
         const char* what;
     };
     const QList<Row> keeping = {
-        {FakeHttpServer::Fault::withStatus(503, R"({"error":"backend_error","error_description":"Try later"})"), "503"},
+        {FakeHttpServer::Fault::withStatus(503,
+                                           R"({"error":"backend_error","error_description":"Try later"})"),
+         "503"},
         {FakeHttpServer::Fault::withStatus(302), "redirect"},
         {FakeHttpServer::Fault::withStatus(200, R"({"access_token":"x"})"), "not a token"},
         {FakeHttpServer::Fault::oversized(1024 * 1024), "oversized"},
@@ -224,8 +230,9 @@ TEST_F(GoogleAuthManagerTest, ARevokedRefreshTokenDeletesTheStoredTokenOtherFail
         EXPECT_EQ(store_.items.value(itemKey), before) << row.what;
         server_.clearFaults();
     }
-    server_.addFault({.method = "POST", .path = "/token"},
-                     FakeHttpServer::Fault::withStatus(503, R"({"error":"x","error_description":"Try later"})"));
+    server_.addFault(
+        {.method = "POST", .path = "/token"},
+        FakeHttpServer::Fault::withStatus(503, R"({"error":"x","error_description":"Try later"})"));
     try {
         runTask(auth->validAccessToken());
     } catch (const GoogleAuthError& error) {
@@ -315,7 +322,9 @@ TEST_F(GoogleAuthManagerTest, AnUnreadableStoredTokenOrAStoreFailureIsAnErrorAnd
     EXPECT_FALSE(runTask(auth->isSignedIn()));
 
     store_.items.clear();
-    store_.failLoads = [] { throw EbbcastError(u"keyring locked"_s); };
+    store_.failLoads = [] {
+        throw EbbcastError(u"keyring locked"_s);
+    };
     EXPECT_THROW(runTask(auth->validAccessToken()), EbbcastError);
     EXPECT_FALSE(runTask(auth->isSignedIn()));
     EXPECT_THROW(runTask(auth->signOut()), EbbcastError);

@@ -1,4 +1,5 @@
 #include "drive/KeychainStore.h"
+
 #include "support/RunTask.h"
 
 #include <QProcess>
@@ -55,8 +56,9 @@ TEST(KeychainError, KeepsTheStatusAndSaysTheCause)
     const KeychainError error(KeychainErrorCode::noSecretService, 7,
                               u"no Secret Service on the session bus (is org.freedesktop.secrets owned?)"_s);
     EXPECT_EQ(error.status(), 7);
-    EXPECT_EQ(error.description(), u"Keychain operation failed with status 7: no Secret Service on the session "
-                                   "bus (is org.freedesktop.secrets owned?)."_s);
+    EXPECT_EQ(error.description(),
+              u"Keychain operation failed with status 7: no Secret Service on the session "
+              "bus (is org.freedesktop.secrets owned?)."_s);
 }
 
 } // namespace

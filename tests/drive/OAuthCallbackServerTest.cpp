@@ -44,14 +44,26 @@ public:
         socket_.connectToHost(address, port);
     }
 
-    bool connected() { return QTest::qWaitFor([this] { return socket_.state() == QAbstractSocket::ConnectedState || closed_; }, waitMs(5000)) && !closed_; }
+    bool connected()
+    {
+        return QTest::qWaitFor(
+                   [this] { return socket_.state() == QAbstractSocket::ConnectedState || closed_; },
+                   waitMs(5000)) &&
+               !closed_;
+    }
     void send(const QByteArray& bytes)
     {
         socket_.write(bytes);
         socket_.flush();
     }
-    bool waitClosed(int ms = 5000) { return QTest::qWaitFor([this] { return closed_; }, waitMs(ms)); }
-    bool refused() { return QTest::qWaitFor([this] { return closed_; }, waitMs(5000)) && refused_; }
+    bool waitClosed(int ms = 5000)
+    {
+        return QTest::qWaitFor([this] { return closed_; }, waitMs(ms));
+    }
+    bool refused()
+    {
+        return QTest::qWaitFor([this] { return closed_; }, waitMs(5000)) && refused_;
+    }
     int status() const { return reply_.startsWith("HTTP/1.1 ") ? reply_.mid(9, 3).toInt() : 0; }
     const QByteArray& reply() const { return reply_; }
     QByteArray body() const { return reply_.mid(reply_.indexOf("\r\n\r\n") + 4); }
@@ -101,7 +113,10 @@ public:
         server.listen();
         task_ = std::make_unique<QCoro::Task<>>(watch(server, outcome));
     }
-    bool waitDone(int ms = 5000) { return QTest::qWaitFor([this] { return outcome.done; }, waitMs(ms)); }
+    bool waitDone(int ms = 5000)
+    {
+        return QTest::qWaitFor([this] { return outcome.done; }, waitMs(ms));
+    }
 
     LocalOAuthCallbackServer server;
     Watch outcome;
@@ -136,12 +151,15 @@ TEST(OAuthCallbackRequest, DecidesEachRequestHead)
         {get("/callback?code=a%ZZ&" + stateQuery), 400, Outcome::failed, Code::invalidCallback},
         {get("/callback?code=abc"), 400, Outcome::failed, Code::invalidState},
         {get("/callback?code=abc&state=WRONG"), 400, Outcome::failed, Code::invalidState},
-        {get("/callback?code=abc&" + stateQuery + "&" + stateQuery), 400, Outcome::failed, Code::invalidState},
-        {get("/callback?code=abc&state=" + state.toLower().toLatin1()), 400, Outcome::failed, Code::invalidState},
+        {get("/callback?code=abc&" + stateQuery + "&" + stateQuery), 400, Outcome::failed,
+         Code::invalidState},
+        {get("/callback?code=abc&state=" + state.toLower().toLatin1()), 400, Outcome::failed,
+         Code::invalidState},
         {get("/callback?error=access_denied&" + stateQuery), 200, Outcome::failed, Code::accessDenied},
         {get("/callback?error=access_denied&state=WRONG"), 400, Outcome::failed, Code::invalidState},
         {get("/callback?error=access_denied"), 400, Outcome::failed, Code::invalidState},
-        {get("/callback?error=server_error&code=abc&" + stateQuery), 400, Outcome::failed, Code::invalidCallback},
+        {get("/callback?error=server_error&code=abc&" + stateQuery), 400, Outcome::failed,
+         Code::invalidCallback},
     };
     for (const Row& row : rows) {
         const auto answer = OAuthCallbackRequest::answer(row.head, state);
@@ -159,10 +177,11 @@ TEST(OAuthCallbackRequest, DecidesEachRequestHead)
 
 TEST(OAuthCallbackRequest, ThePageEscapesGooglesTextAndCountsItsLengthInUtf8Bytes)
 {
-    const auto answer = OAuthCallbackRequest::answer(
-        get("/callback?error=access_denied&error_description=%3Cscript%3Ealert(1)%3C%2Fscript%3E+d%C3%A9j%C3%A0&" +
-            stateQuery),
-        state);
+    const auto answer =
+        OAuthCallbackRequest::answer(get("/callback?error=access_denied&error_description=%3Cscript%3Ealert("
+                                         "1)%3C%2Fscript%3E+d%C3%A9j%C3%A0&" +
+                                         stateQuery),
+                                     state);
     const QByteArray reply = answer.reply();
     const QByteArray body = reply.mid(reply.indexOf("\r\n\r\n") + 4);
     EXPECT_FALSE(reply.contains("<script>"));
@@ -288,7 +307,8 @@ TEST(LocalOAuthCallbackServer, ARequestLineSplitAcrossSegmentsIsPutTogether)
     RawClient client(listening.server.port());
     ASSERT_TRUE(client.connected());
     const QByteArray request = get("/callback?code=4%2F0A%2Bb&" + stateQuery);
-    for (const QByteArray& piece : {request.left(2), request.mid(2, 20), request.mid(22, 30), request.mid(52)}) {
+    for (const QByteArray& piece :
+         {request.left(2), request.mid(2, 20), request.mid(22, 30), request.mid(52)}) {
         client.send(piece);
         QTest::qWait(20);
         EXPECT_FALSE(piece != request.mid(52) && listening.outcome.done);
@@ -369,7 +389,8 @@ TEST(LocalOAuthCallbackServer, ListensOnBothLoopbackAddressesAndFailsOnAPortThat
         ADD_FAILURE() << "listened on a port that is taken";
     } catch (const GoogleAuthError& error) {
         EXPECT_EQ(error.code(), Code::localServerFailed);
-        EXPECT_TRUE(error.description().startsWith(u"Could not start local Google sign-in callback server"_s));
+        EXPECT_TRUE(
+            error.description().startsWith(u"Could not start local Google sign-in callback server"_s));
     }
 }
 

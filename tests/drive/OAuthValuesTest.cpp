@@ -49,7 +49,8 @@ TEST(GoogleToken, AStoredDocumentThatIsNotExactlyATokenDoesNotDecode)
     };
     for (const QByteArray& document : refused)
         EXPECT_FALSE(GoogleToken::fromJson(document)) << document.constData();
-    EXPECT_TRUE(GoogleToken::fromJson(R"({"access_token":"a","expires_at":-5.25,"token_type":"x","extra":[1]})"));
+    EXPECT_TRUE(
+        GoogleToken::fromJson(R"({"access_token":"a","expires_at":-5.25,"token_type":"x","extra":[1]})"));
 }
 
 TEST(GoogleToken, IsFreshOnlyWithMoreThanTheMarginLeft)
@@ -90,23 +91,24 @@ TEST(GoogleTokenResponse, RequiresAccessTokenLifetimeAndTypeAndIgnoresTheRest)
 TEST(GoogleTokenResponse, ARefreshWithoutANewRefreshTokenKeepsTheOldOne)
 {
     const QDateTime received = at(u"2026-12-06T08:00:00Z"_s);
-    const auto plain = GoogleTokenResponse::fromJson(R"({"access_token":"t","expires_in":60,"token_type":"B"})");
+    const auto plain =
+        GoogleTokenResponse::fromJson(R"({"access_token":"t","expires_in":60,"token_type":"B"})");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->token(received, u"old"_s).refreshToken, u"old"_s);
     EXPECT_EQ(plain->token(received, std::nullopt).refreshToken, std::nullopt);
     EXPECT_EQ(plain->token(received, std::nullopt).expiresAt, received.addSecs(60));
-    const auto rotated =
-        GoogleTokenResponse::fromJson(R"({"access_token":"t","expires_in":60,"token_type":"B","refresh_token":"new"})");
+    const auto rotated = GoogleTokenResponse::fromJson(
+        R"({"access_token":"t","expires_in":60,"token_type":"B","refresh_token":"new"})");
     ASSERT_TRUE(rotated);
     EXPECT_EQ(rotated->token(received, u"old"_s).refreshToken, u"new"_s);
 }
 
 TEST(OAuthEncoding, AFormBodyEscapesEverythingButUnreservedCharactersAndDropsEmptyFields)
 {
-    EXPECT_EQ(OAuthEncoding::formBody({{u"code"_s, u"4/0A+b=c&d e"_s},
-                                       {u"client_secret"_s, QString()},
-                                       {u"name"_s, u"é~-._%"_s}}),
-              "code=4%2F0A%2Bb%3Dc%26d%20e&name=%C3%A9~-._%25");
+    EXPECT_EQ(
+        OAuthEncoding::formBody(
+            {{u"code"_s, u"4/0A+b=c&d e"_s}, {u"client_secret"_s, QString()}, {u"name"_s, u"é~-._%"_s}}),
+        "code=4%2F0A%2Bb%3Dc%26d%20e&name=%C3%A9~-._%25");
     EXPECT_EQ(OAuthEncoding::formBody({{u"a"_s, QString()}}), QByteArray());
 }
 
@@ -114,10 +116,11 @@ TEST(OAuthEncoding, AFormDecodesStrictlyAndEveryEncodedValueComesBackUnchanged)
 {
     const auto fields = OAuthEncoding::decodeForm("a=1+2&b=%2B%26&c&=x&&d=%C3%A9");
     ASSERT_TRUE(fields);
-    const FormFields expected{{u"a"_s, u"1 2"_s}, {u"b"_s, u"+&"_s}, {u"c"_s, QString()}, {QString(), u"x"_s},
-                              {u"d"_s, u"é"_s}};
+    const FormFields expected{
+        {u"a"_s, u"1 2"_s}, {u"b"_s, u"+&"_s}, {u"c"_s, QString()}, {QString(), u"x"_s}, {u"d"_s, u"é"_s}};
     EXPECT_EQ(*fields, expected);
-    for (const QByteArray& bad : {QByteArray("a=%"), QByteArray("a=%2"), QByteArray("a=%zz"), QByteArray("a=%FF")})
+    for (const QByteArray& bad :
+         {QByteArray("a=%"), QByteArray("a=%2"), QByteArray("a=%zz"), QByteArray("a=%FF")})
         EXPECT_FALSE(OAuthEncoding::decodeForm(bad)) << bad.constData();
 
     for (const QString& value : {u"+/=&%#?"_s, u"ümlaut 😀"_s, u" "_s}) {

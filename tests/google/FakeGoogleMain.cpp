@@ -1,7 +1,8 @@
 // ebbcast_fake_google: the strict fake Google services as a process on 127.0.0.1, for tests and benchmarks
 // that run ebbcast (or curl) against them. Today it serves OAuth (FakeGoogleOAuth):
 //
-//   ebbcast_fake_google [--port N] [--port-file F] [--client-id ID] [--client-secret S] [--token-lifetime SEC]
+//   ebbcast_fake_google [--port N] [--port-file F] [--client-id ID] [--client-secret S] [--token-lifetime
+//   SEC]
 //                       [--refuse-consent] [--connection-limit-ms N]
 //
 //   GET  /o/oauth2/v2/auth   the consent page (302 back to the loopback callback)
@@ -87,7 +88,10 @@ public:
     explicit FakeGoogleRouter(FakeHttpServer& server)
         : server_(server)
     {}
-    void add(QByteArray pathPrefix, FakeHttpServer::Model& model) { routes_.emplace_back(std::move(pathPrefix), &model); }
+    void add(QByteArray pathPrefix, FakeHttpServer::Model& model)
+    {
+        routes_.emplace_back(std::move(pathPrefix), &model);
+    }
 
     FakeHttpServer::Response answer(const FakeHttpServer::Request& request) override
     {
@@ -123,7 +127,8 @@ int run(QCoreApplication& application)
     parser.setApplicationDescription(u"The fake Google services on 127.0.0.1."_s);
     parser.addHelpOption();
     const QCommandLineOption port(u"port"_s, u"The port to listen on (0: a free one)."_s, u"port"_s, u"0"_s);
-    const QCommandLineOption portFile(u"port-file"_s, u"Where to write the port once listening."_s, u"file"_s);
+    const QCommandLineOption portFile(u"port-file"_s, u"Where to write the port once listening."_s,
+                                      u"file"_s);
     const QCommandLineOption clientID(u"client-id"_s, u"The OAuth client ID to expect."_s, u"id"_s);
     const QCommandLineOption clientSecret(u"client-secret"_s, u"The client secret to expect (\"\": none)."_s,
                                           u"secret"_s);

@@ -11,9 +11,9 @@ using namespace Qt::StringLiterals;
 namespace ebbcast::test {
 namespace {
 
-const QSet<QString> consentParameters{u"client_id"_s,      u"redirect_uri"_s,  u"response_type"_s,
-                                      u"scope"_s,          u"access_type"_s,   u"prompt"_s,
-                                      u"state"_s,          u"code_challenge"_s, u"code_challenge_method"_s};
+const QSet<QString> consentParameters{u"client_id"_s, u"redirect_uri"_s,   u"response_type"_s,
+                                      u"scope"_s,     u"access_type"_s,    u"prompt"_s,
+                                      u"state"_s,     u"code_challenge"_s, u"code_challenge_method"_s};
 
 int hexValue(char c)
 {
@@ -161,11 +161,13 @@ FakeGoogleOAuth::Response FakeGoogleOAuth::consent(const Request& request)
     QByteArray location = redirect.toUtf8();
     if (userRefuses_) {
         location += "?error=access_denied&error_description=" +
-                    encodeComponent(u"<script>alert('x')</script> The user denied access"_s) + "&state=" + state;
+                    encodeComponent(u"<script>alert('x')</script> The user denied access"_s) +
+                    "&state=" + state;
     } else {
         const QString code = mint(u"4/0code-"_s);
         codes_.insert(code, {fields->value(u"code_challenge"_s), redirect, false});
-        location += "?state=" + state + "&code=" + encodeComponent(code) + "&scope=" + encodeComponent(driveFileScope);
+        location += "?state=" + state + "&code=" + encodeComponent(code) +
+                    "&scope=" + encodeComponent(driveFileScope);
     }
     return {302, "", "", {{"Location", location}}};
 }
@@ -206,14 +208,14 @@ bool FakeGoogleOAuth::clientMatches(const QHash<QString, QString>& fields)
 FakeGoogleOAuth::Response FakeGoogleOAuth::exchangeCode(const QHash<QString, QString>& fields)
 {
     ++codeExchanges_;
-    const QSet<QString> allowed{u"client_id"_s, u"client_secret"_s, u"code"_s, u"code_verifier"_s,
-                                u"grant_type"_s, u"redirect_uri"_s};
+    const QSet<QString> allowed{u"client_id"_s,     u"client_secret"_s, u"code"_s,
+                                u"code_verifier"_s, u"grant_type"_s,    u"redirect_uri"_s};
     for (auto it = fields.begin(); it != fields.end(); ++it) {
         if (!allowed.contains(it.key()))
             return refused(u"token: unexpected field "_s + it.key());
     }
-    const Response invalidGrant{400, json({{u"error"_s, u"invalid_grant"_s},
-                                           {u"error_description"_s, u"Malformed auth code."_s}})};
+    const Response invalidGrant{
+        400, json({{u"error"_s, u"invalid_grant"_s}, {u"error_description"_s, u"Malformed auth code."_s}})};
     if (!clientMatches(fields))
         return invalidGrant;
     const auto found = codes_.find(fields.value(u"code"_s));
@@ -225,9 +227,9 @@ FakeGoogleOAuth::Response FakeGoogleOAuth::exchangeCode(const QHash<QString, QSt
         return invalidGrant;
     found->used = true;
     const QString verifier = fields.value(u"code_verifier"_s);
-    const QString challenge = QString::fromLatin1(
-        QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
-            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString challenge =
+        QString::fromLatin1(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
     if (verifier.size() < 43 || challenge != found->challenge) {
         server_.flag(u"token: code_verifier does not match the challenge"_s);
         return invalidGrant;
@@ -247,8 +249,9 @@ FakeGoogleOAuth::Response FakeGoogleOAuth::refresh(const QHash<QString, QString>
         if (!allowed.contains(it.key()))
             return refused(u"token: unexpected field "_s + it.key());
     }
-    const Response invalidGrant{400, json({{u"error"_s, u"invalid_grant"_s},
-                                           {u"error_description"_s, u"Token has been expired or revoked."_s}})};
+    const Response invalidGrant{400,
+                                json({{u"error"_s, u"invalid_grant"_s},
+                                      {u"error_description"_s, u"Token has been expired or revoked."_s}})};
     if (!clientMatches(fields))
         return invalidGrant;
     const QString refreshToken = fields.value(u"refresh_token"_s);

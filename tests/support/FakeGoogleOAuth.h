@@ -18,9 +18,9 @@ namespace ebbcast::test {
 //                            configured one), redirect_uri (http://localhost|127.0.0.1|[::1]:PORT/callback),
 //                            response_type=code, scope (Drive's per-file scope), access_type=offline,
 //                            prompt=consent, state (not empty), code_challenge (43 base64url characters),
-//                            code_challenge_method=S256. Answers 302 to the redirect URI with a fresh code and
-//                            the state, or with error=access_denied (and an error_description) when the user
-//                            is set to refuse.
+//                            code_challenge_method=S256. Answers 302 to the redirect URI with a fresh code
+//                            and the state, or with error=access_denied (and an error_description) when the
+//                            user is set to refuse.
 //   POST /token              application/x-www-form-urlencoded, parsed strictly ("+" is a space, a bad escape
 //                            is an error, no field twice). grant_type=authorization_code: client_id,
 //                            client_secret (exactly when one is configured), a code issued and not used yet,
