@@ -89,7 +89,8 @@ QString transportText(const QNetworkReply& reply, int timeoutMs)
     switch (reply.error()) {
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
-        return u"no answer within %1 s"_s.arg(timeoutMs / 1000);
+        return timeoutMs % 1000 == 0 ? u"no answer within %1 s"_s.arg(timeoutMs / 1000)
+                                     : u"no answer within %1 ms"_s.arg(timeoutMs);
     case QNetworkReply::ConnectionRefusedError:
         return u"connection refused"_s;
     case QNetworkReply::HostNotFoundError:
