@@ -5,6 +5,7 @@ namespace ebbcast {
 class AppPaths;
 class Console;
 class GoogleAuthManager;
+class GoogleDriveClient;
 class PreferencesStore;
 struct PlatformBackends;
 class RecordingProcessLock;
@@ -24,7 +25,8 @@ struct CommandContext {
     PlatformBackends& backends; // the display list, the recorders, notes on the platform
     RecordingSession& session;
     RecordingProcessLock& processLock;
-    GoogleAuthManager* googleAuth; // the Google sign-in (the drive command)
+    GoogleAuthManager& googleAuth; // the Google sign-in
+    GoogleDriveClient& googleDrive;
 };
 
 } // namespace ebbcast

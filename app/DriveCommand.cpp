@@ -6,6 +6,7 @@
 #include "app/StopSignals.h"
 #include "drive/GoogleAuthError.h"
 #include "drive/GoogleAuthManager.h"
+#include "drive/GoogleDriveClient.h"
 
 #include <QDateTime>
 
@@ -25,7 +26,31 @@ QString expiryText(const QDateTime& expiresAt, const QDateTime& now)
     return when + u" (in %1 min)"_s.arg(seconds / 60);
 }
 
+QString accountText(const DriveAccountInfo& account)
+{
+    if (account.displayName.isEmpty() && account.emailAddress.isEmpty())
+        return u"unknown"_s;
+    if (account.emailAddress.isEmpty())
+        return account.displayName;
+    if (account.displayName.isEmpty())
+        return account.emailAddress;
+    return account.displayName + u" <"_s + account.emailAddress + u'>';
+}
+
 } // namespace
+
+BrowserOpener DriveCommand::signInBrowser(Console& console)
+{
+    return [&console](const QUrl& address) {
+        console.write(u"Opening Google sign-in in the browser. If it does not open, visit:\n  "_s +
+                      address.toString(QUrl::FullyEncoded) + u"\nWaiting for the sign-in...\n"_s);
+        try {
+            openInSystemBrowser(address);
+        } catch (const EbbcastError& error) {
+            console.error(error.description());
+        }
+    };
+}
 
 QString DriveCommand::name() const
 {
@@ -91,7 +116,7 @@ QCoro::Task<int> DriveCommand::run(CommandContext& context)
 
 QCoro::Task<int> DriveCommand::signIn(CommandContext& context)
 {
-    GoogleAuthManager& auth = *context.googleAuth;
+    GoogleAuthManager& auth = context.googleAuth;
     QObject receiver;
     QObject::connect(&context.stopSignals, &StopSignals::caught, &receiver, [&auth] { auth.cancelSignIn(); });
     if (context.stopSignals.received() != 0)
@@ -115,7 +140,7 @@ QCoro::Task<int> DriveCommand::signIn(CommandContext& context)
 QCoro::Task<int> DriveCommand::signOut(CommandContext& context)
 {
     try {
-        const bool wasSignedIn = co_await context.googleAuth->signOut();
+        const bool wasSignedIn = co_await context.googleAuth.signOut();
         context.console.out() << (wasSignedIn ? u"Signed out.\n"_s : u"Not signed in.\n"_s);
     } catch (const EbbcastError& error) {
         context.console.error(error.description());
@@ -127,7 +152,7 @@ QCoro::Task<int> DriveCommand::signOut(CommandContext& context)
 
 QCoro::Task<int> DriveCommand::status(CommandContext& context)
 {
-    GoogleAuthManager& auth = *context.googleAuth;
+    GoogleAuthManager& auth = context.googleAuth;
     QTextStream& out = context.console.out();
     std::optional<GoogleToken> token;
     try {
@@ -158,15 +183,12 @@ QCoro::Task<int> DriveCommand::status(CommandContext& context)
         result = 1;
     }
     if (result == 0) {
-        if (!accountLookup_) {
+        try {
+            const DriveAccountInfo account = co_await context.googleDrive.accountInfo();
+            out << u"Account: "_s << accountText(account) << u'\n';
+        } catch (const EbbcastError& error) {
             out << u"Account: unknown\n"_s;
-        } else {
-            try {
-                out << u"Account: "_s << co_await accountLookup_() << u'\n';
-            } catch (const EbbcastError& error) {
-                out << u"Account: unknown\n"_s;
-                context.console.error(u"could not read the Drive account: "_s + error.description());
-            }
+            context.console.error(u"could not read the Drive account: "_s + error.description());
         }
     }
     out.flush();

@@ -1,22 +1,19 @@
 #pragma once
 
 #include "app/Command.h"
+#include "drive/SystemBrowser.h"
 
 #include <QCoro/QCoroTask>
 
-#include <functional>
-
 namespace ebbcast {
+
+class Console;
 
 // "ebbcast drive sign-in | sign-out | status": the Google Drive sign-in from the command line. Only sign-in
 // may open the browser (the composition root asks signsIn() before it builds the sign-in manager); status
 // refreshes an expired token but never signs in.
 class DriveCommand : public Command {
 public:
-    // The Drive account's name for "status" (the Drive client's "about"), or an empty function where none
-    // is wired. Throws EbbcastError.
-    using AccountLookup = std::function<QCoro::Task<QString>()>;
-
     QString name() const override;
     QString summary() const override;
     QString usage() const override;
@@ -27,7 +24,9 @@ public:
     QCoro::Task<int> run(CommandContext& context) override;
 
     bool signsIn() const { return action_ == Action::signIn; }
-    void setAccountLookup(AccountLookup lookup) { accountLookup_ = std::move(lookup); }
+    // What sign-in does with the consent page's address: prints it (for a browser on another screen) and
+    // opens it in the desktop's browser; a browser that cannot be started is reported, the wait goes on.
+    static BrowserOpener signInBrowser(Console& console);
 
 private:
     enum class Action { signIn, signOut, status };
@@ -37,7 +36,6 @@ private:
     QCoro::Task<int> status(CommandContext& context);
 
     Action action_ = Action::status;
-    AccountLookup accountLookup_;
 };
 
 } // namespace ebbcast

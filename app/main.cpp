@@ -26,9 +26,9 @@
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
 #include "drive/GoogleAuthManager.h"
+#include "drive/GoogleDriveClient.h"
 #include "drive/GoogleEndpoints.h"
 #include "drive/KeychainStore.h"
-#include "drive/SystemBrowser.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 
@@ -65,27 +65,17 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
                                       *backends.inhibitor, alerts);
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
     ebbcast::KeychainStore keychain;
-    // The browser gets the sign-in page; the address is also printed, for a browser on another screen.
-    const ebbcast::BrowserOpener browser = [&console](const QUrl& address) {
-        console.write(
-            QStringLiteral("Opening Google sign-in in the browser. If it does not open, visit:\n  ") +
-            address.toString(QUrl::FullyEncoded) + QStringLiteral("\nWaiting for the sign-in...\n"));
-        try {
-            ebbcast::openInSystemBrowser(address);
-        } catch (const ebbcast::EbbcastError& error) {
-            console.error(error.description());
-        }
-    };
-    ebbcast::GoogleAuthManager googleAuth(ebbcast::SettingsWiring::googleOAuthClient(preferences), keychain,
-                                          network, googleEndpoints, logger, browser,
-                                          {.interactiveSignInAllowed = interactiveSignIn});
+    ebbcast::GoogleAuthManager googleAuth(
+        ebbcast::SettingsWiring::googleOAuthClient(preferences), keychain, network, googleEndpoints, logger,
+        ebbcast::DriveCommand::signInBrowser(console), {.interactiveSignInAllowed = interactiveSignIn});
+    ebbcast::GoogleDriveClient googleDrive(googleAuth, network, googleEndpoints);
     ebbcast::SettingsWiring settingsWiring(preferences);
     settingsWiring.connect(appActivityMonitor);
     settingsWiring.connect(clockSyncManager);
     settingsWiring.connect(session);
 
     ebbcast::CommandContext context{console,  stopSignals, *paths,      preferences, settingsFile,
-                                    backends, session,     processLock, &googleAuth};
+                                    backends, session,     processLock, googleAuth,  googleDrive};
     return commandLine.run(command, context);
 }
 

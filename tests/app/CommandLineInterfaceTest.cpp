@@ -23,9 +23,12 @@
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/GoogleAuthManager.h"
+#include "drive/GoogleDriveClient.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 #include "support/FakeScreenFrameSource.h"
+#include "support/InMemorySecretStore.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
 
@@ -145,8 +148,14 @@ protected:
                 settingsWiring.connect(activity);
                 settingsWiring.connect(clockSync);
                 settingsWiring.connect(session);
+                test::InMemorySecretStore secrets;
+                const GoogleEndpoints endpoints =
+                    GoogleEndpoints::fromEnvironment(QProcessEnvironment::systemEnvironment());
+                GoogleAuthManager googleAuth(SettingsWiring::googleOAuthClient(preferences), secrets, network,
+                                             endpoints, logger, [](const QUrl&) {}, {});
+                GoogleDriveClient googleDrive(googleAuth, network, endpoints);
                 CommandContext context{console,  stopSignals, paths_, preferences, file,
-                                       backends, session,     lock,   nullptr};
+                                       backends, session,     lock,   googleAuth,  googleDrive};
                 status = commandLine.run(*invocation.command, context);
                 logger.flush();
             }

@@ -1,3 +1,4 @@
+#include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
 #include "support/TemporaryFolder.h"
 #include "support/TimingScale.h"
@@ -21,6 +22,7 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
+using test::FakeGoogleDrive;
 using test::FakeGoogleOAuth;
 using test::FakeHttpServer;
 
@@ -78,13 +80,17 @@ protected:
         environment_.insert(u"EBBCAST_GOOGLE_AUTH_URL"_s, oauth_.authorizationURL().toString());
         environment_.insert(u"EBBCAST_GOOGLE_TOKEN_URL"_s, oauth_.tokenURL().toString());
         environment_.insert(u"EBBCAST_OAUTH_REDIRECT_PORT"_s, u"0"_s);
+        environment_.insert(u"EBBCAST_GOOGLE_API_URL"_s, drive_.apiURL().toString());
         run({u"drive"_s, u"sign-out"_s});
     }
 
     void TearDown() override
     {
+        issuer_ = &oauth_;
         run({u"drive"_s, u"sign-out"_s});
         EXPECT_TRUE(server_.violations().isEmpty()) << server_.violations().join(u"; "_s).toStdString();
+        EXPECT_TRUE(driveServer_.violations().isEmpty())
+            << driveServer_.violations().join(u"; "_s).toStdString();
         EXPECT_EQ(filesContaining(folder_.path(), FakeGoogleOAuth::canary), QStringList())
             << "no secret in any file of HOME (settings, log)";
     }
@@ -119,7 +125,21 @@ protected:
     FakeHttpServer server_;
     // The client secret is a setting, kept in the settings file: no canary in it.
     FakeGoogleOAuth oauth_{server_, {.clientSecret = QStringLiteral("process-client-secret")}};
+    FakeGoogleOAuth* issuer_ = &oauth_; // whose access tokens Drive accepts
+    FakeHttpServer driveServer_;
+    FakeGoogleDrive drive_{driveServer_, driveConfig()};
     QProcessEnvironment environment_;
+
+private:
+    FakeGoogleDrive::Config driveConfig()
+    {
+        FakeGoogleDrive::Config config;
+        config.tokens.clear();
+        config.issuedToken = [this](const QString& token) {
+            return issuer_->isValidAccessToken(token);
+        };
+        return config;
+    }
 };
 
 TEST_F(DriveCommandProcessTest, SignInStoresTheTokenStatusShowsItAndSignOutRemovesIt)
@@ -141,7 +161,8 @@ TEST_F(DriveCommandProcessTest, SignInStoresTheTokenStatusShowsItAndSignOutRemov
     EXPECT_TRUE(status.out.startsWith(u"Token stored: yes\nAccess token expires: "_s))
         << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(u"Refresh token: stored\n"_s));
-    EXPECT_TRUE(status.out.contains(u"Account: "_s));
+    EXPECT_TRUE(status.out.endsWith(u"Account: Ada Lovelace <ada@example.org>\n"_s))
+        << status.out.toStdString();
 
     const ProcessRun signOut = run({u"drive"_s, u"sign-out"_s});
     EXPECT_EQ(signOut.status, 0);
@@ -157,19 +178,26 @@ TEST_F(DriveCommandProcessTest, AnExpiredTokenIsRefreshedByStatusAndARevokedOneE
     FakeGoogleOAuth shortLived(
         server_, {.clientSecret = oauth_.config().clientSecret, .accessTokenLifetimeSeconds = 30});
     server_.setModel(shortLived);
+    issuer_ = &shortLived;
     ASSERT_EQ(run({u"drive"_s, u"sign-in"_s}).status, 0);
+    shortLived.setAccessTokenLifetimeSeconds(3599); // the refreshed token is fresh for the account lookup
     const ProcessRun refreshed = run({u"drive"_s, u"status"_s});
     EXPECT_EQ(refreshed.status, 0) << refreshed.err.toStdString();
     EXPECT_TRUE(refreshed.out.contains(u"Access token refreshed"_s)) << refreshed.out.toStdString();
     EXPECT_EQ(shortLived.refreshes(), 1);
+    EXPECT_TRUE(refreshed.out.endsWith(u"Account: Ada Lovelace <ada@example.org>\n"_s))
+        << refreshed.out.toStdString();
 
+    // A stale token again, and its refresh token revoked.
+    shortLived.setAccessTokenLifetimeSeconds(30);
+    ASSERT_EQ(run({u"drive"_s, u"sign-in"_s}).status, 0);
     shortLived.revokeRefreshTokens();
     const ProcessRun revoked = run({u"drive"_s, u"status"_s});
     EXPECT_EQ(revoked.status, 1);
     EXPECT_TRUE(revoked.err.contains(u"Google sign-in expired or was revoked; sign in again."_s))
         << revoked.err.toStdString();
     EXPECT_TRUE(secretToolSearch(environment_).isEmpty()) << "the dead token is deleted";
-    EXPECT_EQ(shortLived.consentPages(), 1) << "status never signs in";
+    EXPECT_EQ(shortLived.consentPages(), 2) << "status never signs in";
 }
 
 TEST_F(DriveCommandProcessTest, SignInFailsClearlyWithoutAClientIDOrWhenTheUserRefuses)

@@ -1,5 +1,6 @@
 // ebbcast_fake_google: the strict fake Google services as a process on 127.0.0.1, for tests and benchmarks
-// that run ebbcast (or curl) against them. Today it serves OAuth (FakeGoogleOAuth):
+// that run ebbcast (or curl) against them: OAuth (FakeGoogleOAuth) and Drive (FakeGoogleDrive, which
+// accepts the access tokens the OAuth fake issued):
 //
 //   ebbcast_fake_google [--port N] [--port-file F] [--client-id ID] [--client-secret S] [--token-lifetime
 //   SEC]
@@ -7,11 +8,13 @@
 //
 //   GET  /o/oauth2/v2/auth   the consent page (302 back to the loopback callback)
 //   POST /token              code exchange and refresh
+//   /drive/v3/..., /upload/drive/v3/...   Drive (search, folders, uploads, metadata, about)
 //
 // It listens on --port (a free one by default) and writes the port, once listening, to --port-file (replaced
 // whole, so a reader never sees half of it). It ends on SIGTERM or SIGINT with status 0 and lists the
-// violations it noted on standard error. More services join as routes of FakeGoogleRouter.
+// violations it noted on standard error.
 
+#include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
 
 #include <QCommandLineParser>
@@ -33,6 +36,7 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
+using ebbcast::test::FakeGoogleDrive;
 using ebbcast::test::FakeGoogleOAuth;
 using ebbcast::test::FakeHttpServer;
 
@@ -162,9 +166,16 @@ int run(QCoreApplication& application)
     config.accessTokenLifetimeSeconds = lifetimeSeconds;
     FakeGoogleOAuth oauth(server, config);
     oauth.setUserRefuses(parser.isSet(refuse));
+    FakeGoogleDrive::Config driveConfig;
+    driveConfig.issuedToken = [&oauth](const QString& token) {
+        return oauth.isValidAccessToken(token);
+    };
+    FakeGoogleDrive drive(server, driveConfig);
     FakeGoogleRouter router(server);
     router.add("/o/oauth2/", oauth);
     router.add("/token", oauth);
+    router.add("/drive/", drive);
+    router.add("/upload/", drive);
     server.setModel(router);
 
     StopOnSignals stop;

@@ -55,6 +55,8 @@ public:
 
     // The next consent pages answer error=access_denied (with a description holding HTML).
     void setUserRefuses(bool refuses) { userRefuses_ = refuses; }
+    // Tokens issued from now on live this long.
+    void setAccessTokenLifetimeSeconds(qint64 seconds) { config_.accessTokenLifetimeSeconds = seconds; }
     // Every refresh token issued so far is refused from now on.
     void revokeRefreshTokens();
     bool isValidAccessToken(const QString& token) const { return accessTokens_.contains(token); }
