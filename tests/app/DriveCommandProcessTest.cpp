@@ -200,6 +200,41 @@ TEST_F(DriveCommandProcessTest, AnExpiredTokenIsRefreshedByStatusAndARevokedOneE
     EXPECT_EQ(shortLived.consentPages(), 2) << "status never signs in";
 }
 
+// The fake Google as a process of its own (as benchmarks and later end-to-end tests use it): one address
+// serves the consent page, the token endpoint and Drive, which accepts the tokens the sign-in obtained.
+TEST_F(DriveCommandProcessTest, TheFakeGoogleProcessServesSignInAndDrive)
+{
+    const QString portFile = folder_.file(u"fake-google.port"_s);
+    QProcess fake;
+    fake.start(QString::fromUtf8(EBBCAST_FAKE_GOOGLE),
+               {u"--port-file"_s, portFile, u"--client-id"_s, oauth_.config().clientID, u"--client-secret"_s,
+                oauth_.config().clientSecret});
+    ASSERT_TRUE(fake.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test::TemporaryFolder::readAll(portFile).trimmed().isEmpty(); },
+                                static_cast<int>(10000 * test::timingScale())));
+    const QString base =
+        u"http://127.0.0.1:"_s + QString::fromLatin1(test::TemporaryFolder::readAll(portFile).trimmed());
+    QProcessEnvironment environment = environment_;
+    environment.insert(u"EBBCAST_GOOGLE_AUTH_URL"_s, base + u"/o/oauth2/v2/auth"_s);
+    environment.insert(u"EBBCAST_GOOGLE_TOKEN_URL"_s, base + u"/token"_s);
+    environment.insert(u"EBBCAST_GOOGLE_API_URL"_s, base);
+
+    const ProcessRun signIn = run({u"drive"_s, u"sign-in"_s}, {}, environment);
+    EXPECT_EQ(signIn.status, 0) << signIn.err.toStdString();
+    const ProcessRun status = run({u"drive"_s, u"status"_s}, {}, environment);
+    EXPECT_EQ(status.status, 0) << status.err.toStdString();
+    EXPECT_TRUE(status.out.endsWith(u"Account: Ada Lovelace <ada@example.org>\n"_s))
+        << status.out.toStdString();
+    EXPECT_EQ(run({u"drive"_s, u"sign-out"_s}, {}, environment).out, u"Signed out.\n"_s);
+
+    fake.terminate();
+    ASSERT_TRUE(fake.waitForFinished(10000));
+    EXPECT_EQ(fake.exitCode(), 0);
+    const QString report = QString::fromUtf8(fake.readAllStandardError());
+    EXPECT_TRUE(report.contains(u", 0 violations"_s)) << report.toStdString();
+    EXPECT_EQ(oauth_.consentPages(), 0) << "the fake in the test was not asked";
+}
+
 TEST_F(DriveCommandProcessTest, SignInFailsClearlyWithoutAClientIDOrWhenTheUserRefuses)
 {
     oauth_.setUserRefuses(true);

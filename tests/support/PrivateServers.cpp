@@ -97,6 +97,8 @@ PrivateSoundServer::PrivateSoundServer()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(u"PULSE_SERVER"_s);
+    // Off the session bus: a second daemon there finds the name org.PulseAudio1 taken and refuses to start.
+    environment.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
     environment.insert(u"HOME"_s, folder_.file(u"home"_s));
     environment.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"home/.config"_s));
     environment.insert(u"XDG_RUNTIME_DIR"_s, folder_.file(u"runtime"_s));
