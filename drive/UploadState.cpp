@@ -3,7 +3,6 @@
 #include "core/json/JsonObjectReader.h"
 #include "core/json/JsonObjectWriter.h"
 
-
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
