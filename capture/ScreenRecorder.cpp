@@ -170,6 +170,12 @@ QCoro::Task<> ScreenRecorder::stop()
 
     if (writer_ && writerFailure_) {
         logger_.error(u"Screen video writer failed before finish: "_s + *writerFailure_);
+        if (!lastFrameWrittenAt_) {
+            // Not even the first frame reached the disk (it was full from the start): the file holds a
+            // header and nothing else, and no movie is left to look like a recording.
+            writer_.reset();
+            QFile::remove(outputPath_);
+        }
     } else if (writer_ && firstVideoPTS_) {
         try {
             co_await finishWritingAsync(*writer_);
@@ -184,6 +190,7 @@ QCoro::Task<> ScreenRecorder::stop()
     writer_.reset();
     writerFailure_.reset();
     firstVideoPTS_.reset();
+    lastFrameWrittenAt_.reset();
 }
 
 } // namespace ebbcast

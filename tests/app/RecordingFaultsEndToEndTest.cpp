@@ -37,54 +37,79 @@ protected:
     {
         return QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"state/Tavilon/app.log"_s)));
     }
+
+    // Records onto a fresh three-megabyte disk of which `freeKilobytes` are free, and checks what is left.
+    void recordOntoAFullingDisk(int freeKilobytes)
+    {
+        test::SmallDisk disk(folder_.file(u"small-"_s + QString::number(freeKilobytes)), 3 * 1024);
+        if (!disk.isMounted())
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        if (freeKilobytes < 3 * 1024) {
+            QFile filler(disk.file(u"filler"_s));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            ASSERT_EQ(filler.write(QByteArray((3 * 1024 - freeKilobytes) * 1024, 'x')),
+                      (3 * 1024 - freeKilobytes) * 1024);
+        }
+        setRecordingFolder(disk.file(u"Recordings"_s));
+        const qsizetype logBefore = log().size();
+        test::TestPattern pattern; // a moving screen fills three megabytes in about two seconds
+        QProcess record;
+        const QString session =
+            startRecording(record, {u"--duration"_s, u"8"_s, u"--chunk-seconds"_s, u"2"_s});
+        ASSERT_FALSE(session.isEmpty()) << record.readAllStandardError().constData();
+        ASSERT_TRUE(record.waitForFinished(60000));
+        const QString errors = QString::fromLocal8Bit(record.readAllStandardError());
+        EXPECT_NE(record.exitCode(), 0) << "a session that lost its tracks is not a success";
+        EXPECT_TRUE(errors.contains(u"No space left on device"_s)) << errors.toStdString();
+
+        // The document is whole: completed, or as it was before the disk filled; never empty.
+        const auto stored = document(session);
+        ASSERT_TRUE(stored.has_value()) << "metadata.json is never left empty or cut";
+        if (record.exitCode() == 4) {
+            EXPECT_TRUE(stored->endTime.has_value());
+            EXPECT_TRUE(
+                errors.contains(QRegularExpression(u"ebbcast: the (microphone|system audio|screen "
+                                                   "recording) stopped at \\d\\d:\\d\\d:\\d\\d\\.\\d: "_s)))
+                << errors.toStdString();
+        } else {
+            EXPECT_EQ(record.exitCode(), 1);
+            EXPECT_TRUE(errors.contains(u"Recording stopped, but metadata could not be written: "_s));
+            EXPECT_TRUE(QFile::exists(session + u"/.ebbcast_recording_active"_s)) << "left for the repair";
+        }
+
+        // No flood of chunk attempts: at most one a period per track.
+        const QStringList chunkFiles = QDir(session + u"/chunks"_s).entryList(QDir::Files);
+        EXPECT_LE(chunkFiles.size(), 16) << chunkFiles.join(u' ').toStdString();
+        const QString lines = log().mid(logBefore);
+        EXPECT_LE(lines.count(u"Microphone chunk rotation failed"_s), 4);
+        EXPECT_LE(lines.count(u"Microphone full-file write failed"_s), 1);
+        EXPECT_LE(lines.count(u"System audio write failed"_s), 1);
+
+        // What reached the disk before it filled still plays; a movie without a frame is not left behind.
+        if (QFileInfo::exists(session + u"/microphone.wav"_s)) {
+            EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/microphone.wav"_s).ok);
+        }
+        if (QFileInfo::exists(session + u"/system_audio.m4a"_s)) {
+            EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/system_audio.m4a"_s).ok);
+        }
+        if (QFileInfo::exists(session + u"/screen.mov"_s)) {
+            EXPECT_GT(test::MediaProbe::decodeVideo(session + u"/screen.mov"_s).decodedFrames, 0);
+        }
+    }
 };
 
 TEST_F(RecordingFaultsEndToEndTest, AFullDiskEndsTheTracksLoudlyAndKeepsWhatWasRecorded)
 {
-    test::SmallDisk disk(folder_.file(u"small"_s), 3 * 1024);
-    if (!disk.isMounted())
-        GTEST_SKIP() << "mounting a tmpfs needs root";
-    setRecordingFolder(disk.file(u"Recordings"_s));
-    test::TestPattern pattern; // a moving screen fills three megabytes in about two seconds
-    QProcess record;
-    const QString session = startRecording(record, {u"--duration"_s, u"8"_s, u"--chunk-seconds"_s, u"2"_s});
-    ASSERT_FALSE(session.isEmpty()) << record.readAllStandardError().constData();
-    ASSERT_TRUE(record.waitForFinished(60000));
-    const QString errors = QString::fromLocal8Bit(record.readAllStandardError());
-    EXPECT_NE(record.exitCode(), 0) << "a session that lost its tracks is not a success";
-    EXPECT_TRUE(errors.contains(u"No space left on device"_s)) << errors.toStdString();
-
-    // The document is whole: completed, or as it was before the disk filled; never empty.
-    const auto stored = document(session);
-    ASSERT_TRUE(stored.has_value()) << "metadata.json is never left empty or cut";
-    if (record.exitCode() == 4) {
-        EXPECT_TRUE(stored->endTime.has_value());
-        EXPECT_TRUE(
-            errors.contains(QRegularExpression(u"ebbcast: the (microphone|system audio|screen "
-                                               "recording) stopped at \\d\\d:\\d\\d:\\d\\d\\.\\d: "_s)))
-            << errors.toStdString();
-    } else {
-        EXPECT_EQ(record.exitCode(), 1);
-        EXPECT_TRUE(errors.contains(u"Recording stopped, but metadata could not be written: "_s));
-        EXPECT_TRUE(QFile::exists(session + u"/.ebbcast_recording_active"_s)) << "left for the repair";
-    }
-
-    // No flood of chunk attempts: at most one a period per track.
-    const QStringList chunkFiles = QDir(session + u"/chunks"_s).entryList(QDir::Files);
-    EXPECT_LE(chunkFiles.size(), 16) << chunkFiles.join(u' ').toStdString();
-    EXPECT_LE(log().count(u"Microphone chunk rotation failed"_s), 4);
-    EXPECT_LE(log().count(u"Microphone full-file write failed"_s), 1);
-    EXPECT_LE(log().count(u"System audio write failed"_s), 1);
-
-    // What reached the disk before it filled still plays.
-    if (QFileInfo::exists(session + u"/microphone.wav"_s)) {
-        EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/microphone.wav"_s).ok);
-    }
-    if (QFileInfo::exists(session + u"/system_audio.m4a"_s)) {
-        EXPECT_TRUE(test::MediaProbe::decodeAudio(session + u"/system_audio.m4a"_s).ok);
-    }
-    if (QFileInfo::exists(session + u"/screen.mov"_s)) {
-        EXPECT_GT(test::MediaProbe::decodeVideo(session + u"/screen.mov"_s).decodedFrames, 0);
+    const struct {
+        const char* what;
+        int freeKilobytes; // of a three-megabyte disk when the session starts
+    } cases[] = {
+        {"a disk that fills while recording", 3 * 1024},
+        {"a disk with room for the movie's header but not its first frame", 64},
+    };
+    for (const auto& disk : cases) {
+        SCOPED_TRACE(disk.what);
+        recordOntoAFullingDisk(disk.freeKilobytes);
     }
 }
 

@@ -154,15 +154,35 @@ TEST_F(ScreenRecorderTest, StopAfterTheStreamStoppedWithAnErrorStillFinishesTheM
 TEST_F(ScreenRecorderTest, WriterFailuresAreLoggedWithTheirStage)
 {
     {
+        // The first frame fails (a disk full from the start): the header alone is no movie.
         video_.failAppends = true;
         ScreenRecorder& recorder = make();
         test::runTask(recorder.prepareDisplay());
+        test::TemporaryFolder::writeAll(folder_.file(u"screen.mov"_s), "header");
         test::runTask(recorder.start());
         frames_->deliver(1.0);
         test::runTask(recorder.stop());
         EXPECT_EQ(countLines(u"[ERROR] Failed appending screen pixel buffer: encoder gave up"_s), 1);
         EXPECT_EQ(countLines(u"[ERROR] Screen video writer failed before finish: encoder gave up"_s), 1);
         EXPECT_FALSE(video_.finished);
+        EXPECT_FALSE(QFile::exists(folder_.file(u"screen.mov"_s)));
+        EXPECT_FALSE(recorder.hasRecorded());
+    }
+    {
+        // A later frame fails: the frames before it stay.
+        video_.failAppends = false;
+        video_.failAppendsAfter = 2;
+        ScreenRecorder& recorder = make();
+        test::runTask(recorder.prepareDisplay());
+        test::TemporaryFolder::writeAll(folder_.file(u"screen.mov"_s), "header and two frames");
+        test::runTask(recorder.start());
+        frames_->deliver(1.0);
+        frames_->deliver(2.0);
+        frames_->deliver(3.0);
+        test::runTask(recorder.stop());
+        EXPECT_EQ(countLines(u"[ERROR] Screen video writer failed before finish: encoder gave up"_s), 2);
+        EXPECT_TRUE(recorder.hasRecorded());
+        video_.failAppendsAfter = -1;
     }
     {
         video_.failAppends = false;

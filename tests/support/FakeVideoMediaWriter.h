@@ -19,6 +19,7 @@ struct FakeVideoRecord {
 
     bool refuseInput = false;
     bool failAppends = false;
+    int failAppendsAfter = -1; // appends that succeed before every further one fails (-1: no limit)
     bool failAtFinish = false;
     bool holdAppends = false;
     int appendsHeld = 0; // appends waiting for release()
@@ -71,7 +72,8 @@ public:
             record_.released.wait(lock, [this] { return !record_.holdAppends; });
             --record_.appendsHeld;
         }
-        if (record_.failAppends)
+        if (record_.failAppends ||
+            (record_.failAppendsAfter >= 0 && std::ssize(record_.appendedTimes) >= record_.failAppendsAfter))
             throw RecorderError::writeFailed(QStringLiteral("encoder gave up"));
         record_.appendedTimes.push_back(time);
         return true;
