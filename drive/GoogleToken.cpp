@@ -1,5 +1,7 @@
 #include "drive/GoogleToken.h"
 
+#include "core/json/JsonObjectReader.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -18,20 +20,6 @@ std::optional<QJsonObject> objectOf(const QByteArray& bytes)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();
-}
-
-// A string member: absent is nothing, anything but a string is an error.
-bool optionalString(const QJsonObject& object, const QString& key, std::optional<QString>& out)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull()) {
-        out.reset();
-        return true;
-    }
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
 }
 
 // Seconds since the epoch beyond which a date cannot be held (about 292 million years).
@@ -60,18 +48,17 @@ std::optional<GoogleToken> GoogleToken::fromJson(const QByteArray& bytes)
     const auto object = objectOf(bytes);
     if (!object)
         return std::nullopt;
-    const QJsonValue access = object->value(u"access_token"_s);
-    const QJsonValue expires = object->value(u"expires_at"_s);
-    const QJsonValue type = object->value(u"token_type"_s);
     GoogleToken token;
-    if (!access.isString() || access.toString().isEmpty() || !expires.isDouble() || !type.isString() ||
-        !optionalString(*object, u"refresh_token"_s, token.refreshToken))
+    double seconds = 0;
+    const bool read = JsonObjectReader(*object)
+                          .required("access_token"_L1, token.accessToken)
+                          .optional("refresh_token"_L1, token.refreshToken)
+                          .required("expires_at"_L1, seconds)
+                          .required("token_type"_L1, token.tokenType)
+                          .ok();
+    if (!read || token.accessToken.isEmpty() || !std::isfinite(seconds) ||
+        std::fabs(seconds) > maximumSeconds)
         return std::nullopt;
-    const double seconds = expires.toDouble();
-    if (!std::isfinite(seconds) || std::fabs(seconds) > maximumSeconds)
-        return std::nullopt;
-    token.accessToken = access.toString();
-    token.tokenType = type.toString();
     token.expiresAt = googleTokenEpoch().addMSecs(static_cast<qint64>(std::llround(seconds * 1000.0)));
     return token;
 }
@@ -86,22 +73,21 @@ std::optional<GoogleTokenResponse> GoogleTokenResponse::fromJson(const QByteArra
     const auto object = objectOf(bytes);
     if (!object)
         return std::nullopt;
-    const QJsonValue access = object->value(u"access_token"_s);
-    const QJsonValue expiresIn = object->value(u"expires_in"_s);
-    const QJsonValue type = object->value(u"token_type"_s);
     GoogleTokenResponse response;
-    if (!access.isString() || access.toString().isEmpty() || !expiresIn.isDouble() || !type.isString() ||
-        !optionalString(*object, u"refresh_token"_s, response.refreshToken))
-        return std::nullopt;
-    const double seconds = expiresIn.toDouble();
+    double seconds = 0;
+    const bool read = JsonObjectReader(*object)
+                          .required("access_token"_L1, response.accessToken)
+                          .optional("refresh_token"_L1, response.refreshToken)
+                          .required("expires_in"_L1, seconds)
+                          .required("token_type"_L1, response.tokenType)
+                          .ok();
     // Whole seconds within a century: anything else is not a token lifetime.
-    if (!(seconds >= 0.0 && seconds <= 3.2e9) || std::floor(seconds) != seconds)
+    if (!read || response.accessToken.isEmpty() || !(seconds >= 0.0 && seconds <= 3.2e9) ||
+        std::floor(seconds) != seconds)
         return std::nullopt;
     if (response.refreshToken && response.refreshToken->isEmpty())
         response.refreshToken.reset();
-    response.accessToken = access.toString();
     response.expiresIn = static_cast<qint64>(seconds);
-    response.tokenType = type.toString();
     return response;
 }
 
