@@ -1,5 +1,6 @@
 #include "drive/GoogleDriveClient.h"
 
+#include "core/base/TimerPause.h"
 #include "core/base/WorkerTask.h"
 #include "drive/DriveProtocol.h"
 #include "drive/GoogleDriveError.h"
@@ -7,24 +8,13 @@
 #include "drive/ResumableUpload.h"
 #include "drive/UploadSource.h"
 
-#include <QCoro/QCoroTimer>
 #include <QFileInfo>
-#include <QTimer>
 #include <QUuid>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
-
-QCoro::Task<void> timerPause(std::chrono::milliseconds duration)
-{
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.start(duration);
-    co_await timer;
-}
 
 GoogleDriveClient::Options completed(GoogleDriveClient::Options options)
 {
@@ -33,7 +23,7 @@ GoogleDriveClient::Options completed(GoogleDriveClient::Options options)
             return std::chrono::milliseconds(failedSends * 2000);
         };
     if (!options.pause)
-        options.pause = timerPause;
+        options.pause = pauseOnTimer;
     return options;
 }
 

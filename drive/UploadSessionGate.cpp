@@ -2,29 +2,20 @@
 
 #include "core/base/FileError.h"
 #include "core/base/FileLock.h"
+#include "core/base/TimerPause.h"
 
-#include <QCoro/QCoroTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
 
-QCoro::Task<void> timerPause(std::chrono::milliseconds duration)
-{
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.start(duration);
-    co_await timer;
-}
-
 UploadSessionGate::Options completed(UploadSessionGate::Options options)
 {
     if (!options.pause)
-        options.pause = timerPause;
+        options.pause = pauseOnTimer;
     if (options.retryInterval <= std::chrono::milliseconds::zero())
         options.retryInterval = std::chrono::milliseconds(1);
     return options;
