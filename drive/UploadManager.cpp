@@ -243,7 +243,8 @@ public:
     QCoro::Task<void> runDetached(std::shared_ptr<SessionRun> run)
     {
         enter();
-        co_await performRun(run, WaitCancellation{});
+        const WaitCancellation never;
+        co_await performRun(run, never);
         leave();
     }
 
@@ -304,7 +305,9 @@ public:
         const QString rootID = UploadRules::folderID(config_.driveFolderSetting);
         const UploadStateFile stateFile(folder, logger_);
         UploadState state = stateFile.load();
-        context.adoptFromDrive = co_await ensureFolders(folder, rootID, state) || context.adoptFromDrive;
+        const bool foundOnDrive = co_await ensureFolders(folder, rootID, state);
+        if (foundOnDrive)
+            context.adoptFromDrive = true;
         save(stateFile, state, context);
 
         QStringList toSend;
@@ -377,7 +380,9 @@ public:
     {
         const QString dayName = UploadRules::dayFolderName(folder);
         if (!state.driveDayFolderID) {
-            KeyedMutex::Lease dayTurn = co_await dayFolders_.lock(rootID + u'/' + dayName);
+            const QString dayKey = rootID + u'/' + dayName;
+            const WaitCancellation never;
+            KeyedMutex::Lease dayTurn = co_await dayFolders_.lock(dayKey, never);
             const QString id = co_await findOrCreateFolder(dayName, rootID);
             state.driveDayFolderID = id;
             logger_.info(u"Resolved Drive day folder "_s + id + u" for "_s + dayName);
@@ -669,7 +674,8 @@ public:
     {
         enter();
         try {
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder);
+            const WaitCancellation never;
+            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
             bool sent = false;
             const UploadState state = co_await singleFile(folder, file, sent);
             lease.release();
@@ -688,12 +694,16 @@ public:
         enter();
         std::optional<UploadState> result;
         try {
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder);
+            const WaitCancellation never;
+            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
             if (!QFileInfo::exists(file))
                 throw FileError(FileErrorCode::readFailed, file, u"No such file"_s);
             bool sent = false;
             const UploadState state = co_await singleFile(folder, file, sent);
             lease.release();
+            if (!state.uploadedFiles.contains(UploadRules::uploadKey(folder, file)))
+                throw FileError(FileErrorCode::readFailed, file,
+                                u"No such file"_s); // gone before it was sent
             result = state;
             if (sent && callbacks_.onFileUploadedInSession)
                 callbacks_.onFileUploadedInSession(folder, file, state);

@@ -785,5 +785,37 @@ TEST_F(UploadManagerTest, AnUnreadableFileFailsTheRunAfterTheOthersAreSent)
     EXPECT_EQ(events.back().left(7), u"failed "_s);
 }
 
+TEST_F(UploadManagerTest, CancellingAnAwaitedUploadStopsAtTheNextFileOrWait)
+{
+    struct Case {
+        const char* name;
+        bool duringProcessing; // else after the first file
+        int recorded;
+    };
+    const std::vector<Case> cases = {{"after the first file", false, 1},
+                                     {"while waiting for processing", true, 2}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = sessionFolder(u"2026-12-06_12-00-0%1"_s.arg(n++));
+        write(folder, u"a.mov"_s, patternBytes(kib, 1));
+        write(folder, u"b.json"_s, patternBytes(kib, 2));
+        bed.drive.setProcessingFetches(c.duringProcessing ? 1000 : 0);
+        WaitCancellation cancellation;
+        const auto progress = [&c, &cancellation](const UploadManager::Progress& step) {
+            if (!c.duringProcessing && step.kind == UploadManager::Progress::Kind::fileUploaded)
+                cancellation.cancel();
+        };
+        onPause = [&cancellation](int) {
+            cancellation.cancel();
+        };
+        events.clear();
+        EXPECT_THROW(runTask(manager->uploadSessionNow(folder, progress, cancellation)), WaitCancelledError);
+        EXPECT_EQ(static_cast<int>(UploadStateFile(folder, logger).load().uploadedFiles.size()), c.recorded);
+        EXPECT_EQ(events.filter(u"failed"_s).size(), 1);
+        EXPECT_FALSE(manager->isBusy());
+    }
+}
+
 } // namespace
 } // namespace ebbcast
