@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 
@@ -101,6 +102,32 @@ struct ParkOn {
     void await_resume() const noexcept {}
 };
 
+// The end of a pause between processing polls, which a new request for the session brings forward.
+struct Alarm {
+    QPointer<QObject> context;
+    bool rung = false;
+    Waiters waiters;
+
+    void ring()
+    {
+        if (rung || !context)
+            return;
+        rung = true;
+        waiters.resumeAll(context);
+    }
+};
+
+QCoro::Task<void> ringAfter(UploadManager::Pause pause, std::chrono::milliseconds duration,
+                            std::shared_ptr<Alarm> alarm)
+{
+    try {
+        co_await pause(duration);
+    } catch (...) {
+        // A pause that fails ends early.
+    }
+    alarm->ring();
+}
+
 } // namespace
 
 class UploadManager::Impl {
@@ -127,6 +154,7 @@ public:
     struct SessionRun {
         QString folder;
         bool anotherPass = false;
+        std::shared_ptr<Alarm> alarm; // while it pauses between processing polls
         std::vector<ProgressSink> sinks;
         bool finished = false;
         std::optional<UploadState> result;
@@ -220,6 +248,8 @@ public:
         const auto existing = sessionRuns_.find(key);
         if (existing != sessionRuns_.end()) {
             existing->second->anotherPass = true;
+            if (existing->second->alarm)
+                existing->second->alarm->ring();
             joined = true;
             return existing->second;
         }
@@ -602,8 +632,16 @@ public:
             }
             if (context.cancellation.isCancelled())
                 throw WaitCancelledError();
-            if (!context.run->anotherPass)
-                co_await timing_.pause(timing_.processingPollInterval);
+            if (!context.run->anotherPass) {
+                auto alarm = std::make_shared<Alarm>();
+                alarm->context = &self_;
+                context.run->alarm = alarm;
+                QCoro::Task<void> pausing = ringAfter(timing_.pause, timing_.processingPollInterval, alarm);
+                Q_UNUSED(pausing);
+                const ParkOn untilRung{alarm->waiters, alarm->rung};
+                co_await untilRung;
+                context.run->alarm.reset();
+            }
             if (context.cancellation.isCancelled())
                 throw WaitCancelledError();
         }

@@ -11,11 +11,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <coroutine>
 #include <map>
 #include <thread>
 
@@ -49,6 +51,13 @@ QByteArray sha256Of(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
+struct HoldPause {
+    std::coroutine_handle<>& slot;
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) const noexcept { slot = handle; }
+    void await_resume() const noexcept {}
+};
+
 // A manager on a fake Drive; processing polls and the deadline clock are counted, not waited.
 class UploadManagerTest : public ::testing::Test {
 protected:
@@ -64,7 +73,12 @@ protected:
             clockMs += pause.count();
             if (onPause)
                 onPause(static_cast<int>(pauses.size()));
-            co_return;
+            if (holdNextPause) {
+                // Stands for a long timer: it ends only when the test lets it.
+                holdNextPause = false;
+                const HoldPause hold{heldPause};
+                co_await hold;
+            }
         };
         timing.elapsedMilliseconds = [this] {
             return clockMs;
@@ -164,6 +178,8 @@ protected:
     QList<std::chrono::milliseconds> pauses;
     std::function<void(int)> onPause;
     qint64 clockMs = 0;
+    bool holdNextPause = false;
+    std::coroutine_handle<> heldPause;
     std::map<QString, QByteArray> local;
     QStringList events;
     QList<UploadState> completedStates;
@@ -391,6 +407,33 @@ TEST_F(UploadManagerTest, RequestsDuringTheProcessingWaitJoinTheRunningUpload)
     EXPECT_EQ(logLines(u"Google Drive finished processing wrap_up.mov"_s), 1);
     EXPECT_EQ(pauses, (QList<std::chrono::milliseconds>{15s, 15s}));
     EXPECT_FALSE(manager->isBusy());
+}
+
+TEST_F(UploadManagerTest, ARequestDuringAPauseBetweenPollsIsServedWithoutWaitingForItsEnd)
+{
+    const QString folder = sessionFolder();
+    write(folder, u"screen.mov"_s, patternBytes(2 * kib, 1));
+    bed.drive.setProcessingFetches(1);
+    holdNextPause = true;
+    QString wrapUp;
+    onPause = [&](int pause) {
+        if (pause == 1) {
+            QTimer::singleShot(0, [&] {
+                wrapUp = write(folder, u"wrap_up.mov"_s, patternBytes(3 * kib, 2));
+                manager->uploadSession(folder);
+            });
+        }
+    };
+
+    const UploadState state = runTask(manager->uploadSessionNow(folder));
+
+    EXPECT_TRUE(state.uploadedFiles.contains(u"wrap_up.mov"_s));
+    EXPECT_EQ(events.filter(u"completed"_s).size(), 1);
+    ASSERT_TRUE(heldPause);
+    EXPECT_FALSE(heldPause.done());
+    heldPause.resume(); // the long pause ends after all; nothing is left waiting for it
+    waitUntilIdle();
+    EXPECT_EQ(events.filter(u"completed"_s).size(), 1);
 }
 
 TEST_F(UploadManagerTest, AnAwaitedUploadJoinsAQueuedOneAndSharesItsReport)
