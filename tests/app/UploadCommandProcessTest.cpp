@@ -408,8 +408,9 @@ protected:
             // What the interrupted run reported as uploaded is in its saved state.
             const QJsonObject uploaded = stateOf(session).value(u"uploaded_files"_s).toObject();
             for (const QString& line : stopped.err.split(u'\n')) {
-                if (line.endsWith(u" s)"_s) && line.contains(u": uploaded ("_s))
+                if (line.endsWith(u" s)"_s) && line.contains(u": uploaded ("_s)) {
                     EXPECT_TRUE(uploaded.contains(line.section(u' ', 1, 1))) << line.toStdString();
+                }
             }
         }
         const ChildRun rerun = run({u"upload"_s, session});
@@ -490,8 +491,9 @@ TEST_F(UploadCommandProcessTest, RefusesWhatItCannotSendWithoutTouchingDrive)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.signOutFirst)
+        if (c.signOutFirst) {
             ASSERT_EQ(run({u"drive"_s, u"sign-out"_s}).status, 0);
+        }
         const ChildRun result = run(c.arguments);
         EXPECT_EQ(result.status, c.status) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(c.message)) << result.err.toStdString();
@@ -521,8 +523,9 @@ TEST_F(UploadCommandProcessTest, LinksAreNotFollowedAndAFailedFileFailsTheRunAft
     EXPECT_TRUE(result.err.contains(u"zz_after.txt → session root: uploaded"_s)) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(u"Upload incomplete: "_s)) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(u", 1 failed"_s)) << result.err.toStdString();
-    for (const FakeGoogleDrive::Item& item : drive_.drive.items())
+    for (const FakeGoogleDrive::Item& item : drive_.drive.items()) {
         EXPECT_NE(item.name, u"notes.txt"_s) << "a linked file is not sent";
+    }
     expectDeliveredOnce(drive_.drive, session,
                         {u"chunks/mic_chunk_0001.json"_s, u"chunks/mic_chunk_0001.wav"_s, u"metadata.json"_s,
                          u"zz_after.txt"_s});
@@ -530,8 +533,9 @@ TEST_F(UploadCommandProcessTest, LinksAreNotFollowedAndAFailedFileFailsTheRunAft
 
 TEST_F(UploadCommandProcessTest, AnUnreadableFileFailsAndTheOthersAreSent)
 {
-    if (::geteuid() == 0)
+    if (::geteuid() == 0) {
         GTEST_SKIP() << "root reads a file of mode 000";
+    }
     const QString session = makeSession(folder_.path(), mib);
     ASSERT_EQ(::chmod(QFile::encodeName(session + u"/chunks/mic_chunk_0001.wav"_s).constData(), 0), 0);
     const ChildRun result = run({u"upload"_s, session});
