@@ -4,6 +4,7 @@
 #include "app/CommandContext.h"
 #include "app/Console.h"
 #include "app/StopSignals.h"
+#include "app/UploadProgressLines.h"
 #include "core/base/EbbcastError.h"
 #include "drive/DriveWebLinks.h"
 #include "drive/KeyedMutex.h"
@@ -11,7 +12,6 @@
 #include "drive/UploadStateFile.h"
 #include "session/RecordingSession.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QObject>
 #include <QTimer>
@@ -19,139 +19,6 @@
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-QString sizeText(qint64 bytes)
-{
-    constexpr double kib = 1024.0;
-    if (bytes < 1024)
-        return u"%1 B"_s.arg(bytes);
-    if (bytes < 1024 * 1024)
-        return u"%1 KiB"_s.arg(static_cast<double>(bytes) / kib, 0, 'f', 1);
-    if (bytes < qint64(1024) * 1024 * 1024)
-        return u"%1 MiB"_s.arg(static_cast<double>(bytes) / (kib * kib), 0, 'f', 1);
-    return u"%1 GiB"_s.arg(static_cast<double>(bytes) / (kib * kib * kib), 0, 'f', 1);
-}
-
-// The lines of one upload on standard error: one per file when it ends, a percentage of a long file at most
-// every two seconds (in place on a terminal), the wait for Drive's processing, and the counts for the
-// summary.
-class ProgressLines {
-public:
-    static constexpr qint64 progressIntervalMs = 2000;
-
-    explicit ProgressLines(Console& console)
-        : console_(console)
-    {}
-
-    void report(const UploadManager::Progress& progress)
-    {
-        using Kind = UploadManager::Progress::Kind;
-        switch (progress.kind) {
-        case Kind::fileStarted:
-            current_ = progress;
-            sinceLine_.start();
-            break;
-        case Kind::fileProgress:
-            showPercentage(progress);
-            break;
-        case Kind::fileUploaded:
-            ++sent_;
-            bytesSent_ += progress.total;
-            fileLine(progress,
-                     u"uploaded (%1, %2 s)"_s.arg(sizeText(progress.total)).arg(progress.seconds, 0, 'f', 1));
-            break;
-        case Kind::fileAlreadyOnDrive:
-            ++alreadyThere_;
-            fileLine(progress, u"already uploaded"_s);
-            break;
-        case Kind::fileSkipped:
-            ++skipped_;
-            fileLine(progress, u"skipped (no longer there)"_s);
-            break;
-        case Kind::fileFailed:
-            ++failed_;
-            fileLine(progress, u"failed: "_s + progress.error);
-            break;
-        case Kind::processingStarted:
-            endPercentage();
-            console_.write(u"Waiting for Google Drive to process the movies: "_s +
-                           progress.videoKeys.join(u", "_s) + u'\n');
-            break;
-        case Kind::processingFinished:
-            endPercentage();
-            console_.write(u"Google Drive has processed the movies.\n"_s);
-            break;
-        }
-    }
-
-    QString counts() const
-    {
-        QString text = u"%1 uploaded (%2), %3 already uploaded"_s.arg(sent_)
-                           .arg(sizeText(bytesSent_))
-                           .arg(alreadyThere_);
-        if (skipped_ > 0)
-            text += u", %1 skipped"_s.arg(skipped_);
-        if (failed_ > 0)
-            text += u", %1 failed"_s.arg(failed_);
-        return text;
-    }
-
-    void endPercentage()
-    {
-        if (!percentageShown_)
-            return;
-        percentageShown_ = false;
-        if (console_.errorIsTerminal()) {
-            console_.showStatus(QString());
-            console_.write(u"\r"_s);
-        }
-    }
-
-private:
-    QString prefix(const UploadManager::Progress& progress) const
-    {
-        const QString key = progress.key.isEmpty() ? current_.key : progress.key;
-        const QString label = progress.folderLabel.isEmpty() ? current_.folderLabel : progress.folderLabel;
-        const int index = progress.index > 0 ? progress.index : current_.index;
-        const int count = progress.count > 0 ? progress.count : current_.count;
-        return u"[%1/%2] %3 → %4"_s.arg(index).arg(count).arg(key, label);
-    }
-
-    void fileLine(const UploadManager::Progress& progress, const QString& outcome)
-    {
-        endPercentage();
-        console_.write(prefix(progress) + u": "_s + outcome + u'\n');
-    }
-
-    void showPercentage(const UploadManager::Progress& progress)
-    {
-        if (progress.total <= 0 || !sinceLine_.isValid() || sinceLine_.elapsed() < progressIntervalMs)
-            return;
-        sinceLine_.start();
-        const QString line =
-            prefix(progress) +
-            u": %1% of %2"_s.arg(progress.sent * 100 / progress.total).arg(sizeText(progress.total));
-        if (console_.errorIsTerminal()) {
-            console_.showStatus(line);
-            percentageShown_ = true;
-        } else {
-            console_.write(line + u'\n');
-        }
-    }
-
-    Console& console_;
-    UploadManager::Progress current_;
-    QElapsedTimer sinceLine_;
-    bool percentageShown_ = false;
-    int sent_ = 0;
-    qint64 bytesSent_ = 0;
-    int alreadyThere_ = 0;
-    int skipped_ = 0;
-    int failed_ = 0;
-};
-
-} // namespace
 
 QString UploadCommand::name() const
 {
@@ -236,7 +103,7 @@ QCoro::Task<int> UploadCommand::run(CommandContext& context)
         co_return 1;
     }
 
-    ProgressLines lines(console);
+    UploadProgressLines lines(console);
     const UploadManager::ProgressSink sink = [&lines](const UploadManager::Progress& progress) {
         lines.report(progress);
     };
