@@ -111,7 +111,8 @@ public:
     };
     using ProgressSink = std::function<void(const Progress& progress)>;
 
-    UploadManager(Config config, GoogleDriveClient& drive, Logger& logger, Timing timing = {},
+    UploadManager(Config config, GoogleDriveClient& drive, Logger& logger);
+    UploadManager(Config config, GoogleDriveClient& drive, Logger& logger, Timing timing,
                   UploadSessionGate::Options gateOptions = {});
     ~UploadManager() override;
 

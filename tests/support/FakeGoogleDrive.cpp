@@ -655,6 +655,8 @@ FakeHttpServer::Response FakeGoogleDrive::multipart(const Request& request)
     if (!parent || parent->mimeType != folderMime)
         return error(404, u"File not found: "_s + parents.at(0).toString());
     const QString id = addFile(metadata.value(u"name"_s).toString(), parent->id, content, mimeType);
+    uploadTimeline_.append({true, parent->id});
+    uploadTimeline_.append({false, parent->id});
     lastUpload_ = id;
     return json(200, QJsonObject{{u"id"_s, id}, {u"name"_s, metadata.value(u"name"_s)}});
 }
@@ -700,6 +702,7 @@ FakeHttpServer::Response FakeGoogleDrive::startSession(const Request& request,
             throw std::runtime_error("the fake Drive cannot create its session file");
     }
     sessions_.insert(session.id, session);
+    uploadTimeline_.append({true, session.parentID});
     response.headers.append(
         {"Location",
          server_.url(u"/upload/drive/v3/files?uploadType=resumable&upload_id="_s + session.id).toEncoded()});
@@ -752,6 +755,7 @@ FakeHttpServer::Response FakeGoogleDrive::finish(Session& session)
     items_.append(upload);
     session.finished = true;
     session.fileID = upload.id;
+    uploadTimeline_.append({false, session.parentID});
     lastUpload_ = upload.id;
     return json(200, QJsonObject{{u"id"_s, upload.id}, {u"name"_s, upload.name}});
 }

@@ -119,6 +119,13 @@ public:
         int status = 0; // 0: no answer (hang, drop)
     };
 
+    // An upload began (a multipart request, a resumable session opened) or ended (the multipart request
+    // answered, the session's last byte held) in the folder `parentID`.
+    struct UploadEvent {
+        bool opened = false;
+        QString parentID;
+    };
+
     struct Config {
         QSet<QString> tokens{QStringLiteral("drive-token")};
         QString rootFolderID = QStringLiteral("root-folder");
@@ -157,6 +164,10 @@ public:
     // from then on.
     void addFault(Route route, int request, const Fault& fault, bool sticky = false);
     void clearFaults() { rules_.clear(); }
+
+    // From now on, a file's metadata reports it processed only from its (fetches + 1)-th fetch.
+    void setProcessingFetches(int fetches) { config_.processingFetches = fetches; }
+    const QList<UploadEvent>& uploadTimeline() const { return uploadTimeline_; }
 
     const QList<Exchange>& exchanges() const { return exchanges_; }
     QList<Exchange> exchangesTo(Route route) const;
@@ -208,6 +219,7 @@ private:
     QHash<QString, Session> sessions_;
     QList<Rule> rules_;
     QList<Exchange> exchanges_;
+    QList<UploadEvent> uploadTimeline_;
     std::optional<QString> lastUpload_;
     int nextID_ = 1;
 };
