@@ -161,6 +161,12 @@ public:
         threshold_ = chunkBytes;
         triggered_ = false;
     }
+    // No more triggers; triggered() still tells whether the last one fired.
+    void disarm()
+    {
+        moment_ = Moment::never;
+        pid_ = -1;
+    }
     // Instead of a signal, or beside it.
     void setOnTrigger(std::function<void()> action) { onTrigger_ = std::move(action); }
     bool triggered() const { return triggered_; }
@@ -389,7 +395,7 @@ protected:
         Child child({u"upload"_s, session}, environment_, folder_.path());
         drive.triggered.arm(moment, child.pid(), signal, chunkBytes);
         ChildRun result = child.wait();
-        drive.triggered.arm(TriggeredDrive::Moment::never, -1, 0);
+        drive.triggered.disarm();
         return result;
     }
 
@@ -402,7 +408,8 @@ protected:
         DriveUnderTest drive(driveConfig());
         useDrive(drive);
         const ChildRun stopped = runArmed(drive, session, moment, signal, chunkBytes);
-        ASSERT_TRUE(drive.triggered.triggered()) << stopped.err.toStdString();
+        ASSERT_TRUE(drive.triggered.triggered())
+            << "status " << stopped.status << ": " << stopped.err.toStdString();
         if (signal == SIGKILL || !stopped.err.contains(u"Upload complete"_s)) {
             // (A caught signal lets the run finish when its last file is done before the upload sees it.)
             EXPECT_EQ(stopped.status, 128 + signal) << stopped.err.toStdString();
