@@ -17,7 +17,7 @@ size_mib="${1:-1024}"
 if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
     "$root/scripts/build.sh" >/dev/null
     work="$(mktemp -d -t ebbcast-upload-bench.XXXXXX)"
-    trap 'rm -rf "$work"' EXIT
+    [ -n "${EBBCAST_BENCH_KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
     export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
     export XDG_STATE_HOME="$work/home/.local/state" XDG_DATA_HOME="$work/home/.local/share"
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
@@ -87,7 +87,12 @@ seconds_of() { # "h:mm:ss" or "m:ss.ss" -> seconds
 # curl: a resumable session of its own (the token from the keyring, never printed), then the whole file in
 # one PUT.
 token="$(secret-tool lookup server Ebbcast.GoogleOAuth user default |
-    python3 -c 'import json, sys; print(json.load(sys.stdin)["access_token"])')"
+    python3 -c '
+import base64, json, sys
+text = sys.stdin.read().strip()
+if not text.startswith("{"):
+    text = base64.b64decode(text).decode()  # QtKeychain may keep the secret base64-encoded
+print(json.loads(text)["access_token"])')"
 curl -sS -o /dev/null -D "$work/session.headers" -X POST \
     -H "Authorization: Bearer $token" -H "X-Upload-Content-Type: application/octet-stream" \
     -H "X-Upload-Content-Length: $bytes" -H "Content-Type: application/json; charset=UTF-8" \
