@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <coroutine>
 #include <map>
 #include <vector>
@@ -176,11 +177,38 @@ public:
     int busy_ = 0;
     Waiters idleWaiters_;
 
+    // Requests from other threads on their way to the manager's thread.
+    std::atomic<int> hops_{0};
+
     void enter() { ++busy_; }
     void leave()
     {
-        if (--busy_ == 0)
+        --busy_;
+        resumeIfIdle();
+    }
+    bool isIdle() const { return busy_ == 0 && hops_.load() == 0; }
+    void resumeIfIdle()
+    {
+        if (isIdle())
             idleWaiters_.resumeAll(&self_);
+    }
+
+    // Off the manager's thread: makes the call again on it and returns true. Until it has been made there,
+    // the manager counts as busy.
+    bool hop(std::function<void()> call)
+    {
+        if (QThread::currentThread() == self_.thread())
+            return false;
+        ++hops_;
+        QMetaObject::invokeMethod(
+            &self_,
+            [this, call = std::move(call)] {
+                call();
+                --hops_;
+                resumeIfIdle();
+            },
+            Qt::QueuedConnection);
+        return true;
     }
 
     // --- whole-session uploads ---
@@ -215,7 +243,8 @@ public:
     QCoro::Task<void> runDetached(std::shared_ptr<SessionRun> run)
     {
         enter();
-        co_await performRun(run, WaitCancellation{});
+        const WaitCancellation never;
+        co_await performRun(run, never);
         leave();
     }
 
@@ -276,7 +305,9 @@ public:
         const QString rootID = UploadRules::folderID(config_.driveFolderSetting);
         const UploadStateFile stateFile(folder, logger_);
         UploadState state = stateFile.load();
-        context.adoptFromDrive = co_await ensureFolders(folder, rootID, state) || context.adoptFromDrive;
+        const bool foundOnDrive = co_await ensureFolders(folder, rootID, state);
+        if (foundOnDrive)
+            context.adoptFromDrive = true;
         save(stateFile, state, context);
 
         QStringList toSend;
@@ -349,7 +380,9 @@ public:
     {
         const QString dayName = UploadRules::dayFolderName(folder);
         if (!state.driveDayFolderID) {
-            KeyedMutex::Lease dayTurn = co_await dayFolders_.lock(rootID + u'/' + dayName);
+            const QString dayKey = rootID + u'/' + dayName;
+            const WaitCancellation never;
+            KeyedMutex::Lease dayTurn = co_await dayFolders_.lock(dayKey, never);
             const QString id = co_await findOrCreateFolder(dayName, rootID);
             state.driveDayFolderID = id;
             logger_.info(u"Resolved Drive day folder "_s + id + u" for "_s + dayName);
@@ -410,8 +443,9 @@ public:
         const auto pending = state.pendingUploads.find(key);
         if (pending != state.pendingUploads.end()) {
             if (pending->second.sessionURL && pending->second.matches(size, modified)) {
-                options.resume = DriveUploadSession{QUrl(*pending->second.sessionURL), pending->second.size,
-                                                    pending->second.modifiedAt};
+                // The state keeps whole seconds; the file matched them, so it is the one whose upload began.
+                options.resume =
+                    DriveUploadSession{QUrl(*pending->second.sessionURL), size, info.lastModified().toUTC()};
             } else if (!pending->second.sessionURL) {
                 lookOnDrive = true;
             }
@@ -512,7 +546,6 @@ public:
         QStringList announced;
         std::map<QString, QString> pending; // key -> Drive file id
         const qint64 deadline = timing_.elapsedMilliseconds() + timing_.processingDeadline.count();
-        bool first = true;
         while (true) {
             if (context.run->anotherPass) {
                 co_await passesUnderGate(context);
@@ -529,8 +562,9 @@ public:
                     fresh.append(key);
                 }
             }
-            if (first && !announced.isEmpty()) {
-                first = false;
+            if (!fresh.isEmpty()) {
+                // Reported again when a later pass has sent more movies: the wait covers them too.
+                std::sort(announced.begin(), announced.end(), UploadRules::uploadKeyLess);
                 if (callbacks_.onDriveProcessingStarted)
                     callbacks_.onDriveProcessingStarted(folder, announced);
                 Progress progress;
@@ -583,9 +617,12 @@ public:
     {
         const QString webhook = config_.webhookURL.trimmed();
         if (!webhook.isEmpty()) {
+            // Scheme and host only: the path and query of a webhook often carry its secret.
             const QUrl url(webhook);
-            logger_.info(u"Webhook configured but stubbed for now: "_s + url.scheme() + u"://"_s +
-                         url.host());
+            const QString shown = url.isValid() && !url.host().isEmpty()
+                                      ? url.scheme() + u"://"_s + url.host()
+                                      : u"(not a web address)"_s;
+            logger_.info(u"Webhook configured but stubbed for now: "_s + shown);
             return;
         }
         logger_.info(u"Webhook stub: session uploaded recorder="_s + config_.recorderID + u" session="_s +
@@ -637,7 +674,8 @@ public:
     {
         enter();
         try {
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder);
+            const WaitCancellation never;
+            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
             bool sent = false;
             const UploadState state = co_await singleFile(folder, file, sent);
             lease.release();
@@ -656,12 +694,16 @@ public:
         enter();
         std::optional<UploadState> result;
         try {
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder);
+            const WaitCancellation never;
+            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
             if (!QFileInfo::exists(file))
                 throw FileError(FileErrorCode::readFailed, file, u"No such file"_s);
             bool sent = false;
             const UploadState state = co_await singleFile(folder, file, sent);
             lease.release();
+            if (!state.uploadedFiles.contains(UploadRules::uploadKey(folder, file)))
+                throw FileError(FileErrorCode::readFailed, file,
+                                u"No such file"_s); // gone before it was sent
             result = state;
             if (sent && callbacks_.onFileUploadedInSession)
                 callbacks_.onFileUploadedInSession(folder, file, state);
@@ -724,45 +766,31 @@ QCoro::Task<void> UploadManager::connectGoogle()
 
 void UploadManager::uploadSessionIfEnabled(const QString& sessionFolder)
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, sessionFolder] { uploadSessionIfEnabled(sessionFolder); }, Qt::QueuedConnection);
+    if (impl_->hop([this, sessionFolder] { uploadSessionIfEnabled(sessionFolder); }))
         return;
-    }
     if (impl_->config_.uploadEnabled)
         uploadSession(sessionFolder);
 }
 
 void UploadManager::uploadSession(const QString& sessionFolder)
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, sessionFolder] { uploadSession(sessionFolder); }, Qt::QueuedConnection);
+    if (impl_->hop([this, sessionFolder] { uploadSession(sessionFolder); }))
         return;
-    }
     impl_->requestSession(sessionFolder);
 }
 
 void UploadManager::uploadFileInSessionIfEnabled(const QString& sessionFolder, const QString& file)
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, sessionFolder, file] { uploadFileInSessionIfEnabled(sessionFolder, file); },
-            Qt::QueuedConnection);
+    if (impl_->hop([this, sessionFolder, file] { uploadFileInSessionIfEnabled(sessionFolder, file); }))
         return;
-    }
     if (impl_->config_.uploadEnabled)
         uploadFileInSession(sessionFolder, file);
 }
 
 void UploadManager::uploadFileInSession(const QString& sessionFolder, const QString& file)
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this, sessionFolder, file] { uploadFileInSession(sessionFolder, file); },
-            Qt::QueuedConnection);
+    if (impl_->hop([this, sessionFolder, file] { uploadFileInSession(sessionFolder, file); }))
         return;
-    }
     impl_->requestLiveFile(sessionFolder, file);
 }
 
@@ -797,12 +825,12 @@ QCoro::Task<UploadState> UploadManager::uploadSessionNow(QString sessionFolder, 
 
 bool UploadManager::isBusy() const
 {
-    return impl_->busy_ > 0;
+    return !impl_->isIdle();
 }
 
 QCoro::Task<void> UploadManager::waitUntilIdle()
 {
-    const ParkOn untilIdle{impl_->idleWaiters_, impl_->busy_ == 0};
+    const ParkOn untilIdle{impl_->idleWaiters_, impl_->isIdle()};
     co_await untilIdle;
 }
 
