@@ -513,32 +513,53 @@ TEST_F(UploadCommandProcessTest, RefusesWhatItCannotSendWithoutTouchingDrive)
     EXPECT_FALSE(QFile::exists(recording + u"/.ebbcast_upload_state.json"_s));
 }
 
-TEST_F(UploadCommandProcessTest, LinksAreNotFollowedAndAFailedFileFailsTheRunAfterTheOthers)
+// A file that turns into a folder after the listing cannot be read, even by root: its line says so, the
+// files behind it are still sent, and the run ends with 1. A linked file is never sent.
+TEST_F(UploadCommandProcessTest, LinksAreNotFollowedAndAnUnreadableFileFailsAloneWhileTheOthersAreSent)
 {
-    const qint64 movieBytes = 24 * mib;
-    const QString session = makeSession(folder_.path(), movieBytes);
+    const QString session = makeSession(folder_.path(), mib);
     test::TemporaryFolder::writeAll(folder_.file(u"outside.txt"_s), "not part of the session");
     ASSERT_TRUE(QFile::link(folder_.file(u"outside.txt"_s), session + u"/notes.txt"_s));
-    test::TemporaryFolder::writeAll(session + u"/zz_after.txt"_s, "sent after the movie");
-    // The movie grows while it is sent, as a file still being written would: its upload fails.
+    test::TemporaryFolder::writeAll(session + u"/log.txt"_s, "listed as a file");
+    drive_.triggered.setOnTrigger([&session] {
+        QFile::remove(session + u"/log.txt"_s);
+        QDir().mkpath(session + u"/log.txt"_s);
+    });
+    const ChildRun result = runArmed(drive_, session, TriggeredDrive::Moment::firstMultipart, 0);
+    EXPECT_EQ(result.status, 1) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"[4/6] log.txt → session root: failed: "_s)) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"[6/6] screen.mov → 03 Final Recording: uploaded"_s))
+        << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u"Upload incomplete: 5 uploaded"_s)) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(u", 1 failed"_s)) << result.err.toStdString();
+    for (const FakeGoogleDrive::Item& item : drive_.drive.items()) {
+        EXPECT_NE(item.name, u"notes.txt"_s) << "a linked file is not sent";
+        EXPECT_NE(item.name, u"log.txt"_s);
+    }
+    expectDeliveredOnce(drive_.drive, session, sessionKeys);
+}
+
+// A movie that grows while it is sent (still being written) fails the run with the reason; once it has
+// settled, the next run sends it.
+TEST_F(UploadCommandProcessTest, AMovieThatChangesWhileSentFailsTheRunAndTheNextRunSendsIt)
+{
+    const QString session = makeSession(folder_.path(), 24 * mib);
     drive_.triggered.setOnTrigger([&session] {
         QFile movie(session + u"/screen.mov"_s);
         if (movie.open(QIODevice::Append))
             movie.write("more");
     });
-    const ChildRun result = runArmed(drive_, session, TriggeredDrive::Moment::firstChunkHead, 0);
-    EXPECT_EQ(result.status, 1) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains(u"screen.mov → 03 Final Recording: failed: "_s))
-        << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains(u"zz_after.txt → session root: uploaded"_s)) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains(u"Upload incomplete: "_s)) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains(u", 1 failed"_s)) << result.err.toStdString();
-    for (const FakeGoogleDrive::Item& item : drive_.drive.items()) {
-        EXPECT_NE(item.name, u"notes.txt"_s) << "a linked file is not sent";
-    }
-    expectDeliveredOnce(drive_.drive, session,
-                        {u"chunks/mic_chunk_0001.json"_s, u"chunks/mic_chunk_0001.wav"_s, u"metadata.json"_s,
-                         u"zz_after.txt"_s});
+    const ChildRun changed = runArmed(drive_, session, TriggeredDrive::Moment::firstChunkHead, 0);
+    EXPECT_EQ(changed.status, 1) << changed.err.toStdString();
+    EXPECT_TRUE(changed.err.contains(u"screen.mov"_s) && changed.err.contains(u"changed"_s))
+        << changed.err.toStdString();
+    EXPECT_TRUE(changed.err.contains(u"Upload incomplete: 4 uploaded"_s)) << changed.err.toStdString();
+    EXPECT_FALSE(changed.err.contains(u"Upload complete"_s));
+
+    drive_.triggered.setOnTrigger({});
+    const ChildRun settled = run({u"upload"_s, session});
+    EXPECT_EQ(settled.status, 0) << settled.err.toStdString();
+    expectDeliveredOnce(drive_.drive, session, sessionKeys);
 }
 
 TEST_F(UploadCommandProcessTest, AnUnreadableFileFailsAndTheOthersAreSent)
