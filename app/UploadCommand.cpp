@@ -68,13 +68,17 @@ QCoro::Task<int> UploadCommand::run(CommandContext& context)
     // before its first byte (and the resumable session's address with it), so the next run resumes it. If
     // the upload has not ended by itself shortly after, the process ends by the signal here, between two
     // events of the loop, where no state write is half done.
-    QObject::connect(&stopSignals, &StopSignals::caught, &receiver, [&cancellation, &receiver, &stopSignals] {
-        if (cancellation.isCancelled())
-            return;
-        cancellation.cancel();
-        QTimer::singleShot(stopGrace, &receiver,
-                           [&stopSignals] { stopSignals.exitStatus(Command::endedBySignal); });
-    });
+    const QString stopped = u"Stopped. What is on Google Drive is kept; 'ebbcast upload' again goes on.\n"_s;
+    QObject::connect(&stopSignals, &StopSignals::caught, &receiver,
+                     [&cancellation, &receiver, &stopSignals, &console, stopped] {
+                         if (cancellation.isCancelled())
+                             return;
+                         cancellation.cancel();
+                         QTimer::singleShot(stopGrace, &receiver, [&stopSignals, &console, stopped] {
+                             console.write(stopped);
+                             stopSignals.exitStatus(Command::endedBySignal);
+                         });
+                     });
     if (stopSignals.received() != 0)
         co_return endedBySignal;
 
@@ -119,7 +123,7 @@ QCoro::Task<int> UploadCommand::run(CommandContext& context)
     }
     lines.endPercentage();
     if (failure && stopSignals.received() != 0) {
-        console.write(u"Stopped. What is on Google Drive is kept; 'ebbcast upload' again goes on.\n"_s);
+        console.write(stopped);
         co_return endedBySignal;
     }
     if (failure) {

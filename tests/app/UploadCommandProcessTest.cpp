@@ -413,6 +413,10 @@ protected:
         if (signal == SIGKILL || !stopped.err.contains(u"Upload complete"_s)) {
             // (A caught signal lets the run finish when its last file is done before the upload sees it.)
             EXPECT_EQ(stopped.status, 128 + signal) << stopped.err.toStdString();
+            if (signal == SIGINT) {
+                EXPECT_TRUE(stopped.err.contains(u"Stopped. What is on Google Drive is kept"_s))
+                    << stopped.err.toStdString();
+            }
         }
         if (signal == SIGINT) {
             // What the interrupted run reported as uploaded is in its saved state.
