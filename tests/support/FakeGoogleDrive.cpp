@@ -654,9 +654,10 @@ FakeHttpServer::Response FakeGoogleDrive::multipart(const Request& request)
     const Item* parent = item(parents.at(0).toString());
     if (!parent || parent->mimeType != folderMime)
         return error(404, u"File not found: "_s + parents.at(0).toString());
-    const QString id = addFile(metadata.value(u"name"_s).toString(), parent->id, content, mimeType);
-    uploadTimeline_.append({true, parent->id});
-    uploadTimeline_.append({false, parent->id});
+    const QString parentID = parent->id; // `parent` points into items_, which addFile may move
+    const QString id = addFile(metadata.value(u"name"_s).toString(), parentID, content, mimeType);
+    uploadTimeline_.append({true, parentID});
+    uploadTimeline_.append({false, parentID});
     lastUpload_ = id;
     return json(200, QJsonObject{{u"id"_s, id}, {u"name"_s, metadata.value(u"name"_s)}});
 }
