@@ -644,6 +644,10 @@ TEST_F(UploadCommandProcessTest, InterruptedTheStateIsSavedAndTheNextRunGoesOn)
 
 TEST_F(UploadCommandProcessTest, MemoryDoesNotGrowWithTheMovie)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine (256 MiB), so the chunks sent stay resident.
+    GTEST_SKIP() << "peak memory is not measured under AddressSanitizer";
+#endif
     const QString small = makeSession(folder_.file(u"small"_s), mib);
     const QString large = makeSession(folder_.file(u"large"_s), crashMovieBytes);
     const ChildRun smallRun = run({u"upload"_s, small});
