@@ -4,14 +4,17 @@ namespace ebbcast {
 
 class AppPaths;
 class Console;
+class DriveWebLinks;
 class GoogleAuthManager;
 class GoogleDriveClient;
+class Logger;
 class PreferencesStore;
 struct PlatformBackends;
 class RecordingProcessLock;
 class RecordingSession;
 class SettingsFile;
 class StopSignals;
+class UploadManager;
 
 // What a command runs with: the process's standard streams and signals, and the long-lived components the
 // composition root built once the arguments were read. Each command uses the members it needs; a later
@@ -27,6 +30,9 @@ struct CommandContext {
     RecordingProcessLock& processLock;
     GoogleAuthManager& googleAuth; // the Google sign-in
     GoogleDriveClient& googleDrive;
+    const DriveWebLinks& driveLinks; // the Drive web pages of files and folders
+    UploadManager& uploads;          // session folders to Google Drive
+    Logger& logger;
 };
 
 } // namespace ebbcast

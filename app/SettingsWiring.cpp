@@ -43,6 +43,14 @@ GoogleAuthManager::SettingsSource SettingsWiring::googleOAuthClient(const Prefer
     };
 }
 
+UploadManager::Config SettingsWiring::uploadConfig(const PreferencesStore& preferences)
+{
+    return {.uploadEnabled = preferences.googleUploadEnabled(),
+            .driveFolderSetting = preferences.googleDriveFolderURL(),
+            .webhookURL = preferences.webhookURL(),
+            .recorderID = preferences.recorderID()};
+}
+
 ClockSyncManager::Config SettingsWiring::clockSyncConfig(const PreferencesStore& preferences)
 {
     return {.enabled = preferences.clockSyncEnabled(), .url = preferences.clockSyncURL()};
@@ -104,6 +112,18 @@ void SettingsWiring::connect(RecordingSession& session)
     QObject::connect(&preferences_, &PreferencesStore::defaultDisplayIDChanged, &receiver_, renew);
     QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_, renew);
     QObject::connect(&preferences_, &PreferencesStore::recorderNameChanged, &receiver_, renew);
+}
+
+void SettingsWiring::connect(UploadManager& uploads)
+{
+    QObject::connect(&preferences_, &PreferencesStore::googleUploadEnabledChanged, &receiver_,
+                     [&uploads](bool value) { uploads.setUploadEnabled(value); });
+    QObject::connect(&preferences_, &PreferencesStore::googleDriveFolderURLChanged, &receiver_,
+                     [&uploads](const QString& value) { uploads.setDriveFolderSetting(value); });
+    QObject::connect(&preferences_, &PreferencesStore::webhookURLChanged, &receiver_,
+                     [&uploads](const QString& value) { uploads.setWebhookURL(value); });
+    QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_,
+                     [&uploads](const QString& value) { uploads.setRecorderID(value); });
 }
 
 } // namespace ebbcast

@@ -4,6 +4,7 @@
 #include "capture/MicrophoneUsageMonitor.h"
 #include "clocksync/ClockSyncManager.h"
 #include "drive/GoogleAuthManager.h"
+#include "drive/UploadManager.h"
 #include "session/RecordingSession.h"
 #include "transcription/GlossenGatewayClient.h"
 
@@ -35,12 +36,15 @@ public:
     static GlossenGatewayClient::SettingsSource gatewaySettings(const PreferencesStore& preferences);
     // The Google OAuth client (googleClientID, googleClientSecret), read at every sign-in and refresh.
     static GoogleAuthManager::SettingsSource googleOAuthClient(const PreferencesStore& preferences);
+    // googleUploadEnabled, googleDriveFolderURL, webhookURL, recorderID.
+    static UploadManager::Config uploadConfig(const PreferencesStore& preferences);
 
     void connect(AppActivityMonitor& monitor);
     void connect(AudioActivityMonitor& monitor);
     void connect(MicrophoneUsageMonitor& monitor);
     void connect(ClockSyncManager& manager);
     void connect(RecordingSession& session);
+    void connect(UploadManager& uploads);
 
 private:
     PreferencesStore& preferences_;

@@ -15,6 +15,7 @@
 #include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "app/StopSignals.h"
+#include "app/UploadCommand.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/FrontmostApplicationSource.h"
 #include "capture/PermissionManager.h"
@@ -25,10 +26,12 @@
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/DriveWebLinks.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
 #include "drive/GoogleEndpoints.h"
 #include "drive/KeychainStore.h"
+#include "drive/UploadManager.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 
@@ -69,13 +72,17 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
         ebbcast::SettingsWiring::googleOAuthClient(preferences), keychain, network, googleEndpoints, logger,
         ebbcast::DriveCommand::signInBrowser(console), {.interactiveSignInAllowed = interactiveSignIn});
     ebbcast::GoogleDriveClient googleDrive(googleAuth, network, googleEndpoints);
+    const ebbcast::DriveWebLinks driveLinks(googleEndpoints.driveWebURL);
+    ebbcast::UploadManager uploads(ebbcast::SettingsWiring::uploadConfig(preferences), googleDrive, logger);
     ebbcast::SettingsWiring settingsWiring(preferences);
     settingsWiring.connect(appActivityMonitor);
     settingsWiring.connect(clockSyncManager);
     settingsWiring.connect(session);
+    settingsWiring.connect(uploads);
 
-    ebbcast::CommandContext context{console,  stopSignals, *paths,      preferences, settingsFile,
-                                    backends, session,     processLock, googleAuth,  googleDrive};
+    ebbcast::CommandContext context{console,    stopSignals, *paths,      preferences, settingsFile,
+                                    backends,   session,     processLock, googleAuth,  googleDrive,
+                                    driveLinks, uploads,     logger};
     return commandLine.run(command, context);
 }
 
@@ -94,7 +101,9 @@ int main(int argc, char* argv[])
     ebbcast::RecoverCommand recover;
     ebbcast::SettingsCommand settings;
     ebbcast::DriveCommand drive;
-    ebbcast::CommandDispatcher commandLine(console, overview, {&record, &recover, &settings, &drive});
+    ebbcast::UploadCommand upload;
+    ebbcast::CommandDispatcher commandLine(console, overview,
+                                           {&record, &recover, &settings, &drive, &upload});
 
     // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
     // and SIGTERM does so before anything exists that a signal could leave half made.

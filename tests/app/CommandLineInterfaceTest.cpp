@@ -23,8 +23,10 @@
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/DriveWebLinks.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
+#include "drive/UploadManager.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 #include "support/FakeScreenFrameSource.h"
@@ -154,8 +156,11 @@ protected:
                 GoogleAuthManager googleAuth(SettingsWiring::googleOAuthClient(preferences), secrets, network,
                                              endpoints, logger, [](const QUrl&) {}, {});
                 GoogleDriveClient googleDrive(googleAuth, network, endpoints);
-                CommandContext context{console,  stopSignals, paths_, preferences, file,
-                                       backends, session,     lock,   googleAuth,  googleDrive};
+                const DriveWebLinks driveLinks(endpoints.driveWebURL);
+                UploadManager uploads(SettingsWiring::uploadConfig(preferences), googleDrive, logger);
+                CommandContext context{console,    stopSignals, paths_, preferences, file,
+                                       backends,   session,     lock,   googleAuth,  googleDrive,
+                                       driveLinks, uploads,     logger};
                 status = commandLine.run(*invocation.command, context);
                 logger.flush();
             }

@@ -4,15 +4,17 @@
 //
 //   ebbcast_fake_google [--port N] [--port-file F] [--client-id ID] [--client-secret S] [--token-lifetime
 //   SEC]
-//                       [--refuse-consent] [--connection-limit-ms N]
+//                       [--refuse-consent] [--connection-limit-ms N] [--hash-only]
 //
 //   GET  /o/oauth2/v2/auth   the consent page (302 back to the loopback callback)
 //   POST /token              code exchange and refresh
 //   /drive/v3/..., /upload/drive/v3/...   Drive (search, folders, uploads, metadata, about)
 //
+// --hash-only: resumable uploads are hashed as they arrive and never written (benchmarks of large files).
+//
 // It listens on --port (a free one by default) and writes the port, once listening, to --port-file (replaced
 // whole, so a reader never sees half of it). It ends on SIGTERM or SIGINT with status 0 and lists the
-// violations it noted on standard error.
+// violations it noted and then every file Drive holds ("file SIZE SHA256 NAME") on standard error.
 
 #include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
@@ -86,7 +88,8 @@ int run(QCoreApplication& application)
     const QCommandLineOption connectionLimit(u"connection-limit-ms"_s,
                                              u"How long a connection may stay open (default 600000)."_s,
                                              u"ms"_s, u"600000"_s);
-    parser.addOptions({port, portFile, clientID, clientSecret, lifetime, refuse, connectionLimit});
+    const QCommandLineOption hashOnly(u"hash-only"_s, u"Hash resumable uploads, write nothing."_s);
+    parser.addOptions({port, portFile, clientID, clientSecret, lifetime, refuse, connectionLimit, hashOnly});
     parser.process(application);
 
     bool portOk = false;
@@ -111,6 +114,7 @@ int run(QCoreApplication& application)
     FakeGoogleOAuth oauth(server, config);
     oauth.setUserRefuses(parser.isSet(refuse));
     FakeGoogleDrive::Config driveConfig;
+    driveConfig.hashOnly = parser.isSet(hashOnly);
     driveConfig.issuedToken = [&oauth](const QString& token) {
         return oauth.isValidAccessToken(token);
     };
@@ -122,8 +126,14 @@ int run(QCoreApplication& application)
     router.add("/upload/", drive);
     server.setModel(router);
 
-    return serveUntilStopped(application, server, u"ebbcast_fake_google"_s, parser.value(portFile),
-                             server.url());
+    const int status = serveUntilStopped(application, server, u"ebbcast_fake_google"_s, parser.value(portFile),
+                                         server.url());
+    // What Drive holds, one line a file, for scripts that check what arrived.
+    for (const FakeGoogleDrive::Item& item : drive.items()) {
+        if (item.mimeType != u"application/vnd.google-apps.folder"_s)
+            say(u"file %1 %2 %3"_s.arg(QString::number(item.size), QString::fromLatin1(item.sha256), item.name));
+    }
+    return status;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -235,6 +236,34 @@ private:
     qint64 position_;
 };
 
+namespace {
+
+// Hash-only: the bytes beyond those already hashed go into the session's digests; the rest are dropped.
+class DigestSink : public FakeHttpServer::BodySink {
+public:
+    DigestSink(std::shared_ptr<StreamDigest> digest, qint64 offset)
+        : digest_(std::move(digest))
+        , position_(offset)
+    {}
+    void take(QByteArrayView bytes) override
+    {
+        const qint64 skip = std::clamp<qint64>(digest_->held - position_, 0, bytes.size());
+        const QByteArrayView fresh = bytes.sliced(skip);
+        if (position_ + skip == digest_->held && !fresh.isEmpty()) {
+            digest_->sha256.addData(fresh);
+            digest_->md5.addData(fresh);
+            digest_->held += fresh.size();
+        }
+        position_ += bytes.size();
+    }
+
+private:
+    std::shared_ptr<StreamDigest> digest_;
+    qint64 position_;
+};
+
+} // namespace
+
 // --- the model ---
 
 FakeGoogleDrive::FakeGoogleDrive(FakeHttpServer& server, Config config)
@@ -383,6 +412,8 @@ std::shared_ptr<FakeHttpServer::BodySink> FakeGoogleDrive::bodySink(const Reques
     const qint64 start = match.captured(1).toLongLong();
     if (start > session->held)
         return nullptr; // a gap: refused in answer()
+    if (session->digest)
+        return std::make_shared<DigestSink>(session->digest, start);
     return std::make_shared<ChunkSink>(session->filePath, start);
 }
 
@@ -623,7 +654,7 @@ FakeHttpServer::Response FakeGoogleDrive::multipart(const Request& request)
     const Item* parent = item(parents.at(0).toString());
     if (!parent || parent->mimeType != folderMime)
         return error(404, u"File not found: "_s + parents.at(0).toString());
-    const QString parentID = parent->id; // addFile may move the items
+    const QString parentID = parent->id; // `parent` points into items_, which addFile may move
     const QString id = addFile(metadata.value(u"name"_s).toString(), parentID, content, mimeType);
     uploadTimeline_.append({true, parentID});
     uploadTimeline_.append({false, parentID});
@@ -663,10 +694,14 @@ FakeHttpServer::Response FakeGoogleDrive::startSession(const Request& request,
     session.parentID = parent->id;
     session.mimeType = QString::fromLatin1(contentType);
     session.total = *total;
-    session.filePath = storage_.filePath(session.id);
-    QFile file(session.filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error("the fake Drive cannot create its session file");
+    if (config_.hashOnly) {
+        session.digest = std::make_shared<StreamDigest>();
+    } else {
+        session.filePath = storage_.filePath(session.id);
+        QFile file(session.filePath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw std::runtime_error("the fake Drive cannot create its session file");
+    }
     sessions_.insert(session.id, session);
     uploadTimeline_.append({true, session.parentID});
     response.headers.append(
@@ -697,16 +732,18 @@ FakeHttpServer::Response FakeGoogleDrive::incomplete(const Session& session) con
 
 FakeHttpServer::Response FakeGoogleDrive::finish(Session& session)
 {
-    QFile file(session.filePath);
-    file.resize(session.total);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("the fake Drive cannot read its session file");
     QCryptographicHash sha256(QCryptographicHash::Sha256);
     QCryptographicHash md5(QCryptographicHash::Md5);
-    while (!file.atEnd()) {
-        const QByteArray piece = file.read(1024 * 1024);
-        sha256.addData(piece);
-        md5.addData(piece);
+    if (!session.digest) {
+        QFile file(session.filePath);
+        file.resize(session.total);
+        if (!file.open(QIODevice::ReadOnly))
+            throw std::runtime_error("the fake Drive cannot read its session file");
+        while (!file.atEnd()) {
+            const QByteArray piece = file.read(1024 * 1024);
+            sha256.addData(piece);
+            md5.addData(piece);
+        }
     }
     Item upload;
     upload.id = newID(u"file-"_s);
@@ -714,8 +751,8 @@ FakeHttpServer::Response FakeGoogleDrive::finish(Session& session)
     upload.parentID = session.parentID;
     upload.mimeType = session.mimeType;
     upload.size = session.total;
-    upload.sha256 = sha256.result().toHex();
-    upload.md5 = md5.result().toHex();
+    upload.sha256 = (session.digest ? session.digest->sha256.result() : sha256.result()).toHex();
+    upload.md5 = (session.digest ? session.digest->md5.result() : md5.result()).toHex();
     items_.append(upload);
     session.finished = true;
     session.fileID = upload.id;

@@ -3,6 +3,7 @@
 #include "support/FakeHttpServer.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QHash>
 #include <QJsonObject>
@@ -103,6 +104,8 @@ public:
         qint64 total = 0;
         qint64 held = 0;
         QString filePath; // the held bytes
+        // With Config::hashOnly: the digests of the bytes held so far, in place of the file.
+        std::shared_ptr<struct StreamDigest> digest;
         bool finished = false;
         QString fileID; // once finished
     };
@@ -130,6 +133,9 @@ public:
         QString emailAddress = QStringLiteral("ada@example.org");
         int processingFetches = 0; // metadata fetches that report nothing processed yet
         QString storageFolder;     // where chunk bodies go; empty: a folder of its own
+        // Chunk bodies are hashed as they arrive and never written (for benchmarks of large files). Bytes
+        // sent again over ones already held are not compared with them.
+        bool hashOnly = false;
         // Bearers accepted besides `tokens` (for example those a fake OAuth server issued); none when empty.
         std::function<bool(const QString&)> issuedToken;
     };
@@ -216,6 +222,13 @@ private:
     QList<UploadEvent> uploadTimeline_;
     std::optional<QString> lastUpload_;
     int nextID_ = 1;
+};
+
+// The running SHA-256 and MD5 of a resumable session's bytes, from its first byte up to `held`.
+struct StreamDigest {
+    QCryptographicHash sha256{QCryptographicHash::Sha256};
+    QCryptographicHash md5{QCryptographicHash::Md5};
+    qint64 held = 0;
 };
 
 // The search query of the Drive client, parsed: "mimeType = '…'" or "mimeType != '…'", "trashed = false",
