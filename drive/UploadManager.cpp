@@ -177,6 +177,7 @@ public:
         WaitCancellation cancellation;
         bool adoptFromDrive = false; // the session folder was found on Drive, not taken from the state
         std::exception_ptr deferred; // the first error that ends the run once the files are tried
+        QSet<QString> reported;      // keys this run has reported (a further pass reports only new files)
 
         PassContext(QString sessionFolder, std::shared_ptr<SessionRun> wholeRun, WaitCancellation cancel)
             : folder(std::move(sessionFolder))
@@ -340,22 +341,38 @@ public:
             context.adoptFromDrive = true;
         save(stateFile, state, context);
 
-        QStringList toSend;
+        // Files recorded before this run are reported once, as already on Drive; those this run recorded in
+        // an earlier pass are not reported again.
+        QStringList files;
+        bool anythingToSend = false;
         for (const QString& file : UploadRules::sessionFiles(folder)) {
-            if (!state.uploadedFiles.contains(UploadRules::uploadKey(folder, file)))
-                toSend.append(file);
+            const QString key = UploadRules::uploadKey(folder, file);
+            const bool recorded = state.uploadedFiles.contains(key);
+            anythingToSend = anythingToSend || !recorded;
+            if (!recorded || !context.reported.contains(key))
+                files.append(file);
         }
-        if (toSend.isEmpty()) {
+        if (!anythingToSend)
             logger_.info(u"Google Drive upload skipped; all files already uploaded for "_s + folder);
-            co_return;
-        }
-        const int count = static_cast<int>(toSend.size());
+        const int count = static_cast<int>(files.size());
         for (int index = 0; index < count; ++index) {
             if (context.cancellation.isCancelled())
                 throw WaitCancelledError();
-            const QString file = toSend[index];
+            const QString file = files[index];
             const QString key = UploadRules::uploadKey(folder, file);
             const UploadRules::DriveTarget target = UploadRules::driveTarget(folder, key, state);
+            context.reported.insert(key);
+            if (state.uploadedFiles.contains(key)) {
+                Progress recorded;
+                recorded.kind = Progress::Kind::fileAlreadyOnDrive;
+                recorded.index = index + 1;
+                recorded.count = count;
+                recorded.key = key;
+                recorded.folderLabel = target.folderLabel;
+                recorded.total = QFileInfo(file).size();
+                context.run->report(recorded);
+                continue;
+            }
             Progress started;
             started.kind = Progress::Kind::fileStarted;
             started.index = index + 1;
