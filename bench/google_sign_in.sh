@@ -12,34 +12,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${EBBCAST_BUILD_DIR:-$root/build}"
 calls="${1:-1000}"
 
-if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
-    "$root/scripts/build.sh" >/dev/null
-    work="$(mktemp -d -t ebbcast-google-bench.XXXXXX)"
-    trap 'rm -rf "$work"' EXIT
-    export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
-    export XDG_STATE_HOME="$work/home/.local/state" XDG_DATA_HOME="$work/home/.local/share"
-    mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-    chmod 0700 "$XDG_RUNTIME_DIR"
-    EBBCAST_BENCH_INSIDE=1 EBBCAST_BENCH_WORK="$work" exec dbus-run-session -- "$0" "$@"
-fi
-
-work="$EBBCAST_BENCH_WORK"
-fake_pid=""
-keyring_pid=""
-cleanup() {
-    [ -n "$fake_pid" ] && kill "$fake_pid" 2>/dev/null || true
-    [ -n "$keyring_pid" ] && kill "$keyring_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-
-head -c 24 /dev/urandom | base64 | tr -d '\n' |
-    gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>"$work/keyring.log" &
-keyring_pid=$!
-for _ in $(seq 100); do
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
-    sleep 0.1
-done
+# shellcheck source=bench/private-keyring-session.sh
+source "$root/bench/private-keyring-session.sh"
+enter_private_keyring_session ebbcast-google-bench "$@"
 
 percentiles() { # reads one number a line; prints "median p99"
     sort -g | awk '{ v[NR] = $1 } END { m = int(NR * 0.5) + 1; p = int(NR * 0.99) + 1; if (p > NR) p = NR;
