@@ -1,5 +1,6 @@
 #include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
+#include "support/GoogleCommandEnvironment.h"
 #include "support/TemporaryFolder.h"
 #include "support/TimingScale.h"
 
@@ -65,21 +66,7 @@ protected:
     void SetUp() override
     {
         server_.setModel(oauth_);
-        QDir().mkpath(folder_.file(u"home/.config/Tavilon"_s));
-        const QJsonObject settings{{u"googleClientID"_s, oauth_.config().clientID},
-                                   {u"googleClientSecret"_s, oauth_.config().clientSecret}};
-        test::TemporaryFolder::writeAll(folder_.file(u"home/.config/Tavilon/settings.json"_s),
-                                        QJsonDocument(settings).toJson());
-        environment_ = QProcessEnvironment::systemEnvironment();
-        environment_.insert(u"HOME"_s, folder_.file(u"home"_s));
-        environment_.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"home/.config"_s));
-        environment_.insert(u"XDG_STATE_HOME"_s, folder_.file(u"home/.local/state"_s));
-        environment_.insert(u"PATH"_s, QString::fromUtf8(EBBCAST_TEST_BROWSER_DIR) + u':' +
-                                           environment_.value(u"PATH"_s));
-        environment_.insert(u"EBBCAST_TEST_BROWSER_LOG"_s, folder_.file(u"browser.log"_s));
-        environment_.insert(u"EBBCAST_GOOGLE_AUTH_URL"_s, oauth_.authorizationURL().toString());
-        environment_.insert(u"EBBCAST_GOOGLE_TOKEN_URL"_s, oauth_.tokenURL().toString());
-        environment_.insert(u"EBBCAST_OAUTH_REDIRECT_PORT"_s, u"0"_s);
+        environment_ = test::googleCommandEnvironment(folder_, oauth_);
         environment_.insert(u"EBBCAST_GOOGLE_API_URL"_s, drive_.apiURL().toString());
         run({u"drive"_s, u"sign-out"_s});
     }
