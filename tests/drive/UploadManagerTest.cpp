@@ -509,6 +509,16 @@ TEST_F(UploadManagerTest, FaultsEndTheRunOrAreOvercomeAndACleanRunCompletesTheSe
         {"processing check 500", Route::metadata, 1, Fault::withStatus(500), false, -1,
          u"Google Drive processing check failed for screen.mov: "_s},
         {"processing check 401 once", Route::metadata, 1, Fault::unauthorized(), false, -1, {}},
+        // The request did its work on Drive but its answer is cut short: the next run finds the folder or
+        // the file there instead of making a second one.
+        {"search answer cut short", Route::search, 1, Fault::malformedReply(), false, 0,
+         u"Google Drive upload failed for "_s},
+        {"create answer cut short", Route::createFolder, 2, Fault::malformedReply(), false, 0,
+         u"Google Drive upload failed for "_s},
+        {"multipart answer cut short", Route::multipart, 1, Fault::malformedReply(), false, 0,
+         u"Google Drive upload failed for "_s},
+        {"processing check answer cut short", Route::metadata, 1, Fault::malformedReply(), false, -1,
+         u"Google Drive processing check failed for screen.mov: "_s},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -195,6 +195,11 @@ FakeGoogleDrive::Fault FakeGoogleDrive::Fault::shortAcknowledgement(qint64 keepB
     return fault;
 }
 
+FakeGoogleDrive::Fault FakeGoogleDrive::Fault::malformedReply()
+{
+    return faultOf(Kind::malformedReply, 200);
+}
+
 FakeGoogleDrive::Fault FakeGoogleDrive::Fault::noRange()
 {
     return faultOf(Kind::noRange, 308);
@@ -462,6 +467,11 @@ FakeHttpServer::Response FakeGoogleDrive::answer(const Request& request)
 FakeHttpServer::Response FakeGoogleDrive::route(Exchange& exchange, const Request& request,
                                                 const std::optional<Fault>& fault)
 {
+    if (fault && fault->kind == Fault::Kind::malformedReply && exchange.route != Route::chunk) {
+        Response response = route(exchange, request, std::nullopt); // done, but the answer is cut short
+        response.body = response.body.left(response.body.size() / 2);
+        return response;
+    }
     // Faults that replace the answer alike on every route; the chunk and session routes handle the rest.
     if (fault && exchange.route != Route::chunk) {
         switch (fault->kind) {

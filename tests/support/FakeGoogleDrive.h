@@ -32,8 +32,8 @@ namespace ebbcast::test {
 //
 // Faults are armed per route and per matching request ("the third chunk PUT"): a status (5xx, 4xx), 429 with
 // Retry-After, 401, a hang, a connection reset before or inside the answer, a short acknowledgement, a 308
-// without Range, a Range of 2^64 - 1, a Location on a foreign host. Faults on chunks take their effect first:
-// a chunk that hangs or drops may have been held in part (`keepBytes`).
+// without Range, a Range of 2^64 - 1, a Location on a foreign host, an answer whose JSON is cut short. Faults
+// on chunks take their effect first: a chunk that hangs or drops may have been held in part (`keepBytes`).
 //
 // Every deviation from what a correct client sends is flagged on the server (FakeHttpServer::violations).
 class FakeGoogleDrive : public FakeHttpServer::Model {
@@ -63,6 +63,7 @@ public:
             noRange,              // chunk: nothing held, 308 without Range
             hugeRange,            // chunk: 308 with "Range: bytes=0-18446744073709551615"
             foreignLocation,      // session start: Location is `location`, no session opened
+            malformedReply,       // not a chunk: the request does its work, the JSON answer is cut short
         };
         Kind kind = Kind::status;
         int status = 500;
@@ -81,6 +82,7 @@ public:
         static Fault noRange();
         static Fault hugeRange();
         static Fault foreignLocation(QUrl location);
+        static Fault malformedReply();
     };
 
     struct Item {
