@@ -1,5 +1,6 @@
 #include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
+#include "support/GoogleCommandEnvironment.h"
 #include "support/TemporaryFolder.h"
 #include "support/TimingScale.h"
 
@@ -336,22 +337,8 @@ protected:
     void SetUp() override
     {
         oauthServer_.setModel(oauth_);
-        QDir().mkpath(folder_.file(u"home/.config/Tavilon"_s));
-        const QJsonObject settings{{u"googleClientID"_s, oauth_.config().clientID},
-                                   {u"googleClientSecret"_s, oauth_.config().clientSecret},
-                                   {u"googleDriveFolderURL"_s, u"root-folder"_s}};
-        test::TemporaryFolder::writeAll(folder_.file(u"home/.config/Tavilon/settings.json"_s),
-                                        QJsonDocument(settings).toJson());
-        environment_ = QProcessEnvironment::systemEnvironment();
-        environment_.insert(u"HOME"_s, folder_.file(u"home"_s));
-        environment_.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"home/.config"_s));
-        environment_.insert(u"XDG_STATE_HOME"_s, folder_.file(u"home/.local/state"_s));
-        environment_.insert(u"PATH"_s, QString::fromUtf8(EBBCAST_TEST_BROWSER_DIR) + u':' +
-                                           environment_.value(u"PATH"_s));
-        environment_.insert(u"EBBCAST_TEST_BROWSER_LOG"_s, folder_.file(u"browser.log"_s));
-        environment_.insert(u"EBBCAST_GOOGLE_AUTH_URL"_s, oauth_.authorizationURL().toString());
-        environment_.insert(u"EBBCAST_GOOGLE_TOKEN_URL"_s, oauth_.tokenURL().toString());
-        environment_.insert(u"EBBCAST_OAUTH_REDIRECT_PORT"_s, u"0"_s);
+        environment_ =
+            test::googleCommandEnvironment(folder_, oauth_, {{u"googleDriveFolderURL"_s, u"root-folder"_s}});
         environment_.insert(u"EBBCAST_DRIVE_WEB_URL"_s, u"https://drive.example.org"_s);
         useDrive(drive_);
         ASSERT_EQ(run({u"drive"_s, u"sign-in"_s}).status, 0);
@@ -477,6 +464,24 @@ TEST_F(UploadCommandProcessTest, DeliversASessionOnceAndASecondRunSendsNothing)
         << second.err.toStdString();
     EXPECT_EQ(drive_.triggered.uploadRequests(), uploadRequests) << "no upload request the second time";
     expectDeliveredOnce(drive_.drive, session, sessionKeys);
+}
+
+TEST_F(UploadCommandProcessTest, TwoProcessesOnOneSessionTakeTurnsAndSendEveryFileOnce)
+{
+    const qint64 movieBytes = 24 * mib;
+    const QString session = makeSession(folder_.path(), movieBytes);
+    QDir().mkpath(folder_.file(u"second"_s));
+
+    Child first({u"upload"_s, session}, environment_, folder_.path());
+    Child second({u"upload"_s, session}, environment_, folder_.file(u"second"_s));
+    const ChildRun one = first.wait();
+    const ChildRun two = second.wait();
+    EXPECT_EQ(one.status, 0) << one.err.toStdString();
+    EXPECT_EQ(two.status, 0) << two.err.toStdString();
+    EXPECT_EQ(one.err.count(u": uploaded ("_s) + two.err.count(u": uploaded ("_s), 5)
+        << one.err.toStdString() << two.err.toStdString();
+    expectDeliveredOnce(drive_.drive, session, sessionKeys);
+    EXPECT_EQ(drive_.triggered.chunkBytes(), movieBytes) << "the movie was sent once";
 }
 
 TEST_F(UploadCommandProcessTest, RefusesWhatItCannotSendWithoutTouchingDrive)
