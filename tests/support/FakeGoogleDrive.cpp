@@ -837,6 +837,7 @@ FakeHttpServer::Response FakeGoogleDrive::chunk(const Request& request, const st
         case Fault::Kind::drop:
         case Fault::Kind::shortAcknowledgement:
         case Fault::Kind::foreignLocation:
+        case Fault::Kind::malformedReply: // not on chunks
             break;
         case Fault::Kind::noRange:
             session->held = 0; // a 308 without Range: Drive holds nothing of the upload
