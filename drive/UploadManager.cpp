@@ -133,13 +133,13 @@ QCoro::Task<void> ringAfter(UploadManager::Pause pause, std::chrono::millisecond
 class UploadManager::Impl {
 public:
     Impl(UploadManager& self, Config config, GoogleDriveClient& drive, Logger& logger, Timing timing,
-         UploadSessionGate::Options gateOptions)
+         SessionFolderGate::Options gateOptions)
         : self_(self)
         , config_(std::move(config))
         , drive_(drive)
         , logger_(logger)
         , timing_(std::move(timing))
-        , gate_(std::move(gateOptions))
+        , gate_(u".ebbcast_upload.lock"_s, u"uploading"_s, std::move(gateOptions))
     {
         if (!timing_.pause)
             timing_.pause = pauseOnTimer;
@@ -198,7 +198,7 @@ public:
     GoogleDriveClient& drive_;
     Logger& logger_;
     Timing timing_;
-    UploadSessionGate gate_;
+    SessionFolderGate gate_;
     KeyedMutex dayFolders_;
     Callbacks callbacks_;
     std::map<QString, std::shared_ptr<SessionRun>> sessionRuns_;
@@ -245,7 +245,7 @@ public:
     // The run of the folder that a new request joins, or a new one.
     std::shared_ptr<SessionRun> joinOrStart(const QString& folder, bool& joined)
     {
-        const QString key = UploadSessionGate::normalizedPath(folder);
+        const QString key = SessionFolderGate::normalizedPath(folder);
         const auto existing = sessionRuns_.find(key);
         if (existing != sessionRuns_.end()) {
             existing->second->anotherPass = true;
@@ -291,7 +291,7 @@ public:
         } catch (...) {
             run->error = std::current_exception();
         }
-        sessionRuns_.erase(UploadSessionGate::normalizedPath(folder));
+        sessionRuns_.erase(SessionFolderGate::normalizedPath(folder));
         run->finished = true;
         if (run->error) {
             logger_.error(u"Google Drive upload failed for "_s + folder + u": "_s + describe(run->error));
@@ -323,7 +323,7 @@ public:
     // Takes the session's turn and makes file passes until no request asks for another.
     QCoro::Task<void> passesUnderGate(PassContext& context)
     {
-        UploadSessionGate::Lease lease = co_await gate_.acquire(context.folder, context.cancellation);
+        SessionFolderGate::Lease lease = co_await gate_.acquire(context.folder, context.cancellation);
         do {
             context.run->anotherPass = false;
             co_await filePass(context);
@@ -717,7 +717,7 @@ public:
     void requestLiveFile(const QString& folder, const QString& file)
     {
         const QString key =
-            UploadSessionGate::normalizedPath(folder) + u'/' + UploadRules::uploadKey(folder, file);
+            SessionFolderGate::normalizedPath(folder) + u'/' + UploadRules::uploadKey(folder, file);
         if (liveUploads_.contains(key))
             return;
         liveUploads_.insert(key);
@@ -730,7 +730,7 @@ public:
         enter();
         try {
             const WaitCancellation never;
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
+            SessionFolderGate::Lease lease = co_await gate_.acquire(folder, never);
             bool sent = false;
             const UploadState state = co_await singleFile(folder, file, sent);
             lease.release();
@@ -750,7 +750,7 @@ public:
         std::optional<UploadState> result;
         try {
             const WaitCancellation never;
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, never);
+            SessionFolderGate::Lease lease = co_await gate_.acquire(folder, never);
             if (!QFileInfo::exists(file))
                 throw FileError(FileErrorCode::readFailed, file, u"No such file"_s);
             bool sent = false;
@@ -776,7 +776,7 @@ UploadManager::UploadManager(Config config, GoogleDriveClient& drive, Logger& lo
 {}
 
 UploadManager::UploadManager(Config config, GoogleDriveClient& drive, Logger& logger, Timing timing,
-                             UploadSessionGate::Options gateOptions)
+                             SessionFolderGate::Options gateOptions)
     : impl_(std::make_unique<Impl>(*this, std::move(config), drive, logger, std::move(timing),
                                    std::move(gateOptions)))
 {}

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "drive/KeyedMutex.h"
-#include "drive/UploadSessionGate.h"
+#include "core/base/KeyedMutex.h"
+#include "core/base/SessionFolderGate.h"
 #include "drive/UploadState.h"
 
 #include <QCoro/QCoroTask>
@@ -113,7 +113,7 @@ public:
 
     UploadManager(Config config, GoogleDriveClient& drive, Logger& logger);
     UploadManager(Config config, GoogleDriveClient& drive, Logger& logger, Timing timing,
-                  UploadSessionGate::Options gateOptions = {});
+                  SessionFolderGate::Options gateOptions = {});
     ~UploadManager() override;
 
     void setUploadEnabled(bool enabled);

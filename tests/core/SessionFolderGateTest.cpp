@@ -1,4 +1,4 @@
-#include "drive/UploadSessionGate.h"
+#include "core/base/SessionFolderGate.h"
 
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
@@ -69,7 +70,7 @@ private:
 // Uploads that ask the gate for a folder and keep their turn until told to let go.
 class Uploads {
 public:
-    explicit Uploads(UploadSessionGate& gate)
+    explicit Uploads(SessionFolderGate& gate)
         : gate_(gate)
     {}
 
@@ -84,26 +85,31 @@ public:
     QStringList failed;
 
 private:
-    UploadSessionGate& gate_;
-    std::map<QString, UploadSessionGate::Lease> leases_;
+    SessionFolderGate& gate_;
+    std::map<QString, SessionFolderGate::Lease> leases_;
     std::function<QCoro::Task<>(QString, QString, WaitCancellation)> waitFor_ =
         [this](QString name, QString folder, WaitCancellation cancellation) -> QCoro::Task<> {
         try {
-            UploadSessionGate::Lease lease = co_await gate_.acquire(folder, std::move(cancellation));
+            SessionFolderGate::Lease lease = co_await gate_.acquire(folder, std::move(cancellation));
             granted.append(name);
             leases_.emplace(name, std::move(lease));
         } catch (const WaitCancelledError&) {
             cancelled.append(name);
-        } catch (const UploadSessionGateError& error) {
+        } catch (const SessionFolderGateError& error) {
             failed.append(name + u": "_s + error.description());
         }
     };
 };
 
-// A pause that returns at once and runs a step of the test on the n-th retry.
-UploadSessionGate::Options countedPauses(int& pauses, std::function<void(int)> onPause)
+SessionFolderGate uploadGate()
 {
-    UploadSessionGate::Options options;
+    return SessionFolderGate(u".ebbcast_upload.lock"_s, u"uploading"_s);
+}
+
+// A pause that returns at once and runs a step of the test on the n-th retry.
+SessionFolderGate::Options countedPauses(int& pauses, std::function<void(int)> onPause)
+{
+    SessionFolderGate::Options options;
     options.retryInterval = 250ms;
     options.pause = [&pauses, onPause](std::chrono::milliseconds interval) -> QCoro::Task<void> {
         EXPECT_EQ(interval, 250ms);
@@ -113,7 +119,7 @@ UploadSessionGate::Options countedPauses(int& pauses, std::function<void(int)> o
     return options;
 }
 
-TEST(UploadSessionGate, SpellingsOfOneFolderNameOneTurnButSymbolicLinksAreNotResolved)
+TEST(SessionFolderGate, SpellingsOfOneFolderIncludingSymbolicLinksNameOneTurn)
 {
     test::TemporaryFolder root;
     const QString folder = root.file(u"2026-12-06_08-21-20"_s);
@@ -125,20 +131,35 @@ TEST(UploadSessionGate, SpellingsOfOneFolderNameOneTurnButSymbolicLinksAreNotRes
         QDir::current().relativeFilePath(folder),
     };
     for (const QString& spelling : spellings)
-        EXPECT_EQ(UploadSessionGate::normalizedPath(spelling), folder) << spelling.toStdString();
+        EXPECT_EQ(SessionFolderGate::normalizedPath(spelling), folder) << spelling.toStdString();
 
-    ASSERT_TRUE(QDir().mkpath(folder));
+    // Once the folder exists, a symbolic link to it and the spellings through it name the same folder.
+    ASSERT_TRUE(QDir().mkpath(folder + u"/chunks"_s));
     ASSERT_TRUE(QFile::link(folder, root.file(u"link"_s)));
-    EXPECT_EQ(UploadSessionGate::normalizedPath(root.file(u"link"_s)), root.file(u"link"_s));
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    for (const QString& spelling :
+         spellings + QStringList{root.file(u"link"_s), root.file(u"link/chunks/.."_s)})
+        EXPECT_EQ(SessionFolderGate::normalizedPath(spelling), canonical) << spelling.toStdString();
+
+    SessionFolderGate gate = uploadGate();
+    Uploads uploads(gate);
+    uploads.ask(u"direct"_s, folder);
+    uploads.ask(u"through the link"_s, root.file(u"link"_s));
+    settle();
+    EXPECT_TRUE(uploads.granted.contains(u"direct"_s));
+    EXPECT_FALSE(uploads.granted.contains(u"through the link"_s));
+    uploads.letGo(u"direct"_s);
+    settle();
+    EXPECT_TRUE(uploads.granted.contains(u"through the link"_s));
 }
 
-TEST(UploadSessionGate, UploadsOfOneFolderTakeTurnsWhileOtherFoldersProceed)
+TEST(SessionFolderGate, UploadsOfOneFolderTakeTurnsWhileOtherFoldersProceed)
 {
     test::TemporaryFolder root;
     const QString first = root.file(u"2026-12-06_08-21-20"_s);
     const QString second = root.file(u"2026-12-06_10-00-00"_s);
     ASSERT_TRUE(QDir().mkpath(first) && QDir().mkpath(second));
-    UploadSessionGate gate;
+    SessionFolderGate gate = uploadGate();
     Uploads uploads(gate);
 
     uploads.ask(u"session"_s, first);
@@ -171,18 +192,19 @@ TEST(UploadSessionGate, UploadsOfOneFolderTakeTurnsWhileOtherFoldersProceed)
     EXPECT_TRUE(uploads.failed.isEmpty());
 }
 
-TEST(UploadSessionGate, AnotherProcessHoldingTheFolderMakesTheTurnWaitUntilItLetsGo)
+TEST(SessionFolderGate, AnotherProcessHoldingTheFolderMakesTheTurnWaitUntilItLetsGo)
 {
     test::TemporaryFolder root;
     ForeignHolder holder(root.path());
     int pauses = 0;
-    UploadSessionGate gate(countedPauses(pauses, [&holder](int pause) {
-        EXPECT_FALSE(holder.done) << "no retry after the folder was free";
-        if (pause == 3)
-            holder.letGo();
-    }));
+    SessionFolderGate gate(u".ebbcast_upload.lock"_s, u"uploading"_s,
+                           countedPauses(pauses, [&holder](int pause) {
+                               EXPECT_FALSE(holder.done) << "no retry after the folder was free";
+                               if (pause == 3)
+                                   holder.letGo();
+                           }));
 
-    UploadSessionGate::Lease lease = test::runTask(gate.acquire(root.path()));
+    SessionFolderGate::Lease lease = test::runTask(gate.acquire(root.path()));
     EXPECT_TRUE(holder.done);
     EXPECT_EQ(pauses, 3);
     EXPECT_TRUE(lease.isHeld());
@@ -199,32 +221,33 @@ TEST(UploadSessionGate, AnotherProcessHoldingTheFolderMakesTheTurnWaitUntilItLet
     EXPECT_EQ(pauses, 3);
 }
 
-TEST(UploadSessionGate, TheRetryTimerPicksUpAFolderAnotherProcessReleases)
+TEST(SessionFolderGate, TheRetryTimerPicksUpAFolderAnotherProcessReleases)
 {
     test::TemporaryFolder root;
     ForeignHolder holder(root.path());
-    UploadSessionGate gate(UploadSessionGate::Options{.retryInterval = 20ms, .pause = {}});
+    SessionFolderGate gate(u".ebbcast_upload.lock"_s, u"uploading"_s,
+                           SessionFolderGate::Options{.retryInterval = 20ms, .pause = {}});
     QTimer::singleShot(scaledMs(60), [&holder] { holder.letGo(); });
 
-    const UploadSessionGate::Lease lease = test::runTask(gate.acquire(root.path()));
+    const SessionFolderGate::Lease lease = test::runTask(gate.acquire(root.path()));
     EXPECT_TRUE(holder.done);
     EXPECT_TRUE(lease.isHeld());
     EXPECT_FALSE(anotherProcessCanLock(root.path()));
 }
 
-TEST(UploadSessionGate, AWaitCancelledWhileAnotherProcessHoldsTheFolderHandsTheTurnOn)
+TEST(SessionFolderGate, AWaitCancelledWhileAnotherProcessHoldsTheFolderHandsTheTurnOn)
 {
     test::TemporaryFolder root;
     ForeignHolder holder(root.path());
     WaitCancellation cancellation;
     int pauses = 0;
-    UploadSessionGate gate(countedPauses(pauses, [&](int pause) {
-        if (pause == 2)
-            cancellation.cancel(); // seen once the pause ends
-        if (pause == 4)
-            holder.letGo();
-        ASSERT_LT(pause, 50) << "the waits never ended";
-    }));
+    SessionFolderGate gate(u".ebbcast_upload.lock"_s, u"uploading"_s, countedPauses(pauses, [&](int pause) {
+                               if (pause == 2)
+                                   cancellation.cancel(); // seen once the pause ends
+                               if (pause == 4)
+                                   holder.letGo();
+                               ASSERT_LT(pause, 50) << "the waits never ended";
+                           }));
     Uploads uploads(gate);
     uploads.ask(u"cancelled"_s, root.path(), cancellation);
     uploads.ask(u"behind"_s, root.path());
@@ -237,7 +260,7 @@ TEST(UploadSessionGate, AWaitCancelledWhileAnotherProcessHoldsTheFolderHandsTheT
     EXPECT_FALSE(gate.isBusy(root.path()));
 }
 
-TEST(UploadSessionGate, AFolderWithoutAUsableLockFileFailsTheTurnClearlyAndFreesIt)
+TEST(SessionFolderGate, AFolderWithoutAUsableLockFileFailsTheTurnClearlyAndFreesIt)
 {
     test::TemporaryFolder root;
     const QString plainFile = root.file(u"not a folder"_s);
@@ -253,7 +276,7 @@ TEST(UploadSessionGate, AFolderWithoutAUsableLockFileFailsTheTurnClearlyAndFrees
         {plainFile, u"Not a directory"_s},
         {lockTaken, u"Is a directory"_s},
     };
-    UploadSessionGate gate;
+    SessionFolderGate gate = uploadGate();
     for (const Case& unusable : cases) {
         Uploads uploads(gate);
         uploads.ask(u"upload"_s, unusable.folder);
@@ -268,6 +291,21 @@ TEST(UploadSessionGate, AFolderWithoutAUsableLockFileFailsTheTurnClearlyAndFrees
     // Once the folder exists, the same gate gives its turn.
     ASSERT_TRUE(QDir().mkpath(root.file(u"vanished"_s)));
     EXPECT_TRUE(test::runTask(gate.acquire(root.file(u"vanished"_s))).isHeld());
+}
+
+TEST(SessionFolderGate, GatesOnDifferentLockFilesDoNotWaitForEachOther)
+{
+    test::TemporaryFolder root;
+    ForeignHolder holder(root.path());
+    int pauses = 0;
+    SessionFolderGate other(u".ebbcast_other.lock"_s, u"testing"_s, countedPauses(pauses, [](int) {}));
+    const SessionFolderGate::Lease lease = test::runTask(other.acquire(root.path()));
+    EXPECT_TRUE(lease.isHeld());
+    EXPECT_EQ(pauses, 0);
+    EXPECT_TRUE(QFile::exists(root.file(u".ebbcast_other.lock"_s)));
+    EXPECT_FALSE(QProcess::execute(u"flock"_s, {u"-n"_s, root.file(u".ebbcast_other.lock"_s), u"true"_s}) ==
+                 0);
+    holder.letGo();
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "drive/KeyedMutex.h"
+#include "core/base/KeyedMutex.h"
 
 #include <QCoreApplication>
 #include <QStringList>
