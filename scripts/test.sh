@@ -62,13 +62,15 @@ for number in $(seq 99 199); do
     fi
 done
 export QT_QPA_PLATFORM=xcb
-# No test reaches Google: the addresses point at a closed loopback port unless a test names its own fake, and
+# No test reaches Google or the relay: the addresses point at a closed loopback port unless a test names its own fake, and
 # the sign-in callback takes any free port so that tests running side by side never compete for one.
 export EBBCAST_GOOGLE_AUTH_URL="http://127.0.0.1:9/o/oauth2/v2/auth"
 export EBBCAST_GOOGLE_TOKEN_URL="http://127.0.0.1:9/token"
 export EBBCAST_GOOGLE_API_URL="http://127.0.0.1:9"
 export EBBCAST_DRIVE_WEB_URL="http://127.0.0.1:9"
 export EBBCAST_OAUTH_REDIRECT_PORT=0
+export EBBCAST_RELAY_URL="http://127.0.0.1:9/corvane/api/v1/pelko/notify"
+unset CORVANE_PELKO_RELAY_TOKEN
 
 # Every instrumented process, the test programs and the ebbcast processes they start alike, writes its
 # AddressSanitizer, LeakSanitizer and ThreadSanitizer reports to files named after its executable and pid: a
