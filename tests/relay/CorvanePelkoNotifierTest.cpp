@@ -1,6 +1,8 @@
 #include "relay/CorvanePelkoNotifier.h"
 
 #include "core/base/Logger.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
 #include "relay/CorvaneRelayStateFile.h"
 #include "support/FakeRelayServer.h"
 #include "support/LogLines.h"
@@ -9,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 
 #include <gtest/gtest.h>
@@ -206,6 +210,66 @@ TEST_F(NotifierTest, ManyEventsAtOnceShareOneParentAndPostEachKeyOnce)
         EXPECT_EQ(relay_.messagesWithKey(key(u"system_audio"_s, index)), 1);
     }
     EXPECT_EQ(state().postedEventIdempotencyKeys.size(), 51);
+    EXPECT_TRUE(relay_.violations().isEmpty()) << relay_.violations().join(u"; "_s).toStdString();
+}
+
+TEST_F(NotifierTest, TheFinalEventCarriesItsLinksCollectionAndCountsAndNeedsAnUploadedTranscript)
+{
+    SessionMetadata metadata;
+    metadata.sessionID = sessionName;
+    metadata.startTime = QDateTime::fromSecsSinceEpoch(1'767'607'200, Qt::UTC);
+    RecordingChunkMetadata first = chunkEvent(u"microphone"_s, 0).chunk;
+    RecordingChunkMetadata second = chunkEvent(u"microphone"_s, 1).chunk;
+    first.collectionID = u""_s;
+    second.collectionID = u"col-9"_s;
+    metadata.liveChunks = std::vector<RecordingChunkMetadata>{first, second};
+    JsonDocumentFile::write(QDir(folder_).filePath(u"metadata.json"_s), metadata.toJson());
+
+    UploadState uploads;
+    uploads.driveFolderID = u"root-1"_s;
+    uploads.driveFolders[u"final_transcript"_s] = u"F/1"_s;
+    uploads.uploadedFiles[u"final_transcript/clean.md"_s] = UploadedFileState{u"ab/c"_s, metadata.startTime};
+    uploads.uploadedFiles[u"timeline.json"_s] = UploadedFileState{u"tl"_s, metadata.startTime};
+
+    SessionTranscriptReadyEvent event;
+    event.folder = folder_;
+    event.transcriptText = u"  the whole meeting  "_s;
+    event.transcriptFile = folder_ + u"/final_transcript/clean.md"_s;
+    event.timelineFile = folder_ + u"/final_transcript/timeline.json"_s; // found by its name
+    event.sourceChunkCount = 12;
+    event.emptySourceChunkCount = 1;
+
+    SessionTranscriptReadyEvent notUploaded = event;
+    notUploaded.uploadState = UploadState{};
+    EXPECT_EQ(test::runTask(notifier().notifySessionTranscriptReady(notUploaded)), RelayDelivery::failed);
+    EXPECT_EQ(lines(u"Corvane Pelko final transcript delivery skipped: clean transcript is not uploaded"_s),
+              1);
+    EXPECT_TRUE(server_.requests().isEmpty());
+
+    event.uploadState = uploads;
+    EXPECT_EQ(test::runTask(notifier().notifySessionTranscriptReady(event)), RelayDelivery::delivered);
+    ASSERT_EQ(server_.requests().size(), 2);
+    const QJsonObject parent = QJsonDocument::fromJson(server_.requests()[0].body).object();
+    EXPECT_EQ(parent.value(u"collection_id"_s).toString(), u"col-9"_s);
+    EXPECT_EQ(parent.value(u"notes"_s).toString(),
+              u"@Pelko Desk started recording session "_s + folder_ +
+                  u". Chunk and final transcript events belong in this thread."_s);
+    const QJsonObject final = QJsonDocument::fromJson(server_.requests()[1].body).object();
+    EXPECT_EQ(final.value(u"transcript_drive_url"_s).toString(),
+              u"https://drive.example/file/d/ab%2Fc/view"_s);
+    EXPECT_EQ(final.value(u"transcript_file_name"_s).toString(), u"final_transcript/clean.md"_s);
+    EXPECT_EQ(final.value(u"drive_url"_s).toString(), u"https://drive.example/file/d/tl/view"_s);
+    EXPECT_EQ(final.value(u"file_name"_s).toString(), u"final_transcript/timeline.json"_s);
+    EXPECT_EQ(final.value(u"folder_url"_s).toString(), u"https://drive.example/drive/folders/F%2F1"_s);
+    EXPECT_EQ(final.value(u"collection_id"_s).toString(), u"col-9"_s);
+    EXPECT_EQ(final.value(u"transcript_preview"_s).toString(), u"the whole meeting"_s);
+    EXPECT_EQ(
+        final.value(u"notes"_s).toString(),
+        u"@Pelko Final human-readable transcript ready from 12 canonical chunk artifacts. 1 source chunk(s) "
+        u"completed with empty transcript text."_s);
+    EXPECT_FALSE(final.contains(u"chunk_index"_s));
+    EXPECT_EQ(state().finalNotificationStatus, u"posted"_s);
+    EXPECT_TRUE(state().finalNotificationSentAt.has_value());
     EXPECT_TRUE(relay_.violations().isEmpty()) << relay_.violations().join(u"; "_s).toStdString();
 }
 
