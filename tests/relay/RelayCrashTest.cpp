@@ -104,5 +104,39 @@ TEST(RelayCrash, AKilledPosterResendsAndEveryEventEndsUpInTheThreadOnce)
     }
 }
 
+// Two posters on one session at once, against a relay that does not deduplicate: the session gate's lock
+// across processes makes the second find each event recorded, so nothing is posted twice.
+TEST(RelayCrash, TwoProcessesOnOneSessionPostEachEventOnce)
+{
+    test::TemporaryFolder root;
+    const QString folder = root.file(sessionName);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    FakeRelayServer relay(token);
+    relay.setDeduplication(false);
+    FakeHttpServer server;
+    server.setModel(relay);
+    const QUrl endpoint = server.url(u"/corvane/api/v1/pelko/notify"_s);
+
+    QProcess first;
+    QProcess second;
+    int finished = 0;
+    QEventLoop loop;
+    for (QProcess* process : {&first, &second}) {
+        QObject::connect(process, &QProcess::finished, &loop, [&] {
+            if (++finished == 2)
+                loop.quit();
+        });
+        process->start(QStringLiteral(EBBCAST_RELAY_POSTER), {folder, endpoint.toString(), token});
+    }
+    QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(finished, 2);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_EQ(relay.threads().size(), 1);
+    EXPECT_EQ(relay.threads().front().messages.size(), eventCount);
+    EXPECT_TRUE(relay.violations().isEmpty()) << relay.violations().join(u"; "_s).toStdString();
+}
+
 } // namespace
 } // namespace ebbcast
