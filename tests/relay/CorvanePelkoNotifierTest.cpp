@@ -273,5 +273,28 @@ TEST_F(NotifierTest, TheFinalEventCarriesItsLinksCollectionAndCountsAndNeedsAnUp
     EXPECT_TRUE(relay_.violations().isEmpty()) << relay_.violations().join(u"; "_s).toStdString();
 }
 
+TEST_F(NotifierTest, AHangingSessionDoesNotHoldUpAnother)
+{
+    CorvanePelkoNotifier patient(
+        CorvanePelkoNotifier::Config{.endpoint = server_.url(u"/corvane/api/v1/pelko/notify"_s),
+                                     .recorderID = u"velno"_s,
+                                     .recorderName = u"Desk"_s,
+                                     .pelkoUserID = {}},
+        logger_, network_, DriveWebLinks(QUrl(u"https://drive.example"_s)), [] { return token; },
+        CorvanePelkoNotifier::Timing{.exchangeDeadline = 60s, .clock = systemTime});
+    const QString other = root_.file(u"2026-01-05_11-00-00"_s);
+    ASSERT_TRUE(QDir().mkpath(other));
+    server_.addFault(FakeHttpServer::FaultRule{.method = "POST", .request = 1}, Fault::hang());
+
+    QCoro::Task<RelayDelivery> hanging = patient.notifyRecordingSessionStarted(folder_);
+    EXPECT_EQ(test::runTask(patient.notifyRecordingSessionStarted(other)), RelayDelivery::delivered);
+    EXPECT_FALSE(hanging.isReady()) << "the first session still waits for its relay";
+    EXPECT_TRUE(patient.gate().isBusy(folder_));
+
+    server_.releaseHangs();
+    EXPECT_EQ(test::runTask(std::move(hanging)), RelayDelivery::delivered);
+    EXPECT_EQ(relay_.threads().size(), 2);
+}
+
 } // namespace
 } // namespace ebbcast
