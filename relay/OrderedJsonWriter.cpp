@@ -1,5 +1,6 @@
 #include "relay/OrderedJsonWriter.h"
 
+#include "core/json/JsonString.h"
 #include "core/json/ShortestNumber.h"
 
 #include <cmath>
@@ -8,46 +9,8 @@ namespace ebbcast {
 
 QByteArray OrderedJsonWriter::quoted(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
     QByteArray out;
-    out.reserve(utf8.size() + 2);
-    out.append('"');
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        case '\b':
-            out.append("\\b");
-            break;
-        case '\f':
-            out.append("\\f");
-            break;
-        default:
-            if (byte < 0x20) {
-                static constexpr char hex[] = "0123456789abcdef";
-                out.append("\\u00");
-                out.append(hex[byte >> 4]);
-                out.append(hex[byte & 0xf]);
-            } else {
-                out.append(c);
-            }
-        }
-    }
-    out.append('"');
+    appendJsonString(out, text, SlashEscaping::plain);
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "core/json/DocumentEncoder.h"
 
 #include "core/json/DocumentError.h"
+#include "core/json/JsonString.h"
 #include "core/json/ShortestNumber.h"
 
 #include <QJsonArray>
@@ -17,49 +18,6 @@ namespace {
 void appendIndent(QByteArray& out, int depth)
 {
     out.append(depth * 2, ' ');
-}
-
-void appendString(QByteArray& out, const QString& text)
-{
-    static const char hex[] = "0123456789abcdef";
-    out.append('"');
-    for (const char c : text.toUtf8()) {
-        switch (c) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '/':
-            out.append("\\/");
-            break;
-        case '\b':
-            out.append("\\b");
-            break;
-        case '\f':
-            out.append("\\f");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                out.append("\\u00");
-                out.append(hex[(c >> 4) & 0xf]);
-                out.append(hex[c & 0xf]);
-            } else {
-                out.append(c);
-            }
-        }
-    }
-    out.append('"');
 }
 
 void appendNumber(QByteArray& out, const QJsonValue& value)
@@ -97,7 +55,7 @@ void appendObject(QByteArray& out, const QJsonObject& object, int depth)
             out.append(",\n");
         first = false;
         appendIndent(out, depth + 1);
-        appendString(out, key);
+        appendJsonString(out, key, SlashEscaping::escaped);
         out.append(" : ");
         appendValue(out, object.value(key), depth + 1);
     }
@@ -139,7 +97,7 @@ void appendValue(QByteArray& out, const QJsonValue& value, int depth)
         appendNumber(out, value);
         break;
     case QJsonValue::String:
-        appendString(out, value.toString());
+        appendJsonString(out, value.toString(), SlashEscaping::escaped);
         break;
     case QJsonValue::Array:
         appendArray(out, value.toArray(), depth);
