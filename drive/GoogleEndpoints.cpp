@@ -1,6 +1,7 @@
 #include "drive/GoogleEndpoints.h"
 
-#include <QHostAddress>
+#include "core/base/ServiceURL.h"
+
 #include <QProcessEnvironment>
 
 #include <algorithm>
@@ -10,29 +11,14 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-bool isLoopbackHost(const QString& host)
-{
-    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
-
 QUrl overriddenURL(const QProcessEnvironment& environment, const QString& variable, const QUrl& fallback)
 {
     if (!environment.contains(variable))
         return fallback;
     const QString text = environment.value(variable).trimmed();
     const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    const bool secure = scheme == u"https"_s;
-    const bool loopbackHttp = scheme == u"http"_s && isLoopbackHost(url.host());
-    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasFragment() ||
-        !(secure || loopbackHttp)) {
-        throw GoogleEndpointsError(variable +
-                                   u" must be an https address, or an http address on a loopback host "
-                                   u"(127.0.0.1, ::1, localhost), without user name or fragment."_s);
-    }
+    if (!isAllowedServiceURL(url))
+        throw GoogleEndpointsError(variable + u" must be "_s + allowedServiceURLRule() + u'.');
     return url;
 }
 

@@ -20,12 +20,6 @@ namespace {
 
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-bool entryExists(const QString& path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
-}
-
 } // namespace
 
 UploadStateFile::UploadStateFile(QString sessionFolder, Logger& logger, WallClock clock)
@@ -66,18 +60,13 @@ void UploadStateFile::save(const UploadState& state) const
 // Moves the unreadable file aside and returns its new path; logs and returns nothing when that fails.
 QString UploadStateFile::keepAside(const QString& problem) const
 {
-    const QString original = path();
-    const QString stamp = clock_().toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
-    QString backup = original + u".corrupt-"_s + stamp;
-    for (int n = 1; entryExists(backup); ++n)
-        backup = original + u".corrupt-"_s + stamp + u'-' + QString::number(n);
-    if (std::rename(QFile::encodeName(original).constData(), QFile::encodeName(backup).constData()) != 0) {
-        logger_.error(u"Unreadable upload state \""_s + original + u"\" ("_s + problem +
-                      u") could not be kept aside: "_s + QString::fromLocal8Bit(std::strerror(errno)) +
+    const auto kept = JsonDocumentFile::keepAside(path(), clock_());
+    if (!kept.failure.isEmpty()) {
+        logger_.error(u"Unreadable upload state \""_s + path() + u"\" ("_s + problem +
+                      u") could not be kept aside: "_s + kept.failure +
                       u"; the session's upload starts again from an empty state"_s);
-        return {};
     }
-    return backup;
+    return kept.path;
 }
 
 } // namespace ebbcast

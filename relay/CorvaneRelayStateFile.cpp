@@ -19,12 +19,6 @@ namespace {
 
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-bool entryExists(const QString& path)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
-}
-
 // Whether the file's bytes can be read (as opposed to read but not decoded).
 bool bytesReadable(const QString& path)
 {
@@ -60,15 +54,12 @@ CorvaneRelayState CorvaneRelayStateFile::load(const QString& sessionID, const QS
                                          result.problem);
     }
     const QString problem = result.status == Status::ok ? u"members of the wrong kind"_s : result.problem;
-    const QString stamp = clock_().toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
-    QString backup = original + u".corrupt-"_s + stamp;
-    for (int n = 1; entryExists(backup); ++n)
-        backup = original + u".corrupt-"_s + stamp + u'-' + QString::number(n);
-    if (std::rename(QFile::encodeName(original).constData(), QFile::encodeName(backup).constData()) != 0) {
+    const auto kept = JsonDocumentFile::keepAside(original, clock_());
+    if (!kept.failure.isEmpty()) {
         throw CorvaneRelayStateReadError(u"Unreadable relay state \""_s + original + u"\" ("_s + problem +
-                                         u") could not be kept aside: "_s +
-                                         QString::fromLocal8Bit(std::strerror(errno)));
+                                         u") could not be kept aside: "_s + kept.failure);
     }
+    const QString backup = kept.path;
     logger_.error(u"Unreadable relay state \""_s + original + u"\" ("_s + problem + u") kept as \""_s +
                   backup + u"\"; the session's relay progress starts again"_s);
     return CorvaneRelayState::fresh(sessionID, threadKey);

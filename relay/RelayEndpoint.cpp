@@ -2,8 +2,8 @@
 
 #include "core/base/BuildInfo.h"
 #include "core/base/Logger.h"
+#include "core/base/ServiceURL.h"
 
-#include <QHostAddress>
 #include <QProcessEnvironment>
 
 #include <atomic>
@@ -14,14 +14,6 @@ namespace ebbcast {
 namespace {
 
 const QString variableName = u"EBBCAST_RELAY_URL"_s;
-
-bool isLoopbackHost(const QString& host)
-{
-    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
 
 } // namespace
 
@@ -37,17 +29,11 @@ RelayEndpoint RelayEndpoint::resolve(const QProcessEnvironment& environment, con
         return endpoint;
     }
     const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    const bool secure = scheme == u"https"_s;
-    const bool loopbackHttp = scheme == u"http"_s && isLoopbackHost(url.host());
-    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasFragment() ||
-        !(secure || loopbackHttp)) {
+    if (!isAllowedServiceURL(url)) {
         endpoint.status = Status::refused;
-        endpoint.logLine =
-            u"Corvane Pelko relay address refused: "_s + variableName +
-            (fromEnvironment ? u""_s : u" (build setting)"_s) +
-            u" must be an https address, or an http address on a loopback host (127.0.0.1, ::1, "
-            u"localhost), without user name or fragment; no relay notifications are sent"_s;
+        endpoint.logLine = u"Corvane Pelko relay address refused: "_s + variableName +
+                           (fromEnvironment ? u""_s : u" (build setting)"_s) + u" must be "_s +
+                           allowedServiceURLRule() + u"; no relay notifications are sent"_s;
         return endpoint;
     }
     endpoint.status = Status::configured;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -211,6 +212,21 @@ void JsonDocumentFile::write(const QString& path, const QJsonObject& document,
                              std::optional<QFileDevice::Permissions> permissions)
 {
     AtomicFile::write(path, DocumentEncoder::encode(document), permissions);
+}
+
+JsonDocumentFile::KeptAside JsonDocumentFile::keepAside(const QString& path, const QDateTime& now)
+{
+    const auto exists = [](const QString& candidate) {
+        struct stat status {};
+        return ::lstat(QFile::encodeName(candidate).constData(), &status) == 0;
+    };
+    const QString stamp = now.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString backup = path + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 1; exists(backup); ++n)
+        backup = path + QStringLiteral(".corrupt-") + stamp + u'-' + QString::number(n);
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(backup).constData()) != 0)
+        return {{}, QString::fromLocal8Bit(std::strerror(errno))};
+    return {backup, {}};
 }
 
 } // namespace ebbcast

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFileDevice>
 #include <QJsonObject>
 #include <QString>
@@ -36,6 +37,14 @@ public:
                            IllegalNumbers illegalNumbers = IllegalNumbers::makeUnreadable);
     // The document's top-level object, or nothing when the file is missing or not a readable JSON object.
     static std::optional<QJsonObject> readObject(const QString& path);
+
+    // Moves an unreadable document aside, beside it as "<name>.corrupt-<UTC time>" (with "-N" added when that
+    // name is taken). The new path, or the system's reason why the file could not be moved.
+    struct KeptAside {
+        QString path;
+        QString failure; // empty on success
+    };
+    static KeptAside keepAside(const QString& path, const QDateTime& now);
 
     // Throws DocumentError or FileError; the old file stays as it was on failure.
     static void write(const QString& path, const QJsonObject& document,

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace ebbcast {
+
+// Whether an address may receive the application's requests (and its credentials): https, or http to a
+// loopback host (a local stand-in); a valid host, no user name, no fragment.
+bool isAllowedServiceURL(const QUrl& url);
+
+// The rule above in words, to follow "<variable> must be ": "an https address, or an http address on a
+// loopback host (127.0.0.1, ::1, localhost), without user name or fragment".
+QString allowedServiceURLRule();
+
+} // namespace ebbcast
