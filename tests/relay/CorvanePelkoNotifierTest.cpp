@@ -6,7 +6,9 @@
 #include "relay/CorvaneRelayStateFile.h"
 #include "support/FakeRelayServer.h"
 #include "support/LogLines.h"
+#include "support/ReadOnlyRemount.h"
 #include "support/RunTask.h"
+#include "support/SmallDisk.h"
 #include "support/TemporaryFolder.h"
 
 #include <QDir>
@@ -129,6 +131,23 @@ TEST_F(NotifierTest, AParentWithoutAThreadBlocksEveryReply)
                     u" parent_status=missing_thread"_s),
               1);
     EXPECT_EQ(server_.requests().size(), 1);
+}
+
+TEST_F(NotifierTest, ASessionFolderThatCannotBeWrittenSendsNothing)
+{
+    test::SmallDisk disk(root_.file(u"disk"_s), 512);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    folder_ = disk.file(sessionName);
+    ASSERT_TRUE(QDir().mkpath(folder_));
+    ASSERT_TRUE(test::remountReadOnly(root_.file(u"disk"_s)));
+
+    EXPECT_EQ(test::runTask(notifier().notifyRecordingSessionStarted(folder_)), RelayDelivery::failed);
+    EXPECT_EQ(transcribe(u"microphone"_s, 1), RelayDelivery::failed);
+    EXPECT_TRUE(server_.requests().isEmpty()) << "no parent without a place to record its thread";
+    EXPECT_FALSE(QFile::exists(folder_ + u"/.ebbcast_corvane_state.json"_s));
+    EXPECT_EQ(lines(u"Corvane Pelko session state initialization failed: "_s), 1);
+    EXPECT_EQ(lines(token), 0);
 }
 
 TEST_F(NotifierTest, AnEventIsPostedOnceAndAFailedOneIsResentByteForByteFirst)
