@@ -87,7 +87,7 @@ void FinalTranscriptWriter::setConfig(Config config)
     config_ = std::move(config);
 }
 
-FinalTranscriptWriter::Config FinalTranscriptWriter::config() const
+FinalTranscriptWriter::Config FinalTranscriptWriter::currentConfig() const
 {
     const std::lock_guard lock(configMutex_);
     return config_;
@@ -201,7 +201,7 @@ FinalTranscriptWriter::resolvedTranscriptText(const QString& sessionFolder,
 
 QString FinalTranscriptWriter::threadKey(const QString& sessionFolder) const
 {
-    return sessionThreadKey(config().recorderID, lastComponent(cleanAbsolute(sessionFolder)));
+    return sessionThreadKey(currentConfig().recorderID, lastComponent(cleanAbsolute(sessionFolder)));
 }
 
 QString FinalTranscriptWriter::chunkUploadKey(const QString& sessionFolder, const QString& chunkFilePath)
@@ -228,15 +228,15 @@ FinalTranscriptWriter::provenance(const QString& sessionFolder, const Transcript
         return found->second;
     };
 
-    SessionTranscriptProvenance provenance;
-    provenance.sessionID = assembly.sessionID;
-    provenance.threadKey = assembly.threadKey;
-    provenance.collectionID = assembly.collectionID;
-    provenance.generatedAt = assembly.generatedAt;
-    provenance.generator = u"Ebbcast "_s + assembly.appVersion;
+    SessionTranscriptProvenance result;
+    result.sessionID = assembly.sessionID;
+    result.threadKey = assembly.threadKey;
+    result.collectionID = assembly.collectionID;
+    result.generatedAt = assembly.generatedAt;
+    result.generator = u"Ebbcast "_s + assembly.appVersion;
     if (drive) {
-        provenance.driveSessionFolderID = drive->sessionFolderID;
-        provenance.driveFinalTranscriptFolderID = drive->finalTranscriptFolderID;
+        result.driveSessionFolderID = drive->sessionFolderID;
+        result.driveFinalTranscriptFolderID = drive->finalTranscriptFolderID;
     }
     for (const TranscriptEntry& entry : assembly.entries) {
         const RecordingChunkMetadata& chunk = entry.chunk;
@@ -254,7 +254,7 @@ FinalTranscriptWriter::provenance(const QString& sessionFolder, const Transcript
         artifact.transcriptArtifactSizeBytes = chunk.transcriptArtifactSizeBytes;
         artifact.driveFileID = driveFileID(artifact.sourceFile);
         artifact.driveURL = driveLink(artifact.driveFileID);
-        provenance.sourceArtifacts.push_back(std::move(artifact));
+        result.sourceArtifacts.push_back(std::move(artifact));
     }
     for (const QLatin1StringView name :
          {briefName, cleanTranscriptName, timelineName, rawTranscriptName, provenanceName}) {
@@ -262,9 +262,9 @@ FinalTranscriptWriter::provenance(const QString& sessionFolder, const Transcript
         document.fileName = name;
         document.driveFileID = driveFileID(QString(ChunkTranscriptFile::directoryName) + u'/' + name);
         document.driveURL = driveLink(document.driveFileID);
-        provenance.generatedDocuments.push_back(std::move(document));
+        result.generatedDocuments.push_back(std::move(document));
     }
-    return provenance;
+    return result;
 }
 
 std::optional<QString> FinalTranscriptWriter::driveLink(const std::optional<QString>& fileID) const

@@ -93,7 +93,7 @@ public:
     static QString chunkUploadKey(const QString& sessionFolder, const QString& chunkFilePath);
 
 private:
-    Config config() const;
+    Config currentConfig() const;
     SessionTranscriptProvenance provenance(const QString& sessionFolder, const TranscriptAssembly& assembly,
                                            const std::optional<TranscriptDriveRecord>& drive) const;
     std::optional<QString> driveLink(const std::optional<QString>& fileID) const;

@@ -88,8 +88,8 @@ StagedFileSet::~StagedFileSet()
 
 void StagedFileSet::removeStrays() const
 {
-    const QStringList strays =
-        QDir(folder_).entryList({QString(stagingPrefix) + u'*'}, QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList strays = QDir(folder_).entryList(QStringList{QString(stagingPrefix) + u'*'},
+                                                       QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : strays) {
         const QString path = folder_ + u'/' + name;
         if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)

@@ -6,8 +6,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-TranscriptAssembly TranscriptAssembly::make(const SessionMetadata& session, QString threadKey,
-                                            std::vector<TranscriptEntry> entries, QDateTime generatedAt)
+TranscriptAssembly TranscriptAssembly::make(const SessionMetadata& session, QString key,
+                                            std::vector<TranscriptEntry> chunkEntries, QDateTime now)
 {
     TranscriptAssembly assembly;
     assembly.sessionID = session.sessionID;
@@ -15,9 +15,9 @@ TranscriptAssembly TranscriptAssembly::make(const SessionMetadata& session, QStr
     assembly.sessionEndTime = session.endTime;
     assembly.sessionDuration = session.duration;
     assembly.appVersion = session.appVersion;
-    assembly.threadKey = std::move(threadKey);
-    assembly.generatedAt = std::move(generatedAt);
-    assembly.entries = std::move(entries);
+    assembly.threadKey = std::move(key);
+    assembly.generatedAt = std::move(now);
+    assembly.entries = std::move(chunkEntries);
     for (const TranscriptEntry& entry : assembly.entries) {
         if (!assembly.collectionID && entry.chunk.collectionID)
             assembly.collectionID = entry.chunk.collectionID;

@@ -35,8 +35,8 @@ struct TranscriptAssembly {
     int withTextCount = 0; // chunks whose resolved text exists
 
     // Fills the counts and the collection id from the entries.
-    static TranscriptAssembly make(const SessionMetadata& session, QString threadKey,
-                                   std::vector<TranscriptEntry> entries, QDateTime generatedAt);
+    static TranscriptAssembly make(const SessionMetadata& session, QString key,
+                                   std::vector<TranscriptEntry> chunkEntries, QDateTime now);
 
     // "partial" when a chunk failed or no chunk has text, "ready" otherwise.
     QString status() const;

@@ -1,6 +1,7 @@
 #include "TranscriptSetFixtures.h"
 
 #include "core/base/Iso8601.h"
+#include "core/documents/Timecode.h"
 #include "transcription/SessionChunks.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -138,6 +140,58 @@ QString describeDifference(const QByteArray& expected, const QByteArray& actual)
     if (line == common && expectedLines.size() == actualLines.size())
         text += u"(only the bytes at the end differ)\n"_s;
     return text;
+}
+
+} // namespace ebbcast::test
+
+namespace ebbcast::test {
+
+QString makeLongSession(const QString& root, int pairs, int textBytes)
+{
+    const QString folder = root + u"/2026-12-12_08-00-00"_s;
+    QDir().mkpath(folder + u"/chunks"_s);
+    const QDateTime start(QDate(2026, 12, 12), QTime(7, 0), Qt::UTC);
+    for (int index = 0; index < pairs; ++index) {
+        for (const QString& kind : {u"microphone"_s, u"system_audio"_s}) {
+            const bool system = kind == u"system_audio"_s;
+            const double offset = index * 300.0 + (system ? 0.25 : 0.0);
+            const QString base = kind + QString::asprintf("_chunk_%04d", index);
+            RecordingChunkMetadata chunk;
+            chunk.index = index;
+            chunk.kind = kind;
+            chunk.startTime = start.addSecs(static_cast<qint64>(offset));
+            chunk.endTime = chunk.startTime.addSecs(300);
+            chunk.duration = 300;
+            chunk.filePath = folder + u"/chunks/"_s + base + (system ? u".m4a"_s : u".wav"_s);
+            chunk.startOffsetSeconds = offset;
+            chunk.endOffsetSeconds = offset + 300;
+            chunk.timecodeStart = timecode(offset);
+            chunk.timecodeEnd = timecode(offset + 300);
+            chunk.transcriptArtifactID = 1000 + index * 2 + (system ? 1 : 0);
+            const bool empty = system && index % 10 == 0;
+            chunk.transcriptionStatus = empty ? u"complete_empty"_s : u"complete"_s;
+            if (!empty) {
+                QString text = u"["_s + base + u"] "_s;
+                while (text.size() < textBytes)
+                    text += u"words spoken in this chunk "_s;
+                chunk.transcriptText = text.trimmed();
+            }
+            TemporaryFolder::writeAll(folder + u"/chunks/"_s + base + u".json"_s,
+                                      QJsonDocument(chunk.toJson()).toJson());
+        }
+    }
+    return folder;
+}
+
+SessionMetadata longSessionMetadata(int pairs)
+{
+    SessionMetadata session;
+    session.sessionID = u"2026-12-12_08-00-00"_s;
+    session.startTime = QDateTime(QDate(2026, 12, 12), QTime(7, 0), Qt::UTC);
+    session.endTime = session.startTime.addSecs(pairs * 300);
+    session.duration = pairs * 300.0;
+    session.appVersion = u"1.4.0"_s;
+    return session;
 }
 
 } // namespace ebbcast::test

@@ -48,3 +48,12 @@ std::map<QString, QByteArray> transcriptFolderContent(const QString& sessionFold
 QString describeDifference(const QByteArray& expected, const QByteArray& actual);
 
 } // namespace ebbcast::test
+
+namespace ebbcast::test {
+
+// A long session: `pairs` five-minute chunks on each of two tracks (the system track 0.25 s behind), each
+// "complete" with about `textBytes` of text, every tenth system chunk "complete_empty". Returns its folder.
+QString makeLongSession(const QString& root, int pairs, int textBytes);
+SessionMetadata longSessionMetadata(int pairs);
+
+} // namespace ebbcast::test
