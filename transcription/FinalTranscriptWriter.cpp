@@ -1,6 +1,5 @@
 #include "transcription/FinalTranscriptWriter.h"
 
-#include "core/base/AtomicFile.h"
 #include "core/base/FileError.h"
 #include "core/base/Logger.h"
 #include "core/json/DocumentEncoder.h"
@@ -166,8 +165,12 @@ void FinalTranscriptWriter::writeProvenanceFile(const QString& destination, cons
         entries.push_back({chunk, std::nullopt});
     const TranscriptAssembly assembly =
         TranscriptAssembly::make(session, threadKey(sessionFolder), std::move(entries), clock_());
-    AtomicFile::write(destination,
-                      DocumentEncoder::encode(provenance(sessionFolder, assembly, drive).toJson()));
+    const QByteArray bytes = DocumentEncoder::encode(provenance(sessionFolder, assembly, drive).toJson());
+    // Staged like the whole set, so a crash leaves only a ".ebbcast_" file that uploads skip.
+    const QFileInfo target(destination);
+    StagedFileSet set(target.path(), fileWriter_);
+    set.stage(target.fileName(), bytes);
+    set.commit();
 }
 
 std::optional<QString>

@@ -72,8 +72,8 @@ public:
                                                            const SessionMetadata& session,
                                                            const std::vector<RecordingChunkMetadata>& chunks);
 
-    // Rewrites the provenance document alone (atomically) at `destination`, with the Drive ids of `drive`.
-    // Throws FileError or DocumentError.
+    // Rewrites the provenance document alone at `destination` (staged and renamed), with the Drive ids of
+    // `drive`. Throws FileError or DocumentError.
     void writeProvenanceFile(const QString& destination, const QString& sessionFolder,
                              const SessionMetadata& session,
                              const std::vector<RecordingChunkMetadata>& chunks,

@@ -147,6 +147,52 @@ TEST_F(FinalTranscriptWriterTest, ThreadKeyNamesTheFolderAndKeysAreRelativeToIt)
     EXPECT_EQ(provenance["drive_final_transcript_folder_id"], "fold-final");
 }
 
+TEST_F(FinalTranscriptWriterTest, ProvenanceRewrittenWithTheDocumentsUploadedSoFar)
+{
+    const WrittenCase written = write(u"two_tracks"_s);
+    const auto before = test::transcriptFolderContent(written.transcriptCase.sessionFolder);
+    TranscriptDriveRecord drive;
+    drive.sessionFolderID = u"fold-s"_s;
+    drive.finalTranscriptFolderID = u"fold-f"_s;
+    const QStringList uploaded = {u"00 Session Brief.md"_s, u"01 Clean Transcript.md"_s,
+                                  u"02 Timeline.json"_s, u"03 Raw Transcript.md"_s};
+    for (const QString& name : uploaded)
+        drive.fileIDs.emplace(u"transcripts/"_s + name, u"id-"_s + name.left(2));
+    drive.fileIDs.emplace(u"chunks/system_audio_chunk_0001.m4a"_s, u"id-s1"_s);
+
+    test::TranscriptCase later = written.transcriptCase;
+    later.generatedAt = later.generatedAt.addSecs(90);
+    const auto writer = test::writerFor(later, logger_);
+    writer->writeProvenanceFile(written.artifacts.provenance, later.sessionFolder, later.session,
+                                readSessionChunks(later.sessionFolder), drive);
+
+    const auto provenance = json(written, u"04 Provenance.json"_s);
+    EXPECT_EQ(provenance["generated_at"], "2026-12-06T08:31:30Z");
+    EXPECT_EQ(provenance["drive_session_folder_id"], "fold-s");
+    EXPECT_EQ(provenance["drive_final_transcript_folder_id"], "fold-f");
+    const auto& documents = provenance["generated_documents"];
+    ASSERT_EQ(documents.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string id = "id-0" + std::to_string(i);
+        EXPECT_EQ(documents[i]["drive_file_id"], id);
+        EXPECT_EQ(documents[i]["drive_url"], "https://drive.example.test/file/d/" + id + "/view");
+    }
+    EXPECT_FALSE(documents[4].contains("drive_file_id")); // not uploaded yet
+    const auto& artifacts = provenance["source_artifacts"];
+    ASSERT_EQ(artifacts.size(), 4u);
+    EXPECT_EQ(artifacts[2]["source_file"], "chunks/system_audio_chunk_0001.m4a");
+    EXPECT_EQ(artifacts[2]["drive_file_id"], "id-s1");
+    EXPECT_FALSE(artifacts[0].contains("drive_file_id"));
+
+    // Nothing else changed, and no staged file is left.
+    auto after = test::transcriptFolderContent(later.sessionFolder);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, bytes] : before) {
+        if (name != u"04 Provenance.json"_s)
+            EXPECT_EQ(after.at(name), bytes) << name.toStdString();
+    }
+}
+
 TEST(ChunkUploadKeyTest, RelativeInsideTheFolderElseChunksAndTheFileName)
 {
     const struct {
