@@ -188,8 +188,9 @@ TEST_F(FinalTranscriptWriterTest, ProvenanceRewrittenWithTheDocumentsUploadedSoF
     auto after = test::transcriptFolderContent(later.sessionFolder);
     ASSERT_EQ(after.size(), before.size());
     for (const auto& [name, bytes] : before) {
-        if (name != u"04 Provenance.json"_s)
+        if (name != u"04 Provenance.json"_s) {
             EXPECT_EQ(after.at(name), bytes) << name.toStdString();
+        }
     }
 }
 
@@ -227,12 +228,14 @@ void expectEncoderRules(const nlohmann::ordered_json& value, const std::string& 
             EXPECT_LT(previous, key) << "keys out of order at " << path;
             previous = key;
             const std::string memberPath = path + "." + key;
-            if (integers.count(key))
+            if (integers.count(key)) {
                 EXPECT_TRUE(member.is_number_integer()) << memberPath;
-            if (key.ends_with("_time") || key.ends_with("_at"))
+            }
+            if (key.ends_with("_time") || key.ends_with("_at")) {
                 EXPECT_TRUE(
                     wholeSecondUtc.match(QString::fromStdString(member.get<std::string>())).hasMatch())
                     << memberPath << " = " << member.dump();
+            }
             expectEncoderRules(member, memberPath);
         }
     } else if (value.is_array()) {
