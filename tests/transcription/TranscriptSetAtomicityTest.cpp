@@ -130,6 +130,7 @@ TEST_F(TranscriptSetAtomicityTest, StrayStagedFilesAreRemovedAndOtherFilesKept)
     // What a process killed during an earlier assembly leaves behind.
     TemporaryFolder::writeAll(transcripts + u".ebbcast_staged_02 Timeline.json"_s, "{ half");
     TemporaryFolder::writeAll(transcripts + u".ebbcast_staged_03 Raw Transcript.md"_s, "# Raw");
+    TemporaryFolder::writeAll(transcripts + u".ebbcast_staged_05 Summary.md"_s, "of a set with more files");
     TemporaryFolder::writeAll(transcripts + u"00 Session Brief.md"_s, "older brief");
     // Files of others stay.
     TemporaryFolder::writeAll(transcripts + u".ebbcast_transcript_state.json"_s, "{}");

@@ -31,10 +31,13 @@ std::vector<std::string> generationTimes(const QString& sessionFolder)
 {
     std::vector<std::string> times;
     const QString transcripts = sessionFolder + u"/transcripts/"_s;
-    for (const QString& name : {u"02 Timeline.json"_s, u"04 Provenance.json"_s, u"session_timeline.json"_s})
-        times.push_back(nlohmann::json::parse(TemporaryFolder::readAll(transcripts + name).toStdString())
-                            .at("generated_at")
-                            .get<std::string>());
+    for (const QString& name : {u"02 Timeline.json"_s, u"04 Provenance.json"_s, u"session_timeline.json"_s}) {
+        // A torn document does not parse and yields no time.
+        const auto document =
+            nlohmann::json::parse(TemporaryFolder::readAll(transcripts + name).toStdString(), nullptr, false);
+        const bool whole = document.is_object() && document.contains("generated_at");
+        times.push_back(whole ? document["generated_at"].get<std::string>() : std::string());
+    }
     const QString brief = QString::fromUtf8(TemporaryFolder::readAll(transcripts + u"00 Session Brief.md"_s));
     const qsizetype at = brief.indexOf(u"- Generated: "_s);
     times.push_back(at < 0 ? std::string() : brief.mid(at + 13, 20).toStdString());
