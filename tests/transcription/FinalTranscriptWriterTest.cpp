@@ -2,7 +2,9 @@
 
 #include "TranscriptSetFixtures.h"
 #include "core/base/Logger.h"
+#include "core/base/WorkerTask.h"
 #include "support/LogLines.h"
+#include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
 #include "transcription/SessionChunks.h"
 #include "transcription/TranscriptLayout.h"
@@ -192,6 +194,27 @@ TEST_F(FinalTranscriptWriterTest, ProvenanceRewrittenWithTheDocumentsUploadedSoF
             EXPECT_EQ(after.at(name), bytes) << name.toStdString();
         }
     }
+}
+
+TEST_F(FinalTranscriptWriterTest, RunsOnAWorkerWhileTheRecorderIDChanges)
+{
+    const test::TranscriptCase transcriptCase = test::prepareTranscriptCase(u"two_tracks"_s, folder_.path());
+    const auto writer = test::writerFor(transcriptCase, logger_);
+    const auto chunks = readSessionChunks(transcriptCase.sessionFolder);
+    const auto work = [&] {
+        return writer->writeFinalTranscriptArtifacts(transcriptCase.sessionFolder, transcriptCase.session,
+                                                     chunks);
+    };
+    // The work is built before the await (a lambda inside a co_await expression trips GCC 12).
+    const auto assemble = [&work]() -> QCoro::Task<FinalTranscriptArtifacts> {
+        co_return co_await runOnWorker(work);
+    };
+    QCoro::Task<FinalTranscriptArtifacts> running = assemble();
+    writer->setConfig({u"studio-8"_s}); // from the main thread, while the worker may read it
+    const FinalTranscriptArtifacts artifacts = test::runTask(std::move(running));
+    EXPECT_EQ(artifacts.status, u"ready"_s);
+    writer->setConfig({u"studio-9"_s});
+    EXPECT_EQ(writer->threadKey(transcriptCase.sessionFolder), u"ebbcast:studio-9:2026-12-06_09-15-00"_s);
 }
 
 TEST(ChunkUploadKeyTest, RelativeInsideTheFolderElseChunksAndTheFileName)
