@@ -18,13 +18,13 @@ namespace ebbcast {
 
 class Logger;
 
-// Locations and texts of a written final transcript set.
+// Locations (paths in the session folder's "transcripts") and texts of a written final transcript set.
 struct FinalTranscriptArtifacts {
-    QString brief;           // "transcripts/00 Session Brief.md"
-    QString cleanTranscript; // "transcripts/01 Clean Transcript.md"
-    QString timeline;        // "transcripts/02 Timeline.json"
-    QString rawTranscript;   // "transcripts/03 Raw Transcript.md"
-    QString provenance;      // "transcripts/04 Provenance.json"
+    QString brief;           // "00 Session Brief.md"
+    QString cleanTranscript; // "01 Clean Transcript.md"
+    QString timeline;        // "02 Timeline.json"
+    QString rawTranscript;   // "03 Raw Transcript.md"
+    QString provenance;      // "04 Provenance.json"
     QString plainText;       // also the content of "session_transcript.txt"
     QString status;          // "ready" or "partial"
 };
@@ -48,7 +48,7 @@ public:
     // none or it cannot be read (the provenance then names no Drive ids).
     using DriveRecordSource =
         std::function<std::optional<TranscriptDriveRecord>(const QString& sessionFolder)>;
-    // The Drive web page of a file id.
+    // The Drive web page of a file id. Both functions are called on the writer's thread.
     using DriveFileLink = std::function<QString(const QString& fileID)>;
 
     static constexpr QLatin1StringView briefName{"00 Session Brief.md"};
