@@ -1,5 +1,6 @@
 #include "transcription/StagedFileSet.h"
 
+#include "core/base/FileDescriptor.h"
 #include "core/base/FileError.h"
 
 #include <QDir>
@@ -14,52 +15,9 @@
 namespace ebbcast {
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd)
-    {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    // Closes now and reports the close's own error (some file systems report write errors only here).
-    bool close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
-
 void syncFolder(const QString& folder)
 {
-    const Descriptor directory(
+    const FileDescriptor directory(
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0)
         ::fsync(directory.get());
@@ -70,8 +28,8 @@ void syncFolder(const QString& folder)
 void StagedFileSet::writeSynced(const QString& path, const QByteArray& bytes)
 {
     // O_NOFOLLOW: a link planted under a staging name is not written through.
-    Descriptor file(::open(QFile::encodeName(path).constData(),
-                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    FileDescriptor file(::open(QFile::encodeName(path).constData(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (file.get() < 0 || !writeAll(file.get(), bytes) || ::fsync(file.get()) != 0 || !file.close())
         throw FileError::fromErrno(FileError::Code::writeFailed, path);
 }

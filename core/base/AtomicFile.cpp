@@ -1,5 +1,6 @@
 #include "core/base/AtomicFile.h"
 
+#include "core/base/FileDescriptor.h"
 #include "core/base/FileError.h"
 
 #include <QFile>
@@ -117,23 +118,6 @@ private:
     int fd_ = -1;
     bool renamed_ = false;
 };
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 // The rename is only durable once the folder's entry is on disk too. The new content is already in place
 // when this runs, so a failure here cannot be undone and is not reported as a failed write.

@@ -1,6 +1,7 @@
 #include "core/json/JsonDocumentFile.h"
 
 #include "core/base/AtomicFile.h"
+#include "core/base/FileDescriptor.h"
 #include "core/json/DocumentEncoder.h"
 
 #include <QFile>
@@ -38,29 +39,11 @@ QString tooLarge()
            u" MiB"_s;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd)
-    {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // The file's bytes, or why there are none. O_NONBLOCK keeps the open of a FIFO from waiting for a writer;
 // fstat then turns away everything that is not a regular file before a read could block.
 Status readBytes(const QString& path, QByteArray& bytes, QString& problem)
 {
-    const Descriptor file(
+    const FileDescriptor file(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
