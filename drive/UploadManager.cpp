@@ -1,5 +1,7 @@
 #include "drive/UploadManager.h"
 
+#include "core/base/CoroutineWaiters.h"
+#include "core/base/EbbcastError.h"
 #include "core/base/FileError.h"
 #include "core/base/Logger.h"
 #include "core/base/TimerPause.h"
@@ -34,15 +36,7 @@ constexpr qint64 checksumLimitBytes = 20 * 1024 * 1024;
 
 QString describe(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const EbbcastError& known) {
-        return known.description();
-    } catch (const std::exception& other) {
-        return QString::fromLocal8Bit(other.what());
-    } catch (...) {
-        return u"unknown error"_s;
-    }
+    return describeError(error);
 }
 
 QDateTime wholeSecondsUtc(const QDateTime& time)
@@ -77,36 +71,11 @@ QByteArray md5Hex(const QString& path)
     return hash.result().toHex();
 }
 
-// Resumes the coroutines parked on it from the event loop of `context`'s thread.
-class Waiters {
-public:
-    void add(std::coroutine_handle<> handle) { handles_.push_back(handle); }
-    void resumeAll(QObject* context)
-    {
-        std::vector<std::coroutine_handle<>> handles;
-        handles.swap(handles_);
-        for (const std::coroutine_handle<> handle : handles)
-            QMetaObject::invokeMethod(
-                context, [handle] { handle.resume(); }, Qt::QueuedConnection);
-    }
-
-private:
-    std::vector<std::coroutine_handle<>> handles_;
-};
-
-struct ParkOn {
-    Waiters& waiters;
-    bool ready;
-    bool await_ready() const noexcept { return ready; }
-    void await_suspend(std::coroutine_handle<> handle) const { waiters.add(handle); }
-    void await_resume() const noexcept {}
-};
-
 // The end of a pause between processing polls, which a new request for the session brings forward.
 struct Alarm {
     QPointer<QObject> context;
     bool rung = false;
-    Waiters waiters;
+    CoroutineWaiters waiters;
 
     void ring()
     {
@@ -159,7 +128,7 @@ public:
         bool finished = false;
         std::optional<UploadState> result;
         std::exception_ptr error;
-        Waiters finishWaiters;
+        CoroutineWaiters finishWaiters;
 
         void report(const Progress& progress) const
         {
@@ -204,7 +173,7 @@ public:
     std::map<QString, std::shared_ptr<SessionRun>> sessionRuns_;
     QSet<QString> liveUploads_;
     int busy_ = 0;
-    Waiters idleWaiters_;
+    CoroutineWaiters idleWaiters_;
 
     // Requests from other threads on their way to the manager's thread.
     std::atomic<int> hops_{0};

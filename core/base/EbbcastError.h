@@ -21,4 +21,7 @@ private:
     std::string what_;
 };
 
+// The description of any error: an EbbcastError's own, what() of another exception, or "unknown error".
+QString describeError(const std::exception_ptr& error);
+
 } // namespace ebbcast
