@@ -8,6 +8,7 @@
 #include "relay/CorvaneSessionGate.h"
 #include "relay/PelkoReadyPayload.h"
 #include "relay/RelayDelivery.h"
+#include "relay/RelayEvents.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -23,28 +24,6 @@ class QNetworkAccessManager;
 namespace ebbcast {
 
 class Logger;
-
-struct ChunkTranscribedEvent {
-    QString folder;
-    QString file; // the chunk's audio file
-    RecordingChunkMetadata chunk;
-    QString transcriptText;
-    std::optional<QString> transcriptFile;
-    std::optional<UploadState> uploadState;
-    QString gatewayJobID;
-    std::optional<QString> glossenJobID;
-    std::optional<qint64> transcriptArtifactID;
-};
-
-struct SessionTranscriptReadyEvent {
-    QString folder;
-    QString transcriptText;
-    QString transcriptFile; // the clean transcript
-    QString timelineFile;
-    std::optional<UploadState> uploadState;
-    int sourceChunkCount = 0;
-    int emptySourceChunkCount = 0;
-};
 
 // Posts the life of each recording session into one chat thread through the relay: the session-started
 // event opens the thread (its parent), every later event is a reply in it.
