@@ -22,12 +22,6 @@ void describeState(Self& self, Members& members)
     members("notification_sent_at"_L1, self.notificationSentAt);
 }
 
-bool bytesReadable(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
-}
-
 } // namespace
 
 std::optional<TranscriptFinalizationState> TranscriptFinalizationState::fromJson(const QJsonValue& json)
@@ -67,26 +61,24 @@ std::optional<TranscriptFinalizationState> TranscriptFinalizationStateFile::read
 
 TranscriptFinalizationState TranscriptFinalizationStateFile::loadForUpdate() const
 {
-    const QString original = path();
-    const auto result = JsonDocumentFile::read(original);
-    using Status = JsonDocumentFile::ReadResult::Status;
-    if (result.status == Status::missing)
-        return {};
-    if (result.status == Status::ok) {
-        if (auto state = TranscriptFinalizationState::fromJson(result.object))
-            return std::move(*state);
-    } else if (!bytesReadable(original)) {
-        throw TranscriptStateReadError(u"Could not read the transcript state \""_s + original + u"\": "_s +
-                                       result.problem);
+    std::optional<TranscriptFinalizationState> stored;
+    const auto decode = [&stored](const QJsonObject& object) {
+        stored = TranscriptFinalizationState::fromJson(object);
+        return stored.has_value();
+    };
+    const auto read = JsonDocumentFile::readState(path(), u"transcript state"_s, decode, clock_());
+    using Outcome = JsonDocumentFile::StateRead::Outcome;
+    switch (read.outcome) {
+    case Outcome::decoded:
+        return std::move(*stored);
+    case Outcome::unreadable:
+        throw TranscriptStateReadError(read.message);
+    case Outcome::keptAside:
+        logger_.error(read.message);
+        break;
+    case Outcome::missing:
+        break;
     }
-    const QString problem = result.status == Status::ok ? u"members of the wrong kind"_s : result.problem;
-    const auto kept = JsonDocumentFile::keepAside(original, clock_());
-    if (!kept.failure.isEmpty()) {
-        throw TranscriptStateReadError(u"Unreadable transcript state \""_s + original + u"\" ("_s + problem +
-                                       u") could not be kept aside: "_s + kept.failure);
-    }
-    logger_.error(u"Unreadable transcript state \""_s + original + u"\" ("_s + problem + u") kept as \""_s +
-                  kept.path + u"\""_s);
     return {};
 }
 

@@ -212,4 +212,33 @@ JsonDocumentFile::KeptAside JsonDocumentFile::keepAside(const QString& path, con
     return {backup, {}};
 }
 
+JsonDocumentFile::StateRead JsonDocumentFile::readState(const QString& path, const QString& what,
+                                                        const std::function<bool(const QJsonObject&)>& decode,
+                                                        const QDateTime& now)
+{
+    using Outcome = StateRead::Outcome;
+    const ReadResult result = read(path);
+    if (result.status == ReadResult::Status::missing)
+        return {Outcome::missing, {}};
+    if (result.status == ReadResult::Status::ok && decode(result.object))
+        return {Outcome::decoded, {}};
+    if (result.status == ReadResult::Status::unreadable) {
+        QFile bytes(path);
+        if (!bytes.open(QIODevice::ReadOnly)) {
+            return {Outcome::unreadable, QStringLiteral("Could not read the ") + what +
+                                             QStringLiteral(" \"") + path + QStringLiteral("\": ") +
+                                             result.problem};
+        }
+    }
+    const QString problem = result.status == ReadResult::Status::ok
+                                ? QStringLiteral("members of the wrong kind")
+                                : result.problem;
+    const QString described = QStringLiteral("Unreadable ") + what + QStringLiteral(" \"") + path +
+                              QStringLiteral("\" (") + problem + u')';
+    const KeptAside kept = keepAside(path, now);
+    if (!kept.failure.isEmpty())
+        return {Outcome::unreadable, described + QStringLiteral(" could not be kept aside: ") + kept.failure};
+    return {Outcome::keptAside, described + QStringLiteral(" kept as \"") + kept.path + u'"'};
+}
+
 } // namespace ebbcast

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace ebbcast {
@@ -45,6 +46,21 @@ public:
         QString failure; // empty on success
     };
     static KeptAside keepAside(const QString& path, const QDateTime& now);
+
+    // Reads a state document that its owner replaces as a whole, for an update. `decode` takes the object and
+    // says whether it decoded. A document that reads but does not decode is kept aside (keepAside), so that
+    // the owner starts afresh without destroying it; a file whose bytes cannot be read at all, or that cannot
+    // be kept aside, is unreadable, and the owner must write nothing. `what` names the document in the
+    // messages ("relay state").
+    struct StateRead {
+        enum class Outcome { missing, decoded, keptAside, unreadable };
+        Outcome outcome = Outcome::missing;
+        // keptAside: the error line to log (names both paths and the problem, never the content);
+        // unreadable: the error's description.
+        QString message;
+    };
+    static StateRead readState(const QString& path, const QString& what,
+                               const std::function<bool(const QJsonObject&)>& decode, const QDateTime& now);
 
     // Throws DocumentError or FileError; the old file stays as it was on failure.
     static void write(const QString& path, const QJsonObject& document,
