@@ -9,12 +9,11 @@
 //     Drive record and the file writer are called at known points): read, texts, values, encode (the two
 //     JSON documents and two layouts, up to the first staged file), files (written and synced), rest;
 //   - the same work step by step through the writer's public pieces (readSessionChunks,
-//   resolvedTranscriptText,
-//     TranscriptAssembly, the document values, TranscriptLayout, DocumentEncoder, StagedFileSet), checked
-//     to leave the writer's set byte for byte;
+//     resolvedTranscriptText, TranscriptAssembly, the document values, TranscriptLayout, DocumentEncoder,
+//     StagedFileSet; beside the encoder, QJsonDocument on the same objects for comparison), checked to
+//     leave the writer's set byte for byte;
 //   - the whole call into an empty "transcripts" folder, over an unchanged set, and with a file writer that
-//     does not fsync the staged files (the folder's sync stays, and ext4 flushes a file renamed over
-//     another);
+//     does not fsync the staged files (the folder's sync stays; ext4 flushes a file renamed over another);
 //   - the call in a process of its own (--once), where every page the call touches is new;
 //   - a python3 one-liner and, where jq is installed, a jq one that sort the chunk documents and join their
 //     "transcript_text" into one text file, and python3's start alone.
@@ -38,6 +37,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -321,6 +321,7 @@ struct StepTimes {
     double layouts = 0;
     double json = 0;
     double encoder = 0;
+    double qtEncoder = 0; // the same objects through QJsonDocument, for comparison only
     double texts = 0;
     double write = 0;
 
@@ -341,6 +342,12 @@ StepTimes timeSteps(const FinalTranscriptWriter& writer, const QString& folder,
     times.layouts = millisecondsOf([&] { layOut(built); });
     times.json = millisecondsOf([&] { json = toJson(built); });
     times.encoder = millisecondsOf([&] { encodeJson(encoded, json); });
+    QByteArray qtTimeline;
+    QByteArray qtProvenance;
+    times.qtEncoder = millisecondsOf([&] {
+        qtTimeline = QJsonDocument(json.timeline).toJson(QJsonDocument::Indented);
+        qtProvenance = QJsonDocument(json.provenance).toJson(QJsonDocument::Indented);
+    });
     times.texts = millisecondsOf([&] { encodeTexts(encoded, built); });
     times.write = millisecondsOf([&] { writeSet(folder, encoded); });
     return times;
@@ -462,8 +469,8 @@ LocationResult benchLocation(const QString& root, const Options& options)
     const auto writer = makeWriter(logger, StagedFileSet::writeSynced);
     const auto unsyncedWriter = makeWriter(logger, writeUnsynced);
 
-    Figures read, values, layouts, json, encoder, texts, write, steps, once, onceCall, python, pythonStart,
-        jq;
+    Figures read, values, layouts, json, encoder, qtEncoder, texts, write, steps, once, onceCall, python,
+        pythonStart, jq;
     std::vector<long> oncePeak, onceBefore, onceFaults, pythonPeakKiB, jqPeakKiB;
 
     // Each kind of run in a block of its own after one untimed run, so that every run of a kind meets the
@@ -480,6 +487,7 @@ LocationResult benchLocation(const QString& root, const Options& options)
         layouts.add(times.layouts);
         json.add(times.json);
         encoder.add(times.encoder);
+        qtEncoder.add(times.qtEncoder);
         texts.add(times.texts);
         write.add(times.write);
         steps.add(times.total());
@@ -568,9 +576,10 @@ LocationResult benchLocation(const QString& root, const Options& options)
     std::printf("  the same steps one at a time through the writer's public pieces:\n");
     printRow("read       readSessionChunks", read);
     printRow("build      texts, assembly, document values", values);
-    printRow("build      4 text layouts (brief, clean, raw, plain)", layouts);
+    printRow("build      4 layouts (brief, clean, raw, plain)", layouts);
     printRow("encode     2 documents to QJsonObject", json);
     printRow("encode     2 QJsonObject by the document encoder", encoder);
+    printRow("           the same by QJsonDocument (comparison)", qtEncoder);
     printRow("encode     4 texts to UTF-8", texts);
     printRow("write      8 files staged, synced, renamed", write);
     printRow("           the steps, added up", steps);
