@@ -6,10 +6,18 @@ void appendJsonString(QByteArray& out, const QString& text, SlashEscaping slashe
 {
     static constexpr char hex[] = "0123456789abcdef";
     const QByteArray utf8 = text.toUtf8();
-    out.reserve(out.size() + utf8.size() + 2);
+    const char* const data = utf8.constData();
+    const qsizetype size = utf8.size();
+    // Runs of bytes that need no escape are appended whole; the output grows geometrically (an exact reserve
+    // per string would copy the whole document again for every string).
     out.append('"');
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
+    qsizetype run = 0;
+    for (qsizetype index = 0; index < size; ++index) {
+        const auto byte = static_cast<unsigned char>(data[index]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\' && (byte != '/' || slashes != SlashEscaping::escaped))
+            continue;
+        out.append(data + run, index - run);
+        run = index + 1;
         switch (byte) {
         case '"':
             out.append("\\\"");
@@ -18,7 +26,7 @@ void appendJsonString(QByteArray& out, const QString& text, SlashEscaping slashe
             out.append("\\\\");
             break;
         case '/':
-            out.append(slashes == SlashEscaping::escaped ? "\\/" : "/");
+            out.append("\\/");
             break;
         case '\b':
             out.append("\\b");
@@ -36,15 +44,12 @@ void appendJsonString(QByteArray& out, const QString& text, SlashEscaping slashe
             out.append("\\t");
             break;
         default:
-            if (byte < 0x20) {
-                out.append("\\u00");
-                out.append(hex[byte >> 4]);
-                out.append(hex[byte & 0xf]);
-            } else {
-                out.append(c);
-            }
+            out.append("\\u00");
+            out.append(hex[byte >> 4]);
+            out.append(hex[byte & 0xf]);
         }
     }
+    out.append(data + run, size - run);
     out.append('"');
 }
 

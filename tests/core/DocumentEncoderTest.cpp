@@ -2,6 +2,7 @@
 
 #include "core/SampleDocuments.h"
 #include "core/json/DocumentError.h"
+#include "core/json/JsonString.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,6 +61,27 @@ TEST(DocumentEncoder, EscapesEverySlashAndControlCharacter)
 {
     QJsonObject document{{u"path"_s, u"/a/b\\c\"d\n\t\u0001\u00e9"_s}};
     EXPECT_EQ(encoded(document), "{\n  \"path\" : \"\\/a\\/b\\\\c\\\"d\\n\\t\\u0001\xc3\xa9\"\n}\n");
+}
+
+TEST(DocumentEncoder, EveryCharacterRoundTripsInBothSlashModes)
+{
+    QString text;
+    for (char16_t code = 0; code < 0x80; ++code)
+        text += QChar(code);
+    text += u"/é/漢字/😀/\u2028/"_s + text; // escapes at the edges of plain runs, and after multi-byte ones
+    for (const SlashEscaping slashes : {SlashEscaping::escaped, SlashEscaping::plain}) {
+        QByteArray json = "[";
+        appendJsonString(json, text, slashes);
+        json += ',';
+        appendJsonString(json, QString(), slashes);
+        json += ']';
+        const QJsonArray parsed = QJsonDocument::fromJson(json).array();
+        ASSERT_EQ(parsed.size(), 2);
+        EXPECT_EQ(parsed.at(0).toString(), text);
+        EXPECT_EQ(parsed.at(1).toString(), QString());
+        EXPECT_EQ(json.contains("\\/"), slashes == SlashEscaping::escaped);
+        EXPECT_EQ(nlohmann::json::parse(json.toStdString()).at(0).get<std::string>(), text.toStdString());
+    }
 }
 
 TEST(DocumentEncoder, WritesNumbersInShortestRoundTripForm)
