@@ -1,0 +1,141 @@
+#include "shell/NotificationBus.h"
+
+#include "support/TimingScale.h"
+
+#include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTest>
+#include <QUuid>
+
+#include <signal.h>
+
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast::test {
+namespace {
+
+const QString serverName = u"org.freedesktop.Notifications"_s;
+
+// Generous: a cold, loaded machine takes seconds to start python and its D-Bus modules.
+int startDeadlineMilliseconds()
+{
+    return static_cast<int>(20000 * timingScale());
+}
+
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+} // namespace
+
+PrivateBus::PrivateBus()
+{
+    const QString configuration = folder_.file(u"bus.conf"_s);
+    TemporaryFolder::writeAll(
+        configuration, uR"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)"_s.arg(folder_.path())
+                           .toUtf8());
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+    daemon_.start(u"dbus-daemon"_s,
+                  {u"--config-file="_s + configuration, u"--nofork"_s, u"--print-address"_s});
+    QDeadlineTimer deadline(startDeadlineMilliseconds());
+    while (!daemon_.canReadLine() && !deadline.hasExpired() && daemon_.state() != QProcess::NotRunning)
+        daemon_.waitForReadyRead(100);
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    if (address_.isEmpty()) {
+        stop(daemon_);
+        throw std::runtime_error("the private dbus-daemon did not start");
+    }
+    connectionName_ = u"ebbcast-test-bus-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!QDBusConnection::connectToBus(address_, connectionName_).isConnected()) {
+        QDBusConnection::disconnectFromBus(connectionName_);
+        stop(daemon_);
+        throw std::runtime_error("no connection to the private dbus-daemon");
+    }
+}
+
+PrivateBus::~PrivateBus()
+{
+    QDBusConnection::disconnectFromBus(connectionName_);
+    stop(daemon_);
+}
+
+FakeNotificationServer::FakeNotificationServer(const PrivateBus& bus, const QStringList& capabilities,
+                                               bool hang)
+    : record_(folder_.file(u"calls.jsonl"_s))
+{
+    QStringList arguments{QStringLiteral(EBBCAST_FAKE_NOTIFICATION_SERVER),
+                          u"--address"_s,
+                          bus.address(),
+                          u"--record"_s,
+                          record_,
+                          u"--capabilities"_s,
+                          capabilities.join(u',')};
+    if (hang)
+        arguments << u"--hang"_s;
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(folder_.file(u"server.log"_s));
+    process_.start(u"/usr/bin/python3"_s, arguments);
+    if (!process_.waitForStarted(startDeadlineMilliseconds()))
+        throw std::runtime_error("/usr/bin/python3 did not start");
+
+    QDBusConnectionInterface* busInterface = bus.connection().interface();
+    QDeadlineTimer deadline(startDeadlineMilliseconds());
+    while (!busInterface->isServiceRegistered(serverName).value()) {
+        if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) {
+            stop(process_);
+            throw std::runtime_error("the fake notification server did not take its name: " +
+                                     TemporaryFolder::readAll(folder_.file(u"server.log"_s)).toStdString());
+        }
+        QTest::qWait(20);
+    }
+}
+
+FakeNotificationServer::~FakeNotificationServer()
+{
+    stop(process_);
+}
+
+QList<QJsonObject> FakeNotificationServer::calls() const
+{
+    QList<QJsonObject> calls;
+    QFile file(record_);
+    if (!file.open(QIODevice::ReadOnly))
+        return calls;
+    // A line still being written has no newline yet and is left for the next look.
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        calls.append(QJsonDocument::fromJson(lines[i]).object());
+    return calls;
+}
+
+QList<QJsonObject> FakeNotificationServer::waitForCalls(qsizetype count) const
+{
+    // The caller compares the count.
+    static_cast<void>(QTest::qWaitFor([&] { return calls().size() >= count; }, startDeadlineMilliseconds()));
+    return calls();
+}
+
+} // namespace ebbcast::test

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "support/TemporaryFolder.h"
+
+#include <QDBusConnection>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QStringList>
+
+namespace ebbcast::test {
+
+// A message bus of the test's own (dbus-daemon with a minimal session configuration and no service
+// activation), so that no other program on the suite's session bus, and no other test, owns the notification
+// server's name. Throws std::runtime_error when it does not come up.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    const QString& address() const { return address_; }
+    QDBusConnection connection() const { return QDBusConnection(connectionName_); }
+
+private:
+    TemporaryFolder folder_;
+    QProcess daemon_;
+    QString address_;
+    QString connectionName_;
+};
+
+// tests/shell/FakeNotificationServer.py on a private bus: owns org.freedesktop.Notifications once
+// constructed, records each Notify call, answers GetCapabilities with `capabilities`, or never answers
+// anything (`hang`).
+class FakeNotificationServer {
+public:
+    FakeNotificationServer(const PrivateBus& bus, const QStringList& capabilities, bool hang = false);
+    ~FakeNotificationServer();
+
+    FakeNotificationServer(const FakeNotificationServer&) = delete;
+    FakeNotificationServer& operator=(const FakeNotificationServer&) = delete;
+
+    // The Notify calls so far, oldest first.
+    QList<QJsonObject> calls() const;
+    // Runs the event loop until `count` calls are recorded (or 20 s pass) and returns them.
+    QList<QJsonObject> waitForCalls(qsizetype count) const;
+
+private:
+    TemporaryFolder folder_;
+    QString record_;
+    QProcess process_;
+};
+
+} // namespace ebbcast::test
