@@ -1,5 +1,6 @@
 #include "transcription/FinalTranscriptWriter.h"
 
+#include "core/base/BoundedFileRead.h"
 #include "core/base/FileError.h"
 #include "core/base/Logger.h"
 #include "core/json/DocumentEncoder.h"
@@ -8,15 +9,9 @@
 #include "transcription/TranscriptLayout.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 using namespace Qt::StringLiterals;
 
@@ -41,22 +36,11 @@ QString lastComponent(const QString& path)
 // blocking, so a FIFO in its place cannot stall the assembly.
 std::optional<QString> readUtf8File(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maximumTranscriptFileSize)
-        return std::nullopt;
-    const QByteArray bytes = file.read(maximumTranscriptFileSize + 1);
-    if (bytes.size() > maximumTranscriptFileSize || file.error() != QFileDevice::NoError)
+    const BoundedFileRead file = BoundedFileRead::read(path, maximumTranscriptFileSize);
+    if (file.status != BoundedFileRead::Status::ok)
         return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
+    QString text = decoder(file.bytes);
     if (decoder.hasError())
         return std::nullopt;
     return text;

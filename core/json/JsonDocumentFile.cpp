@@ -1,7 +1,7 @@
 #include "core/json/JsonDocumentFile.h"
 
 #include "core/base/AtomicFile.h"
-#include "core/base/FileDescriptor.h"
+#include "core/base/BoundedFileRead.h"
 #include "core/json/DocumentEncoder.h"
 
 #include <QFile>
@@ -27,69 +27,6 @@ using Status = JsonDocumentFile::ReadResult::Status;
 
 // More illegal numbers than this and the document is not worth saving.
 constexpr int maximumIllegalNumbers = 64;
-
-QString systemReason()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-QString tooLarge()
-{
-    return u"the file is larger than "_s + QString::number(JsonDocumentFile::maximumSize / (1024 * 1024)) +
-           u" MiB"_s;
-}
-
-// The file's bytes, or why there are none. O_NONBLOCK keeps the open of a FIFO from waiting for a writer;
-// fstat then turns away everything that is not a regular file before a read could block.
-Status readBytes(const QString& path, QByteArray& bytes, QString& problem)
-{
-    const FileDescriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return Status::missing;
-        problem = systemReason();
-        return Status::unreadable;
-    }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
-        problem = systemReason();
-        return Status::unreadable;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        problem = u"not a regular file"_s;
-        return Status::unreadable;
-    }
-    if (status.st_size > JsonDocumentFile::maximumSize) {
-        problem = tooLarge();
-        return Status::unreadable;
-    }
-    // The file may grow after fstat; reading stops one byte past the bound.
-    bytes.resize(static_cast<qsizetype>(status.st_size) + 1);
-    qsizetype filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (bytes.size() > JsonDocumentFile::maximumSize) {
-                problem = tooLarge();
-                return Status::unreadable;
-            }
-            bytes.resize(std::min<qsizetype>(bytes.size() * 2, JsonDocumentFile::maximumSize + 1));
-        }
-        const ssize_t count =
-            ::read(file.get(), bytes.data() + filled, static_cast<size_t>(bytes.size() - filled));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            problem = systemReason();
-            return Status::unreadable;
-        }
-        if (count == 0)
-            break;
-        filled += count;
-    }
-    bytes.truncate(filled);
-    return Status::ok;
-}
 
 bool isNumberCharacter(char c)
 {
@@ -176,10 +113,19 @@ Status parse(QByteArray bytes, JsonDocumentFile::IllegalNumbers illegalNumbers,
 JsonDocumentFile::ReadResult JsonDocumentFile::read(const QString& path, IllegalNumbers illegalNumbers)
 {
     ReadResult result;
-    QByteArray bytes;
-    result.status = readBytes(path, bytes, result.problem);
-    if (result.status == Status::ok)
-        result.status = parse(std::move(bytes), illegalNumbers, result);
+    BoundedFileRead file = BoundedFileRead::read(path, maximumSize);
+    result.problem = std::move(file.problem);
+    switch (file.status) {
+    case BoundedFileRead::Status::missing:
+        result.status = Status::missing;
+        break;
+    case BoundedFileRead::Status::unreadable:
+        result.status = Status::unreadable;
+        break;
+    case BoundedFileRead::Status::ok:
+        result.status = parse(std::move(file.bytes), illegalNumbers, result);
+        break;
+    }
     return result;
 }
 
