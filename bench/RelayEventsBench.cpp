@@ -8,10 +8,10 @@
 // Prints milliseconds per event for each run, the notifier's cost beyond HTTP (state I/O and the rest), the
 // ratios to curl, and the size of the state file at the end.
 
+#include "core/base/DriveWebLinks.h"
 #include "core/base/Logger.h"
 #include "core/documents/RecordingChunkMetadata.h"
 #include "core/json/JsonDocumentFile.h"
-#include "drive/DriveWebLinks.h"
 #include "relay/CorvanePelkoNotifier.h"
 #include "support/FakeHttpServer.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/base/DriveWebLinks.h"
 #include "core/base/WallClock.h"
 #include "core/documents/RecordingChunkMetadata.h"
-#include "drive/DriveWebLinks.h"
 #include "drive/UploadState.h"
 #include "relay/CorvaneRelayState.h"
 #include "relay/CorvaneSessionGate.h"

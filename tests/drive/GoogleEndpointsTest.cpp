@@ -1,6 +1,6 @@
 #include "drive/GoogleEndpoints.h"
 
-#include "drive/DriveWebLinks.h"
+#include "core/base/DriveWebLinks.h"
 
 #include <QProcessEnvironment>
 

@@ -1,4 +1,4 @@
-#include "drive/DriveWebLinks.h"
+#include "core/base/DriveWebLinks.h"
 
 using namespace Qt::StringLiterals;
 
