@@ -123,25 +123,10 @@ PelkoReadyPayload CorvanePelkoNotifier::commonPayload(const QString& folder, con
     return payload;
 }
 
-CorvanePelkoNotifier::Links CorvanePelkoNotifier::readDriveInfo(const QString& folder, const QString& file,
-                                                                const std::optional<UploadState>& given) const
+DriveInfo CorvanePelkoNotifier::driveInfo(const QString& folder, const QString& file,
+                                          const std::optional<UploadState>& state) const
 {
-    std::optional<UploadState> state = given;
-    if (!state) {
-        const QString path = QDir(folder).filePath(QString(UploadStateFile::fileName));
-        if (!QFileInfo::exists(path))
-            return {};
-        state = UploadStateFile(folder, logger_, timing_.clock).load();
-    }
-    Links links;
-    auto found = state->uploadedFiles.find(UploadRules::uploadKey(folder, file));
-    if (found == state->uploadedFiles.end())
-        found = state->uploadedFiles.find(QFileInfo(file).fileName());
-    if (found != state->uploadedFiles.end())
-        links.file = links_.fileLink(found->second.driveFileID);
-    if (state->driveFolderID)
-        links.folder = links_.folderLink(*state->driveFolderID);
-    return links;
+    return readDriveInfo(folder, file, links_, logger_, state, timing_.clock);
 }
 
 QCoro::Task<std::optional<QString>> CorvanePelkoNotifier::ensureParentThread(QString folder, QString token,
@@ -379,10 +364,10 @@ CorvanePelkoNotifier::notifyRecordingChunkReady(QString folder, QString file,
     payload.glossenJobID = chunk->glossenJobID;
     payload.collectionID = chunk->collectionID;
     payload.transcriptArtifactID = chunk->transcriptArtifactID;
-    const Links links = readDriveInfo(folder, file, uploadState);
+    const DriveInfo links = driveInfo(folder, file, uploadState);
     payload.fileName = UploadRules::uploadKey(folder, file);
-    payload.driveURL = links.file;
-    payload.folderURL = links.folder;
+    payload.driveURL = links.driveURL;
+    payload.folderURL = links.folderURL;
     payload.notes = RelayWording::mention(config_.pelkoUserID) + u" Recording chunk "_s + chunk->kind + u' ' +
                     QString::number(chunk->index) + u" is available."_s;
     auto posting = post(folder, ChunkRef{chunk->kind, chunk->index}, std::move(payload), false);
@@ -407,12 +392,12 @@ QCoro::Task<RelayDelivery> CorvanePelkoNotifier::notifyRecordingChunkTranscribed
     if (event.transcriptFile) {
         payload.transcriptFileName = UploadRules::uploadKey(event.folder, *event.transcriptFile);
         payload.transcriptDriveURL =
-            readDriveInfo(event.folder, *event.transcriptFile, event.uploadState).file;
+            driveInfo(event.folder, *event.transcriptFile, event.uploadState).driveURL;
     }
-    const Links audio = readDriveInfo(event.folder, event.file, event.uploadState);
+    const DriveInfo audio = driveInfo(event.folder, event.file, event.uploadState);
     payload.fileName = UploadRules::uploadKey(event.folder, event.file);
-    payload.driveURL = audio.file;
-    payload.folderURL = audio.folder;
+    payload.driveURL = audio.driveURL;
+    payload.folderURL = audio.folderURL;
     payload.notes = RelayWording::mention(config_.pelkoUserID) + u" Transcript ready for "_s +
                     event.chunk.kind + u" chunk "_s + QString::number(event.chunk.index) + u'.';
     auto posting =
@@ -423,26 +408,26 @@ QCoro::Task<RelayDelivery> CorvanePelkoNotifier::notifyRecordingChunkTranscribed
 QCoro::Task<RelayDelivery>
 CorvanePelkoNotifier::notifySessionTranscriptReady(SessionTranscriptReadyEvent event)
 {
-    const Links transcript = readDriveInfo(event.folder, event.transcriptFile, event.uploadState);
-    if (!transcript.file) {
+    const DriveInfo transcript = driveInfo(event.folder, event.transcriptFile, event.uploadState);
+    if (!transcript.driveURL) {
         logger_.error(u"Corvane Pelko final transcript delivery skipped: clean transcript is not uploaded"_s);
         co_return RelayDelivery::failed;
     }
-    const Links timeline = readDriveInfo(event.folder, event.timelineFile, event.uploadState);
+    const DriveInfo timeline = driveInfo(event.folder, event.timelineFile, event.uploadState);
     const QString name = QString::fromLatin1(RelayEvent::transcriptReady);
     PelkoReadyPayload payload = commonPayload(event.folder, threadKeyFor(event.folder), name);
     payload.collectionID = collectionIDOf(event.folder);
     payload.transcriptPreview = RelayWording::transcriptPreview(event.transcriptText);
     payload.transcriptFileName = UploadRules::uploadKey(event.folder, event.transcriptFile);
-    payload.transcriptDriveURL = transcript.file;
+    payload.transcriptDriveURL = transcript.driveURL;
     payload.fileName = UploadRules::uploadKey(event.folder, event.timelineFile);
-    payload.driveURL = timeline.file;
+    payload.driveURL = timeline.driveURL;
     std::optional<UploadState> state = event.uploadState;
     if (!state && QFileInfo::exists(QDir(event.folder).filePath(QString(UploadStateFile::fileName))))
         state = UploadStateFile(event.folder, logger_, timing_.clock).load();
     const std::optional<QString> subfolder =
         state ? state->driveFolder(DriveSubfolderKey::finalTranscript) : std::nullopt;
-    payload.folderURL = subfolder ? std::optional(links_.folderLink(*subfolder)) : transcript.folder;
+    payload.folderURL = subfolder ? std::optional(links_.folderLink(*subfolder)) : transcript.folderURL;
     payload.notes = RelayWording::mention(config_.pelkoUserID) +
                     u" Final human-readable transcript ready from "_s +
                     QString::number(event.sourceChunkCount) + u" canonical chunk artifacts."_s;

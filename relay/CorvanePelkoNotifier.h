@@ -3,6 +3,7 @@
 #include "core/base/DriveWebLinks.h"
 #include "core/base/WallClock.h"
 #include "core/documents/RecordingChunkMetadata.h"
+#include "drive/DriveInfo.h"
 #include "drive/UploadState.h"
 #include "relay/CorvaneRelayState.h"
 #include "relay/CorvaneSessionGate.h"
@@ -74,15 +75,10 @@ public:
     CorvaneSessionGate& gate() noexcept { return gate_; }
 
 private:
-    struct Links {
-        std::optional<QString> file;
-        std::optional<QString> folder;
-    };
-
     std::optional<QString> relayToken() const;
     PelkoReadyPayload commonPayload(const QString& folder, const QString& threadKey,
                                     const QString& event) const;
-    Links readDriveInfo(const QString& folder, const QString& file,
+    DriveInfo driveInfo(const QString& folder, const QString& file,
                         const std::optional<UploadState>& state) const;
     QString threadKeyFor(const QString& folder) const;
     // Queues the event (unless recorded) and delivers the session's outbox.
