@@ -263,6 +263,8 @@ void EbbcastAppModel::scheduleTick()
 void EbbcastAppModel::tick()
 {
     tickID_.reset();
+    if (!sessionStartDate_)
+        return; // the start was cleared by hand: nothing is timed any more
     const QDateTime now = timedNow();
     const qint64 elapsedMs = sessionStartDate_->msecsTo(now);
     // A timer that fired early waits for the rest of its second; a late one shows the second it is in and

@@ -337,6 +337,17 @@ TEST_F(EbbcastAppModelTest, ASecondStartReplacesTheFirstTimer)
     EXPECT_EQ(ticker_.pendingCount(), 1u);
 }
 
+TEST_F(EbbcastAppModelTest, ClearingTheStartByHandEndsTheTicking)
+{
+    model_.startElapsedTimer();
+    model_.setSessionStartDate(std::nullopt);
+    advance(1.0);
+    ticker_.fireNext();
+    EXPECT_EQ(ticker_.pendingCount(), 0u);
+    EXPECT_FALSE(model_.isElapsedTimerRunning());
+    EXPECT_EQ(model_.elapsedText(), u"00:00:00"_s);
+}
+
 TEST_F(EbbcastAppModelTest, DestroyingTheModelCancelsItsTick)
 {
     {
