@@ -6,6 +6,7 @@
 #include "support/LogLines.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
+#include "support/TimingScale.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
@@ -116,7 +117,10 @@ TEST_F(RelaySenderTest, EveryFaultIsAFailureWithABoundedLineThatNeverShowsTheTok
         clock.start();
         const SendResult result = send(c.deadline);
         EXPECT_FALSE(result.accepted) << c.name;
-        EXPECT_LT(clock.elapsed(), 8'000) << c.name << ": the deadline covers the whole exchange";
+        // The deadline bounds the whole exchange: what is left is the machine's delay in noticing it (an endless
+        // reply from a server in this process competes with the client for the event loop).
+        const auto margin = static_cast<qint64>(2'000 * test::timingScale());
+        EXPECT_LT(clock.elapsed(), c.deadline.count() + margin) << c.name << ": the deadline covers the exchange";
         EXPECT_GE(test::countLogLines(logger_, c.line), 1) << c.name << "\n" << log().toStdString();
         server_.releaseHangs();
     }
