@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/UsageError.h"
+#include "shell/StopSignals.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -21,7 +22,7 @@ class Command {
 public:
     // A run() result: end the process by the stop signal that came before the command did anything worth
     // keeping, as the signal would have without being caught, so the caller (a shell) sees the interruption.
-    static constexpr int endedBySignal = -1;
+    static constexpr int endedBySignal = StopSignals::endedBySignal;
 
     virtual ~Command() = default;
 

@@ -3,10 +3,10 @@
 #include "app/ArgumentParser.h"
 #include "app/CommandContext.h"
 #include "app/Console.h"
-#include "app/StopSignals.h"
 #include "drive/GoogleAuthError.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
+#include "shell/StopSignals.h"
 
 #include <QDateTime>
 

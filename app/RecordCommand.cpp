@@ -7,9 +7,10 @@
 #include "app/MissingDisplayNote.h"
 #include "app/PlatformBackends.h"
 #include "app/RecordingProcessLock.h"
-#include "app/StopSignals.h"
+#include "app/StopRequest.h"
 #include "core/base/EbbcastError.h"
 #include "session/RecordingSession.h"
+#include "shell/StopSignals.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

@@ -9,12 +9,12 @@
 #include "app/PlatformBackends.h"
 #include "app/SettingRules.h"
 #include "app/SettingValueText.h"
-#include "app/StopSignals.h"
 #include "capture/ScreenFrameSource.h"
 #include "core/base/EbbcastError.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingDefinitions.h"
 #include "core/settings/SettingsFile.h"
+#include "shell/StopSignals.h"
 
 #include <algorithm>
 

@@ -3,7 +3,6 @@
 #include "app/ArgumentParser.h"
 #include "app/CommandContext.h"
 #include "app/Console.h"
-#include "app/StopSignals.h"
 #include "app/UploadProgressLines.h"
 #include "core/base/DriveWebLinks.h"
 #include "core/base/EbbcastError.h"
@@ -11,6 +10,7 @@
 #include "drive/UploadManager.h"
 #include "drive/UploadStateFile.h"
 #include "session/RecordingSession.h"
+#include "shell/StopSignals.h"
 
 #include <QFileInfo>
 #include <QObject>

@@ -14,7 +14,6 @@
 #include "app/SettingsCommand.h"
 #include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
-#include "app/StopSignals.h"
 #include "app/UploadCommand.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/FrontmostApplicationSource.h"
@@ -34,6 +33,7 @@
 #include "drive/UploadManager.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
+#include "shell/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

@@ -82,53 +82,59 @@ PrivateBus::~PrivateBus()
     stop(daemon_);
 }
 
-FakeNotificationServer::FakeNotificationServer(const PrivateBus& bus, const QStringList& capabilities,
-                                               bool hang)
-    : record_(folder_.file(u"calls.jsonl"_s))
+StandInService::StandInService(const PrivateBus& bus, const QString& name, const QStringList& arguments,
+                               const QString& log)
 {
-    QStringList arguments{QStringLiteral(EBBCAST_FAKE_NOTIFICATION_SERVER),
-                          u"--address"_s,
-                          bus.address(),
-                          u"--record"_s,
-                          record_,
-                          u"--capabilities"_s,
-                          capabilities.join(u',')};
-    if (hang)
-        arguments << u"--hang"_s;
     process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.setStandardErrorFile(folder_.file(u"server.log"_s));
+    process_.setStandardErrorFile(log);
     process_.start(u"/usr/bin/python3"_s, arguments);
     if (!process_.waitForStarted(startDeadlineMilliseconds()))
         throw std::runtime_error("/usr/bin/python3 did not start");
 
     QDBusConnectionInterface* busInterface = bus.connection().interface();
     QDeadlineTimer deadline(startDeadlineMilliseconds());
-    while (!busInterface->isServiceRegistered(serverName).value()) {
+    while (!busInterface->isServiceRegistered(name).value()) {
         if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) {
             stop(process_);
-            throw std::runtime_error("the fake notification server did not take its name: " +
-                                     TemporaryFolder::readAll(folder_.file(u"server.log"_s)).toStdString());
+            throw std::runtime_error("the stand-in for " + name.toStdString() + " did not take its name: " +
+                                     TemporaryFolder::readAll(log).toStdString());
         }
         QTest::qWait(20);
     }
 }
 
-FakeNotificationServer::~FakeNotificationServer()
+StandInService::~StandInService()
 {
     stop(process_);
 }
 
-QList<QJsonObject> FakeNotificationServer::calls() const
+QList<QJsonObject> readRecord(const QString& path)
 {
-    QList<QJsonObject> calls;
-    QFile file(record_);
+    QList<QJsonObject> entries;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return calls;
-    // A line still being written has no newline yet and is left for the next look.
+        return entries;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-        calls.append(QJsonDocument::fromJson(lines[i]).object());
-    return calls;
+        entries.append(QJsonDocument::fromJson(lines[i]).object());
+    return entries;
+}
+
+FakeNotificationServer::FakeNotificationServer(const PrivateBus& bus, const QStringList& capabilities,
+                                               bool hang)
+    : record_(folder_.file(u"calls.jsonl"_s))
+    , service_(bus, serverName,
+               QStringList{QStringLiteral(EBBCAST_FAKE_NOTIFICATION_SERVER), u"--address"_s, bus.address(),
+                           u"--record"_s, record_, u"--capabilities"_s, capabilities.join(u',')} +
+                   (hang ? QStringList{u"--hang"_s} : QStringList()),
+               folder_.file(u"server.log"_s))
+{}
+
+FakeNotificationServer::~FakeNotificationServer() = default;
+
+QList<QJsonObject> FakeNotificationServer::calls() const
+{
+    return readRecord(record_);
 }
 
 QList<QJsonObject> FakeNotificationServer::waitForCalls(qsizetype count) const

@@ -31,6 +31,25 @@ private:
     QString connectionName_;
 };
 
+// A stand-in service: a /usr/bin/python3 script (its path first in `arguments`) that owns `name` on a private
+// bus once constructed; stopped with SIGTERM on destruction. Its standard error goes to `log`, which a failed
+// start reports. Throws std::runtime_error when the name is not taken within 20 s.
+class StandInService {
+public:
+    StandInService(const PrivateBus& bus, const QString& name, const QStringList& arguments,
+                   const QString& log);
+    ~StandInService();
+
+    StandInService(const StandInService&) = delete;
+    StandInService& operator=(const StandInService&) = delete;
+
+private:
+    QProcess process_;
+};
+
+// The JSON lines of a stand-in's record file so far; a line still being written is left for the next look.
+QList<QJsonObject> readRecord(const QString& path);
+
 // tests/shell/FakeNotificationServer.py on a private bus: owns org.freedesktop.Notifications once
 // constructed, records each Notify call, answers GetCapabilities with `capabilities`, or never answers
 // anything (`hang`).
@@ -50,7 +69,7 @@ public:
 private:
     TemporaryFolder folder_;
     QString record_;
-    QProcess process_;
+    StandInService service_;
 };
 
 } // namespace ebbcast::test

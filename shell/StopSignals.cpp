@@ -1,8 +1,5 @@
-#include "app/StopSignals.h"
+#include "shell/StopSignals.h"
 
-#include "app/Command.h"
-
-#include <QCoro/QCoroSignal>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -11,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 namespace ebbcast {
 namespace {
@@ -35,14 +33,26 @@ void noteSignal(int number)
 
 } // namespace
 
-StopSignals::StopSignals() = default;
+QList<int> StopSignals::commandLineSignals()
+{
+    return {SIGINT, SIGTERM};
+}
+
+QList<int> StopSignals::quitSignals()
+{
+    return {SIGINT, SIGTERM, SIGHUP};
+}
+
+StopSignals::StopSignals(QList<int> signalNumbers)
+    : signalNumbers_(std::move(signalNumbers))
+{}
 
 StopSignals::~StopSignals()
 {
     if (!isInstalled())
         return;
-    ::sigaction(SIGINT, &previousInterrupt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerminate_, nullptr);
+    for (qsizetype i = 0; i < signalNumbers_.size(); ++i)
+        ::sigaction(signalNumbers_[i], &previous_[static_cast<std::size_t>(i)], nullptr);
     pipeWriteEnd = -1;
     firstSignal = 0;
     ::close(pipe_[0]);
@@ -64,8 +74,9 @@ void StopSignals::install()
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &previousInterrupt_);
-    ::sigaction(SIGTERM, &action, &previousTerminate_);
+    previous_.assign(static_cast<std::size_t>(signalNumbers_.size()), {});
+    for (qsizetype i = 0; i < signalNumbers_.size(); ++i)
+        ::sigaction(signalNumbers_[i], &action, &previous_[static_cast<std::size_t>(i)]);
 }
 
 int StopSignals::received() const
@@ -75,7 +86,7 @@ int StopSignals::received() const
 
 int StopSignals::exitStatus(int status)
 {
-    if (status != Command::endedBySignal)
+    if (status != endedBySignal)
         return status;
     const int number = received() != 0 ? received() : SIGTERM;
     ::signal(number, SIG_DFL);
@@ -96,22 +107,6 @@ void StopSignals::drain()
         last = bytes[n - 1];
     if (last != 0)
         Q_EMIT caught(last);
-}
-
-void StopRequest::request()
-{
-    if (requested_)
-        return;
-    requested_ = true;
-    Q_EMIT stopRequested();
-}
-
-QCoro::Task<> StopRequest::requested()
-{
-    if (!requested_) {
-        auto stopped = qCoro(this, &StopRequest::stopRequested);
-        co_await stopped;
-    }
 }
 
 } // namespace ebbcast
