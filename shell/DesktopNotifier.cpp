@@ -1,6 +1,7 @@
 #include "shell/DesktopNotifier.h"
 
 #include "core/base/Logger.h"
+#include "shell/DBusErrors.h"
 #include "shell/NotificationMarkup.h"
 
 #include <QDBusError>
@@ -26,25 +27,6 @@ QDBusMessage notificationCall(const QString& method)
 {
     return QDBusMessage::createMethodCall(notificationService, notificationPath, notificationInterface,
                                           method);
-}
-
-// Errors that mean there is no server to talk to, as opposed to a server that failed the call.
-bool meansNoServer(const QDBusError& error)
-{
-    switch (error.type()) {
-    case QDBusError::ServiceUnknown:
-    case QDBusError::NoServer:
-    case QDBusError::Disconnected:
-        return true;
-    default:
-        return error.name() == u"org.freedesktop.DBus.Error.NameHasNoOwner"_s;
-    }
-}
-
-QString describe(const QDBusError& error)
-{
-    const QString message = error.message().isEmpty() ? u"no message"_s : error.message();
-    return error.name().isEmpty() ? message : u"%1 (%2)"_s.arg(message, error.name());
 }
 
 int milliseconds(std::chrono::milliseconds timeout)
@@ -73,8 +55,8 @@ DesktopNotifier::~DesktopNotifier() = default;
 void DesktopNotifier::showNotification(const QString& title, const QString& body, Kind kind)
 {
     if (!connection_.isConnected()) {
-        const QString reason =
-            connection_.lastError().isValid() ? describe(connection_.lastError()) : u"no session bus"_s;
+        const QString reason = connection_.lastError().isValid() ? describeDBusError(connection_.lastError())
+                                                                 : u"no session bus"_s;
         reportUnavailable(reason);
         return;
     }
@@ -106,13 +88,14 @@ void DesktopNotifier::capabilitiesReceived(QDBusPendingCallWatcher* call)
     call->deleteLater();
     const QDBusPendingReply<QStringList> reply = *call;
     if (reply.isError()) {
-        if (meansNoServer(reply.error())) {
+        if (meansServiceAbsent(reply.error())) {
             // A server may start later: asked again with the next notification, which reports the absence.
             capabilities_ = Capabilities::unknown;
             return;
         }
         // A server that fails or ignores the question is not asked again; bodies stay escaped.
-        logger_.error(u"Desktop notification capabilities are unknown: %1"_s.arg(describe(reply.error())));
+        logger_.error(
+            u"Desktop notification capabilities are unknown: %1"_s.arg(describeDBusError(reply.error())));
         bodyMarkup_ = true;
     } else {
         bodyMarkup_ = reply.value().contains(u"body-markup"_s);
@@ -127,10 +110,10 @@ void DesktopNotifier::notifyFinished(QDBusPendingCallWatcher* call)
     const QDBusPendingReply<uint> reply = *call;
     if (!reply.isError())
         return;
-    if (meansNoServer(reply.error()))
-        reportUnavailable(describe(reply.error()));
+    if (meansServiceAbsent(reply.error()))
+        reportUnavailable(describeDBusError(reply.error()));
     else
-        logger_.error(u"Desktop notification failed: %1"_s.arg(describe(reply.error())));
+        logger_.error(u"Desktop notification failed: %1"_s.arg(describeDBusError(reply.error())));
 }
 
 void DesktopNotifier::reportUnavailable(const QString& reason)

@@ -1,6 +1,7 @@
 #include "shell/ShutdownInhibitor.h"
 
 #include "core/base/Logger.h"
+#include "shell/DBusErrors.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -22,25 +23,6 @@ namespace {
 const QString logindService = u"org.freedesktop.login1"_s;
 const QString logindPath = u"/org/freedesktop/login1"_s;
 const QString logindManager = u"org.freedesktop.login1.Manager"_s;
-
-// Errors that mean there is no logind to ask, as opposed to one that refused.
-bool meansNoLogind(const QDBusError& error)
-{
-    switch (error.type()) {
-    case QDBusError::ServiceUnknown:
-    case QDBusError::NoServer:
-    case QDBusError::Disconnected:
-        return true;
-    default:
-        return error.name() == u"org.freedesktop.DBus.Error.NameHasNoOwner"_s;
-    }
-}
-
-QString describe(const QDBusError& error)
-{
-    const QString message = error.message().isEmpty() ? u"no message"_s : error.message();
-    return error.name().isEmpty() ? message : u"%1 (%2)"_s.arg(message, error.name());
-}
 
 } // namespace
 
@@ -69,7 +51,8 @@ void ShutdownInhibitor::setRecording(bool recording)
     if (lock_ || asking_)
         return;
     if (!bus_.isConnected()) {
-        reportUnavailable(bus_.lastError().isValid() ? describe(bus_.lastError()) : u"no system bus"_s);
+        reportUnavailable(bus_.lastError().isValid() ? describeDBusError(bus_.lastError())
+                                                     : u"no system bus"_s);
         return;
     }
     QDBusMessage call =
@@ -86,10 +69,11 @@ void ShutdownInhibitor::inhibitFinished(QDBusPendingCallWatcher* call)
     asking_ = false;
     const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *call;
     if (reply.isError()) {
-        if (meansNoLogind(reply.error()))
-            reportUnavailable(describe(reply.error()));
+        if (meansServiceAbsent(reply.error()))
+            reportUnavailable(describeDBusError(reply.error()));
         else
-            logger_.error(u"Could not delay shutdown for the recording: %1"_s.arg(describe(reply.error())));
+            logger_.error(
+                u"Could not delay shutdown for the recording: %1"_s.arg(describeDBusError(reply.error())));
         return;
     }
     // The reply's own copy closes with the reply; a lock no longer wanted goes with it.
