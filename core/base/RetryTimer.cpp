@@ -26,10 +26,10 @@ RetryTimer::Id QtRetryTimer::start(std::chrono::milliseconds delay, std::functio
             return;
         // The entry leaves the map before the callback runs, so that the callback may start or cancel
         // retries; the timer itself is deleted once control is back in the event loop.
-        std::unique_ptr<Entry> entry = std::move(found->second);
+        std::unique_ptr<Entry> due = std::move(found->second);
         entries_.erase(found);
-        entry->timer.release()->deleteLater();
-        entry->fire();
+        due->timer.release()->deleteLater();
+        due->fire();
     });
     entry->timer->start(delay);
     entries_.emplace(id, std::move(entry));
