@@ -25,7 +25,7 @@ protected:
 TEST_F(DriveInfoTest, FindsAFileUnderItsUploadKeyElseUnderItsBareName)
 {
     UploadState state;
-    state.driveFolderID = u"session-id"_s;
+    state.driveFolderID.emplace(u"session-id"_s);
     state.uploadedFiles[u"chunks/mic_chunk_0001.wav"_s] = {u"by-key"_s, {}};
     state.uploadedFiles[u"mic_chunk_0001.wav"_s] = {u"by-name"_s, {}};
     state.uploadedFiles[u"session_transcript.md"_s] = {u"bare/id"_s, {}};

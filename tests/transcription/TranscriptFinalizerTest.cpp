@@ -48,7 +48,7 @@ public:
         requested.append(key);
         if (!QFileInfo::exists(file) || !succeeds(key, static_cast<int>(requested.count(key))))
             co_return std::nullopt;
-        state.driveFolderID = u"session-folder"_s;
+        state.driveFolderID.emplace(u"session-folder"_s);
         state.driveFolders[u"final_transcript"_s] = u"final-folder"_s;
         state.uploadedFiles[key] = {u"id-"_s + QFileInfo(file).fileName(), QDateTime::currentDateTimeUtc()};
         const UploadState copy = state; // GCC 12 would move from a member named in co_return
