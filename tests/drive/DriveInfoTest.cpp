@@ -24,11 +24,15 @@ protected:
 
 TEST_F(DriveInfoTest, FindsAFileUnderItsUploadKeyElseUnderItsBareName)
 {
-    UploadState state;
-    state.driveFolderID.emplace(u"session-id"_s);
-    state.uploadedFiles[u"chunks/mic_chunk_0001.wav"_s] = {u"by-key"_s, {}};
-    state.uploadedFiles[u"mic_chunk_0001.wav"_s] = {u"by-name"_s, {}};
-    state.uploadedFiles[u"session_transcript.md"_s] = {u"bare/id"_s, {}};
+    // Built whole: GCC 12 with the sanitizers reports a false "may be used uninitialized" for a QString
+    // assigned into the disengaged optional of a local state.
+    const UploadState state{.driveFolderID = u"session-id"_s,
+                            .driveDayFolderID = std::nullopt,
+                            .driveFolders = {},
+                            .uploadedFiles = {{u"chunks/mic_chunk_0001.wav"_s, {u"by-key"_s, {}}},
+                                              {u"mic_chunk_0001.wav"_s, {u"by-name"_s, {}}},
+                                              {u"session_transcript.md"_s, {u"bare/id"_s, {}}}},
+                            .pendingUploads = {}};
     UploadStateFile(session_, logger_).save(state);
 
     const DriveInfo keyed =
