@@ -2,6 +2,7 @@
 
 #include "core/base/EbbcastError.h"
 #include "core/base/UserNotifier.h"
+#include "core/documents/NewestSessionFolder.h"
 #include "drive/UploadRules.h"
 #include "drive/UploadStateFile.h"
 #include "model/EbbcastAppModel.h"
@@ -165,26 +166,11 @@ void DriveDeliveryPresenter::fileUploadedInSession(const QString& folder, const 
 std::optional<DriveDeliveryPresenter::Restored>
 DriveDeliveryPresenter::restoreLastDriveDeliveryState(const QString& recordingsFolder)
 {
-    const QFileInfoList folders =
-        QDir(recordingsFolder)
-            .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
-    std::optional<QFileInfo> newest;
-    QDateTime newestDate;
-    for (const QFileInfo& folder : folders) {
-        if (!QFileInfo(QDir(folder.filePath()).filePath(QString(UploadStateFile::fileName))).isFile())
-            continue;
-        const QDateTime modified = folder.lastModified();
-        const bool newer =
-            !newest || (modified.isValid() && (!newestDate.isValid() || modified > newestDate));
-        if (newer) {
-            newest = folder;
-            newestDate = modified;
-        }
-    }
+    const auto newest = newestSessionFolderHolding(recordingsFolder, QString(UploadStateFile::fileName));
     if (!newest)
         return std::nullopt;
 
-    const QString sessionFolder = newest->absoluteFilePath();
+    const QString sessionFolder = *newest;
     UploadState state = UploadStateFile(sessionFolder, logger_).load();
     if (!state.driveFolderID)
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
 #include "core/base/WorkerTask.h"
+#include "core/documents/NewestSessionFolder.h"
 #include "core/documents/SessionMetadata.h"
 #include "core/json/JsonDocumentFile.h"
 #include "drive/UploadStateFile.h"
@@ -373,27 +374,11 @@ const std::array<QString, 5>& TranscriptFinalizer::finalDocumentKeys()
 
 void TranscriptFinalizer::restoreLatestTranscriptState()
 {
-    if (config_.recordingsFolder.isEmpty())
+    const auto newest = newestSessionFolderHolding(config_.recordingsFolder,
+                                                   QString(TranscriptFinalizationStateFile::fileName));
+    if (!newest)
         return;
-    const QFileInfoList entries =
-        QDir(config_.recordingsFolder)
-            .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    std::vector<QFileInfo> sessions;
-    for (const QFileInfo& entry : entries) {
-        if (QFileInfo::exists(QDir(entry.filePath()).filePath(TranscriptFinalizationStateFile::fileName)))
-            sessions.push_back(entry);
-    }
-    if (sessions.empty())
-        return;
-    // Newest first; a folder without a date counts as the distant past.
-    std::stable_sort(sessions.begin(), sessions.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        const QDateTime left = a.lastModified();
-        const QDateTime right = b.lastModified();
-        if (!right.isValid())
-            return left.isValid();
-        return left.isValid() && left > right;
-    });
-    const QString folder = sessions.front().filePath();
+    const QString folder = *newest;
     const UploadState uploadState = UploadStateFile(folder, with_.logger, clock_).load();
     restoreTranscriptState(folder, uploadState);
 }
