@@ -106,6 +106,15 @@ QCoro::Task<> RecordingSession::start(bool autoStarted)
         co_await cleanUpPartialStart();
     }
     isStarting_ = false;
+    settledWaiters_.resumeAll(this);
+}
+
+QCoro::Task<> RecordingSession::waitUntilSettled()
+{
+    while (isTransitioning()) {
+        const ParkOn untilSettled{settledWaiters_, false};
+        co_await untilSettled;
+    }
 }
 
 QCoro::Task<> RecordingSession::startSteps(bool autoStarted)
@@ -339,6 +348,7 @@ QCoro::Task<std::optional<RecordingSession::StopOutcome>> RecordingSession::stop
     returnToIdle();
     logger_.info(u"Recording stopped"_s);
     isStopping_ = false;
+    settledWaiters_.resumeAll(this);
     co_return outcome;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/CoroutineWaiters.h"
 #include "core/base/WallClock.h"
 #include "core/documents/RecordingChunkMetadata.h"
 #include "session/SessionRecovery.h"
@@ -91,6 +92,10 @@ public:
     static QString markerFileName();
 
     bool isRecording() const { return isRecording_; }
+    // A start or a stop is under way.
+    bool isTransitioning() const { return isStarting_ || isStopping_; }
+    // Resumes (from the event loop) once no start or stop is under way; at once when none is.
+    QCoro::Task<> waitUntilSettled();
     bool currentRecordingWasAutoStarted() const { return currentRecordingWasAutoStarted_; }
     std::optional<QString> lastCompletedSessionFolder() const { return lastCompletedSessionFolder_; }
     // The folder of the running (or starting) session, once it exists.
@@ -150,6 +155,7 @@ private:
     std::optional<QString> sessionFolder_;
     std::unique_ptr<FileLock> sessionLock_; // held from the folder's creation to the end of the stop
     bool activity_ = false;
+    CoroutineWaiters settledWaiters_;
     bool isStarting_ = false;
     bool isStopping_ = false;
     bool isRecording_ = false;
