@@ -93,6 +93,9 @@ void QuitCoordinator::quitOn(StopSignals& stopSignals)
 {
     connect(&stopSignals, &StopSignals::caught, this,
             [this](int number) { requestQuit(QuitReason::signal(number)); });
+    // A signal that came before the connection (while the application was being built) quits too.
+    if (const int number = stopSignals.received(); number != 0)
+        requestQuit(QuitReason::signal(number));
 }
 
 void QuitCoordinator::quitOn(ShutdownInhibitor& inhibitor)
