@@ -126,4 +126,40 @@ void SettingsWiring::connect(UploadManager& uploads)
                      [&uploads](const QString& value) { uploads.setRecorderID(value); });
 }
 
+CorvanePelkoNotifier::Config SettingsWiring::relayConfig(const PreferencesStore& preferences,
+                                                         const QUrl& endpoint)
+{
+    return {.endpoint = endpoint,
+            .recorderID = preferences.recorderID(),
+            .recorderName = preferences.recorderName(),
+            .pelkoUserID = preferences.corvanePelkoUserID()};
+}
+
+TranscriptFinalizer::Config SettingsWiring::transcriptFinalizerConfig(const PreferencesStore& preferences)
+{
+    return {.transcriptionEnabled = preferences.enableLiveTranscription(),
+            .uploadEnabled = preferences.googleUploadEnabled(),
+            .recordingsFolder = preferences.recordingFolderURL().toLocalFile()};
+}
+
+void SettingsWiring::connect(CorvanePelkoNotifier& notifier)
+{
+    QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_,
+                     [&notifier](const QString& value) { notifier.setRecorderID(value); });
+    QObject::connect(&preferences_, &PreferencesStore::recorderNameChanged, &receiver_,
+                     [&notifier](const QString& value) { notifier.setRecorderName(value); });
+    QObject::connect(&preferences_, &PreferencesStore::corvanePelkoUserIDChanged, &receiver_,
+                     [&notifier](const QString& value) { notifier.setPelkoUserID(value); });
+}
+
+void SettingsWiring::connect(TranscriptFinalizer& finalizer)
+{
+    const auto renew = [this, &finalizer] {
+        finalizer.setConfig(transcriptFinalizerConfig(preferences_));
+    };
+    QObject::connect(&preferences_, &PreferencesStore::enableLiveTranscriptionChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::googleUploadEnabledChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recordingFolderPathChanged, &receiver_, renew);
+}
+
 } // namespace ebbcast

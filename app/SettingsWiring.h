@@ -5,8 +5,10 @@
 #include "clocksync/ClockSyncManager.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/UploadManager.h"
+#include "relay/CorvanePelkoNotifier.h"
 #include "session/RecordingSession.h"
 #include "transcription/GlossenGatewayClient.h"
+#include "transcription/TranscriptFinalizer.h"
 
 #include <QObject>
 #include <QStringList>
@@ -44,7 +46,13 @@ public:
     void connect(MicrophoneUsageMonitor& monitor);
     void connect(ClockSyncManager& manager);
     void connect(RecordingSession& session);
+    // The relay notifier's settings at `endpoint` (empty: not configured).
+    static CorvanePelkoNotifier::Config relayConfig(const PreferencesStore& preferences,
+                                                    const QUrl& endpoint);
+    static TranscriptFinalizer::Config transcriptFinalizerConfig(const PreferencesStore& preferences);
     void connect(UploadManager& uploads);
+    void connect(CorvanePelkoNotifier& notifier);
+    void connect(TranscriptFinalizer& finalizer);
 
 private:
     PreferencesStore& preferences_;
