@@ -18,27 +18,39 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-CommandDispatcher::CommandDispatcher(Console& console, Command& overview, std::vector<Command*> commands)
+CommandDispatcher::CommandDispatcher(Console& console, std::vector<Command*> commands,
+                                     std::optional<AppPaths> paths)
     : console_(console)
-    , overview_(overview)
     , commands_(std::move(commands))
+    , paths_(std::move(paths))
 {}
 
 QString CommandDispatcher::help() const
 {
-    QString text = u"Usage: ebbcast [COMMAND] [ARGUMENTS]\n\n"
+    QString text = u"Usage: ebbcast [--headless | COMMAND [ARGUMENTS]]\n\n"
                    "Ebbcast records the screen, the microphone and the computer's own sound, and keeps\n"
-                   "each session in a folder of its own.\n\n"_s +
-                   overview_.usage() + u"\nCommands:\n"_s;
+                   "each session in a folder of its own.\n\n"
+                   "Without a command, Ebbcast runs as a tray application until you quit it from its menu\n"
+                   "(or it gets SIGINT, SIGTERM or SIGHUP); with --headless it runs the same without a tray\n"
+                   "or windows (no display needed) and shows alerts and notifications on standard error.\n"
+                   "\nCommands:\n"_s;
     for (const Command* command : commands_)
         text += command->summary();
     text += u"  help [COMMAND]             this help, or a command's own\n\n"
             "Options:\n"
+            "  --headless       run without a tray or windows\n"
             "  -h, --help       show this help; after a command, that command's help\n"
             "  -V, --version    show the version\n\n"
-            "Files:\n"
-            "  $XDG_CONFIG_HOME/Tavilon/settings.json   settings (default ~/.config)\n"
-            "  $XDG_STATE_HOME/Tavilon/app.log          log (default ~/.local/state)\n\n"
+            "Files:\n"_s;
+    if (paths_) {
+        text += u"  "_s + SettingValueText::escaped(paths_->settingsFilePath()) + u"   settings\n  "_s +
+                SettingValueText::escaped(paths_->logFilePath()) + u"   log\n"_s;
+    } else {
+        text += u"  $XDG_CONFIG_HOME/Tavilon/settings.json   settings (default ~/.config)\n"
+                "  $XDG_STATE_HOME/Tavilon/app.log          log (default ~/.local/state)\n"_s;
+    }
+    text += u"  Recordings go to the folder of the setting recordingFolderPath; 'ebbcast settings list'\n"
+            "  shows every setting.\n\n"
             "'ebbcast COMMAND --help' tells more about a command.\n"_s;
     return text;
 }
@@ -66,9 +78,16 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
     if (words.value(0) == u"--")
         words.removeFirst();
     if (words.isEmpty())
-        return Invocation::of(overview_);
+        return Invocation::run(Application::tray);
 
     const QString first = words.first();
+    if (first == u"--headless") {
+        if (words.size() == 1)
+            return Invocation::run(Application::headless);
+        if (ArgumentParser::asksForHelp(words.mid(1)))
+            return Invocation::answer(0, help());
+        return usageError(u"--headless takes no arguments"_s, QString());
+    }
     if (first == u"-h" || first == u"--help" || (first == u"help" && words.size() == 1))
         return Invocation::answer(0, help());
     if (first == u"-V" || first == u"--version")
@@ -80,7 +99,7 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
     const bool asksForHelp = first == u"help";
     const QString name = asksForHelp ? words.at(1) : first;
     if (!asksForHelp && ArgumentParser::looksLikeOption(name)) {
-        const auto suggestion = closestMatch(name, {u"--help"_s, u"--version"_s});
+        const auto suggestion = closestMatch(name, {u"--help"_s, u"--version"_s, u"--headless"_s});
         return usageError(u"unknown option "_s + SettingValueText::escaped(name) +
                               (suggestion ? u"; did you mean "_s + *suggestion + u'?' : QString()),
                           QString());

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "app/Command.h"
+#include "core/base/AppPaths.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace ebbcast {
@@ -13,27 +15,40 @@ class Console;
 struct CommandContext;
 
 // The command line of the ebbcast executable. parse() reads the arguments before anything else is built and
-// either picks a command (the overview without arguments) or decides the answer itself: the program's help,
-// a command's help (-h/--help anywhere before "--", or "help COMMAND"), the version, or a usage error with
-// the closest command or option suggested. run() then runs the command as one coroutine under the
-// application's event loop; its result is the exit status. Main thread.
+// either picks a command or the application (the tray without arguments, or "--headless") or decides the
+// answer itself: the program's help, a command's help (-h/--help anywhere before "--", or "help COMMAND"),
+// the version, or a usage error with the closest command or option suggested. run() then runs the command as
+// one coroutine under the application's event loop; its result is the exit status. Main thread.
 class CommandDispatcher {
 public:
+    // The application itself: in the tray (no arguments) or without tray and windows ("--headless").
+    enum class Application { none, tray, headless };
+
     // What the arguments ask for.
     struct Invocation {
         Command* command = nullptr; // the command to build for and run; otherwise the answer below
         int status = 0;
-        QString output; // for standard output (help, version)
-        QString error;  // for standard error (a usage error)
+        QString output;                              // for standard output (help, version)
+        QString error;                               // for standard error (a usage error)
+        Application application = Application::none; // the application to run instead of a command
 
-        static Invocation of(Command& command) { return {&command, 0, QString(), QString()}; }
+        static Invocation of(Command& command)
+        {
+            return {&command, 0, QString(), QString(), Application::none};
+        }
         static Invocation answer(int status, const QString& output, const QString& error = QString())
         {
-            return {nullptr, status, output, error};
+            return {nullptr, status, output, error, Application::none};
+        }
+        static Invocation run(Application application)
+        {
+            return {nullptr, 0, QString(), QString(), application};
         }
     };
 
-    CommandDispatcher(Console& console, Command& overview, std::vector<Command*> commands);
+    // `paths`, when known, name the settings and log files in the help.
+    CommandDispatcher(Console& console, std::vector<Command*> commands,
+                      std::optional<AppPaths> paths = std::nullopt);
 
     // `arguments` without the program name. Prints nothing.
     Invocation parse(const QStringList& arguments);
@@ -52,8 +67,8 @@ private:
     int finish(int status);
 
     Console& console_;
-    Command& overview_;
     std::vector<Command*> commands_;
+    std::optional<AppPaths> paths_;
 };
 
 } // namespace ebbcast

@@ -1,12 +1,14 @@
-// Composition root of the ebbcast executable: reads the command line, then creates the long-lived components
-// once, in order, hands them to each other and runs the chosen command. It wires and does nothing else.
+// Entry of the ebbcast executable: reads the command line, then either runs the application (in the tray, or
+// headless) through its composition root, AppDelegate, or creates what a command needs, once, in order, and
+// runs the command. It wires and does nothing else.
 
+#include "app/AppDelegate.h"
 #include "app/CommandContext.h"
 #include "app/CommandDispatcher.h"
 #include "app/Console.h"
 #include "app/DriveCommand.h"
+#include "app/LinuxAppComponentFactory.h"
 #include "app/LinuxRecorderFactory.h"
-#include "app/OverviewCommand.h"
 #include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
@@ -22,10 +24,12 @@
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/AppPaths.h"
 #include "core/base/BuildInfo.h"
+#include "core/base/DriveWebLinks.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/FileLock.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
-#include "drive/DriveWebLinks.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
 #include "drive/GoogleEndpoints.h"
@@ -35,9 +39,15 @@
 #include "session/RecordingSession.h"
 #include "shell/StopSignals.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QProcessEnvironment>
+#include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -86,38 +96,128 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
     return commandLine.run(command, context);
 }
 
+// Runs the application until it quits; its exit status.
+int runApplication(bool tray, ebbcast::Console& console, ebbcast::StopSignals& stopSignals,
+                   const ebbcast::GoogleEndpoints& googleEndpoints)
+{
+    const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    if (!paths) {
+        console.error(ebbcast::AppPaths::missingHomeProblem());
+        return 1;
+    }
+    // One application per user: a second one would record and upload the same sessions twice.
+    std::unique_ptr<ebbcast::FileLock> instance;
+    try {
+        QDir().mkpath(paths->stateDirectory());
+        auto attempt =
+            ebbcast::FileLock::tryAcquire(paths->stateDirectory() + QStringLiteral("/app.lock"), true);
+        if (attempt.attempt == ebbcast::FileLock::Attempt::heldElsewhere) {
+            console.error(QStringLiteral("Ebbcast is already running (%1).")
+                              .arg(QString::fromUtf8(ebbcast::FileLock::readNote(paths->stateDirectory() +
+                                                                                 QStringLiteral("/app.lock")))
+                                       .trimmed()));
+            return 3;
+        }
+        instance = std::move(attempt.lock);
+        instance->writeNote("pid " + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    } catch (const ebbcast::EbbcastError& error) {
+        console.error(error.description());
+        return 1;
+    }
+
+    ebbcast::LinuxAppComponentFactory factory(*paths, googleEndpoints, console, {.tray = tray});
+    ebbcast::AppDelegate delegate(factory);
+    if (tray) {
+        QObject::connect(qApp, &QGuiApplication::commitDataRequest, &delegate,
+                         &ebbcast::AppDelegate::sessionEnding);
+    }
+    int failed = 0;
+    QTimer::singleShot(0, &delegate, [&] {
+        try {
+            delegate.launch();
+            delegate.quitOn(stopSignals);
+        } catch (const ebbcast::EbbcastError& error) {
+            console.error(QStringLiteral("Ebbcast could not start: ") + error.description());
+            failed = 1;
+            QCoreApplication::exit(1);
+        } catch (const std::exception& error) {
+            console.error(QStringLiteral("Ebbcast could not start: ") + QString::fromLocal8Bit(error.what()));
+            failed = 1;
+            QCoreApplication::exit(1);
+        }
+    });
+    const int status = QCoreApplication::exec();
+    return failed != 0 ? failed : status;
+}
+
+// Whether a tray can be shown: an X display (directly or through XWayland) or a platform chosen explicitly.
+bool hasDisplay(const QProcessEnvironment& environment)
+{
+    return !environment.value(QStringLiteral("DISPLAY")).isEmpty() ||
+           !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() ||
+           !environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication application(argc, argv);
+    // The tray needs a GUI application, everything else a core one; which is known from the arguments alone.
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.append(QString::fromLocal8Bit(argv[index]));
+    const bool trayWanted = arguments.isEmpty();
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (trayWanted && !hasDisplay(environment)) {
+        ebbcast::Console console;
+        console.error(
+            QStringLiteral("ebbcast: no display to show a tray icon on (DISPLAY is not set); "
+                           "'ebbcast --headless' runs without one, 'ebbcast --help' lists the commands."));
+        return 1;
+    }
+    std::unique_ptr<QCoreApplication> application;
+    if (trayWanted) {
+        auto gui = std::make_unique<QApplication>(argc, argv);
+        // Closing a message box must not end a tray application.
+        QApplication::setQuitOnLastWindowClosed(false);
+        application = std::move(gui);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("ebbcast"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ebbcast::BuildInfo::version));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ebbcast"));
 
     ebbcast::Console console;
-    ebbcast::StopSignals stopSignals;
-    ebbcast::OverviewCommand overview;
     ebbcast::RecordCommand record;
     ebbcast::RecoverCommand recover;
     ebbcast::SettingsCommand settings;
     ebbcast::DriveCommand drive;
     ebbcast::UploadCommand upload;
-    ebbcast::CommandDispatcher commandLine(console, overview,
-                                           {&record, &recover, &settings, &drive, &upload});
+    ebbcast::CommandDispatcher commandLine(console, {&record, &recover, &settings, &drive, &upload},
+                                           ebbcast::AppPaths::fromEnvironment(environment));
 
     // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
     // and SIGTERM does so before anything exists that a signal could leave half made.
     const ebbcast::CommandDispatcher::Invocation invocation =
         commandLine.parse(QCoreApplication::arguments().mid(1));
-    if (invocation.command == nullptr)
+    using Application = ebbcast::CommandDispatcher::Application;
+    if (invocation.command == nullptr && invocation.application == Application::none)
         return commandLine.answer(invocation);
     ebbcast::GoogleEndpoints googleEndpoints;
     try {
-        googleEndpoints = ebbcast::GoogleEndpoints::fromEnvironment(QProcessEnvironment::systemEnvironment());
+        googleEndpoints = ebbcast::GoogleEndpoints::fromEnvironment(environment);
     } catch (const ebbcast::GoogleEndpointsError& error) {
         console.error(error.description());
         return 1;
     }
+    if (invocation.application != Application::none) {
+        ebbcast::StopSignals quitSignals(ebbcast::StopSignals::quitSignals());
+        quitSignals.install();
+        return runApplication(invocation.application == Application::tray, console, quitSignals,
+                              googleEndpoints);
+    }
+    ebbcast::StopSignals stopSignals;
     if (invocation.command->catchesStopSignals())
         stopSignals.install();
     // Only "drive sign-in" may open the browser; every other command fails when it is not signed in.

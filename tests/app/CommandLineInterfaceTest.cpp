@@ -5,7 +5,6 @@
 #include "app/Console.h"
 #include "app/InputLine.h"
 #include "app/LinuxRecorderFactory.h"
-#include "app/OverviewCommand.h"
 #include "app/PlatformBackends.h"
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
@@ -113,6 +112,15 @@ protected:
         QString err;
     };
 
+    CommandDispatcher::Invocation parse(const QStringList& arguments)
+    {
+        QBuffer out;
+        QBuffer err;
+        Console console(out, err, -1, false);
+        SettingsCommand settings;
+        return CommandDispatcher(console, {&settings}, paths_).parse(arguments);
+    }
+
     Result run(const QStringList& arguments, const QByteArray& input = {})
     {
         QBuffer out;
@@ -124,11 +132,10 @@ protected:
         {
             Console console(out, err, in.readEnd(), false);
             StopSignals stopSignals;
-            OverviewCommand overview;
             RecordCommand record;
             RecoverCommand recover;
             SettingsCommand settings;
-            CommandDispatcher commandLine(console, overview, {&record, &recover, &settings});
+            CommandDispatcher commandLine(console, {&record, &recover, &settings}, paths_);
             const auto invocation = commandLine.parse(arguments);
             if (invocation.command == nullptr) {
                 status = commandLine.answer(invocation);
@@ -250,9 +257,7 @@ TEST_F(CommandLineInterfaceTest, ARefusedSecretIsNeverRepeated)
         const Result set = run({u"settings"_s, u"set"_s, key, secret});
         EXPECT_FALSE(set.err.contains(secret)) << set.err.toStdString();
         const Result list = run({u"settings"_s, u"list"_s});
-        const Result overview = run({});
         EXPECT_FALSE(list.out.contains(u"hunter2"_s));
-        EXPECT_FALSE(overview.out.contains(u"hunter2"_s));
     }
     EXPECT_EQ(run({u"settings"_s, u"set"_s, u"webhookURL"_s, u"hunter2"_s}).err,
               u"ebbcast: invalid value for webhookURL: expected an http:// or https:// URL, or nothing to "
@@ -291,7 +296,6 @@ TEST_F(CommandLineInterfaceTest, ListShowsEverySettingInOrderAndHidesSecrets)
     EXPECT_TRUE(list.out.contains(u"glossenGatewayToken = (set"_s));
     EXPECT_TRUE(list.out.contains(u"webhookURL = (set"_s));
     EXPECT_TRUE(list.out.contains(u"googleClientSecret = \n"_s)) << "an empty secret shows as empty";
-    EXPECT_FALSE(run({}).out.contains(u"s3cret"_s));
     EXPECT_EQ(run({u"settings"_s, u"get"_s, u"glossenGatewayToken"_s}).out, u"s3cret\n"_s);
 }
 
@@ -306,10 +310,7 @@ TEST_F(CommandLineInterfaceTest, ValuesWithControlCharactersPrintOneSettingPerLi
     EXPECT_TRUE(list.out.contains(u"recorderName = "_s + shownName + u'\n'));
     EXPECT_FALSE(SettingValueText::holdsControlCharacters(QString(list.out).remove(u'\n')));
 
-    const Result overview = run({});
-    EXPECT_TRUE(overview.out.contains(uR"(Recordings:       /srv/a\x1b[2Jb/)"_s))
-        << overview.out.toStdString();
-    EXPECT_FALSE(SettingValueText::holdsControlCharacters(QString(overview.out).remove(u'\n')));
+    EXPECT_TRUE(list.out.contains(uR"(recordingFolderPath = /srv/a\x1b[2Jb)"_s)) << list.out.toStdString();
 
     const Result get = run({u"settings"_s, u"get"_s, u"recorderName"_s});
     EXPECT_EQ(get.status, 0);
@@ -321,19 +322,26 @@ TEST_F(CommandLineInterfaceTest, ValuesWithControlCharactersPrintOneSettingPerLi
     EXPECT_FALSE(SettingValueText::holdsControlCharacters(QString(unknown.err).remove(u'\n')));
 }
 
-TEST_F(CommandLineInterfaceTest, OverviewHelpVersionAndUnknownCommands)
+TEST_F(CommandLineInterfaceTest, ApplicationHelpVersionAndUnknownCommands)
 {
-    const Result overview = run({});
-    EXPECT_EQ(overview.status, 0);
-    EXPECT_TRUE(overview.out.contains(paths_.settingsFilePath()));
-    EXPECT_TRUE(overview.out.contains(paths_.logFilePath()));
-    EXPECT_TRUE(overview.out.contains(u"silenceThreshold = 0.025"_s));
+    // Without arguments, and with --headless alone, the application runs (nothing is answered here).
+    EXPECT_EQ(CommandDispatcher::Application::tray, parse({}).application);
+    EXPECT_EQ(CommandDispatcher::Application::headless, parse({u"--headless"_s}).application);
+    EXPECT_EQ(parse({u"--headless"_s}).command, nullptr);
+    const Result extra = run({u"--headless"_s, u"record"_s});
+    EXPECT_EQ(extra.status, 2);
+    EXPECT_EQ(extra.err, u"ebbcast: --headless takes no arguments\nTry 'ebbcast --help'.\n"_s);
+    EXPECT_EQ(run({u"--headles"_s}).err,
+              u"ebbcast: unknown option --headles; did you mean --headless?\nTry 'ebbcast --help'.\n"_s);
 
-    for (const QStringList& arguments :
-         {QStringList{u"--help"_s}, QStringList{u"-h"_s}, QStringList{u"help"_s}}) {
+    for (const QStringList& arguments : {QStringList{u"--help"_s}, QStringList{u"-h"_s},
+                                         QStringList{u"help"_s}, QStringList{u"--headless"_s, u"--help"_s}}) {
         const Result help = run(arguments);
         EXPECT_EQ(help.status, 0);
         EXPECT_TRUE(help.out.startsWith(u"Usage: ebbcast"_s));
+        EXPECT_TRUE(help.out.contains(paths_.settingsFilePath()));
+        EXPECT_TRUE(help.out.contains(paths_.logFilePath()));
+        EXPECT_TRUE(help.out.contains(u"--headless"_s));
         for (const QString& command : {u"record"_s, u"recover"_s, u"settings set"_s})
             EXPECT_TRUE(help.out.contains(u"\n  "_s + command)) << command.toStdString();
     }

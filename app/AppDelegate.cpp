@@ -1,0 +1,436 @@
+#include "app/AppDelegate.h"
+
+#include "app/AppComponentFactory.h"
+#include "app/DriveDeliveryPresenter.h"
+#include "app/ModelTranscriptStatus.h"
+#include "app/SettingsWiring.h"
+#include "capture/AppActivityMonitor.h"
+#include "capture/AudioActivityMonitor.h"
+#include "capture/MicrophoneUsageMonitor.h"
+#include "capture/PermissionManager.h"
+#include "clocksync/ClockSyncManager.h"
+#include "core/base/DriveWebLinks.h"
+#include "core/base/EbbcastError.h"
+#include "core/base/Logger.h"
+#include "core/base/RetryTimer.h"
+#include "core/base/UserNotifier.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "drive/GoogleAuthManager.h"
+#include "drive/GoogleDriveClient.h"
+#include "drive/UnfinishedUploads.h"
+#include "drive/UploadManager.h"
+#include "drive/UploadStateFile.h"
+#include "model/EbbcastAppModel.h"
+#include "relay/CorvanePelkoNotifier.h"
+#include "session/AlertPresenter.h"
+#include "session/RecordingSession.h"
+#include "shell/ShutdownInhibitor.h"
+#include "shell/StopSignals.h"
+#include "transcription/FinalTranscriptWriter.h"
+#include "transcription/FinalizerAdapters.h"
+#include "transcription/GlossenGatewayClient.h"
+#include "transcription/TranscriptFinalizer.h"
+#include "transcription/UploadStateRecord.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QNetworkAccessManager>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+
+namespace {
+
+const QString recordingStatus = u"Recording separate screen, mic, and system audio streams."_s;
+const QString readyStatus = u"Ready"_s;
+
+QString folderName(const QString& folder)
+{
+    return QFileInfo(folder).fileName();
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(AppComponentFactory& factory, Options options)
+    : factory_(factory)
+    , options_(std::move(options))
+    , context_(std::make_unique<QObject>())
+{}
+
+AppDelegate::~AppDelegate()
+{
+    // A stop still hanging (the quit gave up on it) keeps the components to the end of the process:
+    // destroying them would pull them from under it.
+    if (c_ && !tornDown_ && c_->session && c_->session->isTransitioning())
+        (void)c_.release();
+    tearDown();
+}
+
+template <typename Work>
+void AppDelegate::onMain(Work work)
+{
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, work = std::move(work)]() mutable {
+            if (!tornDown_)
+                work();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppDelegate::quitOn(StopSignals& signals)
+{
+    quit_->quitOn(signals);
+}
+
+void AppDelegate::launch()
+{
+    createComponents();
+    installSessionCallbacks();
+    installMonitorCallbacks();
+    recoverInterruptedSession();
+    QCoro::Task<void> restoring = restoreAndResume();
+    Q_UNUSED(restoring);
+    startMonitors();
+    c_->logger->info(u"Ebbcast started"_s);
+}
+
+void AppDelegate::createComponents()
+{
+    c_ = std::make_unique<Components>();
+    c_->logger = factory_.createLogger();
+    c_->settingsFile = factory_.createSettingsFile(*c_->logger);
+    c_->network = factory_.createNetwork();
+    QNetworkAccessManager& network = *c_->network;
+    c_->preferences = factory_.createPreferences(*c_->settingsFile, *c_->logger);
+    c_->settingsWiring = std::make_unique<SettingsWiring>(*c_->preferences);
+    c_->model = factory_.createAppModel();
+    c_->notifier = factory_.createNotifier(*c_->logger);
+    c_->alerts = factory_.createAlerts();
+    quit_ = std::make_unique<QuitCoordinator>(*this, *c_->logger, options_.quit);
+
+    c_->permissions = factory_.createPermissionManager(*c_->logger);
+    c_->appActivityMonitor = factory_.createAppActivityMonitor(*c_->preferences);
+    c_->settingsWiring->connect(*c_->appActivityMonitor);
+    c_->clockSyncManager = factory_.createClockSyncManager(*c_->preferences, *c_->logger, network);
+    c_->settingsWiring->connect(*c_->clockSyncManager);
+    c_->session = factory_.createRecordingSession(*c_->preferences, *c_->permissions, *c_->appActivityMonitor,
+                                                  *c_->clockSyncManager, *c_->logger, *c_->alerts);
+    c_->settingsWiring->connect(*c_->session);
+
+    c_->googleAuth = factory_.createGoogleAuthManager(*c_->preferences, *c_->logger, network);
+    c_->googleDrive = factory_.createDriveClient(*c_->googleAuth, network);
+    c_->uploads = factory_.createUploadManager(*c_->preferences, *c_->googleDrive, *c_->logger);
+    c_->settingsWiring->connect(*c_->uploads);
+    c_->gateway = factory_.createGatewayClient(*c_->preferences, network);
+    c_->relay = factory_.createRelayNotifier(*c_->preferences, *c_->logger, network);
+    c_->settingsWiring->connect(*c_->relay);
+    createTranscriptFinalizer();
+
+    c_->deliveryPresenter = std::make_unique<DriveDeliveryPresenter>(
+        *c_->model, *c_->notifier, *c_->logger,
+        [this](const QString& folder) { c_->finalizer->requestFinalization(folder); },
+        [this] {
+            QCoro::Task<void> refreshing = refreshGoogleConnected();
+            Q_UNUSED(refreshing);
+        });
+    c_->uploads->setCallbacks(c_->deliveryPresenter->callbacks());
+
+    c_->audioActivityMonitor =
+        factory_.createAudioActivityMonitor(*c_->preferences, *c_->appActivityMonitor, *c_->logger);
+    c_->settingsWiring->connect(*c_->audioActivityMonitor);
+    c_->microphoneUsageMonitor =
+        factory_.createMicrophoneUsageMonitor(*c_->preferences, *c_->appActivityMonitor, *c_->logger);
+    c_->settingsWiring->connect(*c_->microphoneUsageMonitor);
+
+    c_->trayIcon = factory_.createTrayIcon(*c_->model,
+                                           {.startRecording = [this] { startRecording(false); },
+                                            .stopRecording = [this] { stopRecording(); },
+                                            .quit =
+                                                [this] {
+                                                    quit_->requestQuit(QuitReason::menu());
+                                                }},
+                                           *c_->logger);
+    c_->shutdownInhibitor = factory_.createShutdownInhibitor(*c_->logger);
+    quit_->quitOn(*c_->shutdownInhibitor);
+}
+
+void AppDelegate::createTranscriptFinalizer()
+{
+    Logger& logger = *c_->logger;
+    const DriveWebLinks links(factory_.driveWebURL());
+    c_->transcriptWriter = std::make_unique<FinalTranscriptWriter>(
+        FinalTranscriptWriter::Config{c_->preferences->recorderID()}, logger,
+        [&logger](const QString& folder) {
+            return std::optional(transcriptDriveRecord(UploadStateFile(folder, logger).load()));
+        },
+        [links](const QString& id) { return links.fileLink(id); });
+    QObject::connect(c_->preferences.get(), &PreferencesStore::recorderIDChanged, context_.get(),
+                     [this](const QString& id) { c_->transcriptWriter->setConfig({id}); });
+    c_->transcriptUploader = std::make_unique<UploadManagerFileUploader>(*c_->uploads);
+    c_->transcriptAnnouncer = std::make_unique<RelayTranscriptAnnouncer>(*c_->relay);
+    c_->transcriptStatus = std::make_unique<ModelTranscriptStatus>(*c_->model);
+    c_->transcriptRetryTimer = std::make_unique<QtRetryTimer>();
+    c_->finalizer = std::make_unique<TranscriptFinalizer>(
+        SettingsWiring::transcriptFinalizerConfig(*c_->preferences),
+        TranscriptFinalizer::Collaborators{*c_->transcriptWriter, *c_->transcriptUploader,
+                                           *c_->transcriptAnnouncer, *c_->transcriptStatus,
+                                           *c_->transcriptRetryTimer, logger});
+    c_->settingsWiring->connect(*c_->finalizer);
+}
+
+void AppDelegate::installSessionCallbacks()
+{
+    RecordingSession& session = *c_->session;
+    AudioActivityMonitor& audio = *c_->audioActivityMonitor;
+    session.onStateChange = [this](bool recording) {
+        stateChanged(recording);
+    };
+    session.onMicLevel = [this, &audio](float level) {
+        audio.observeRecordingLevel(level);
+        onMain([this, level] { c_->model->setMicLevelFromRecorder(level); });
+    };
+    session.onSystemAudioLevel = [this, &audio](float level) {
+        audio.observeRecordingLevel(level);
+        onMain([this, level] { c_->model->setSystemLevelFromRecorder(level); });
+    };
+    session.onSessionStarted = [this](const QString& folder) {
+        QCoro::Task<void> announcing = announceSessionStart(folder);
+        Q_UNUSED(announcing);
+    };
+    session.onSessionCompleted = [this](const QString& folder) {
+        sessionCompleted(folder);
+    };
+    connect(&session, &RecordingSession::chunkCompleted, context_.get(),
+            [this](const QString& folder, const QString& file) {
+                c_->uploads->uploadFileInSessionIfEnabled(folder, file);
+            });
+}
+
+void AppDelegate::stateChanged(bool recording)
+{
+    // The sound monitor's rules apply at once: a recording it started may stop on silence, one asked for
+    // otherwise never does; while idle it listens again when automatic recording is on.
+    AudioActivityMonitor& audio = *c_->audioActivityMonitor;
+    if (recording) {
+        audio.stop();
+        audio.setRecordingAutoStopEnabled(c_->session->currentRecordingWasAutoStarted());
+    } else if (c_->preferences->autoStartRecording()) {
+        audio.setRecordingAutoStopEnabled(false);
+        audio.start();
+    }
+    // Held from the start until the stop has completed the document (this call comes after it).
+    c_->shutdownInhibitor->setRecording(recording);
+    const std::optional<QString> folder = c_->session->currentSessionFolder();
+    onMain([this, recording, folder] {
+        if (recording) {
+            c_->model->setState(EbbcastRunState::recording);
+            c_->model->setCurrentSessionFolder(folder);
+            c_->model->startElapsedTimer();
+            c_->model->setStatusMessage(recordingStatus);
+            return;
+        }
+        c_->model->setState(EbbcastRunState::idle);
+        c_->model->setCurrentSessionFolder(std::nullopt);
+        c_->model->stopElapsedTimer(true);
+        if (!sessionJustSaved_)
+            c_->model->setStatusMessage(readyStatus);
+        sessionJustSaved_ = false;
+    });
+}
+
+void AppDelegate::sessionCompleted(const QString& folder)
+{
+    c_->uploads->uploadSessionIfEnabled(folder);
+    const bool transcribing = c_->preferences->enableLiveTranscription();
+    onMain([this, folder, transcribing] {
+        sessionJustSaved_ = true;
+        c_->model->setLastSessionFolder(folder);
+        c_->model->setStatusMessage(u"Session saved: "_s + folderName(folder));
+        if (transcribing) {
+            c_->model->setTranscriptStatus(TranscriptFinalizer::processingStatus);
+            c_->model->setTranscriptDetail(u"Waiting for canonical Gateway/Glossen chunk artifacts."_s);
+            c_->model->setLastTranscriptURL(std::nullopt);
+            c_->model->setLastTranscriptDriveFolderID(std::nullopt);
+        }
+        c_->finalizer->requestFinalization(folder);
+    });
+}
+
+QCoro::Task<void> AppDelegate::announceSessionStart(QString folder)
+{
+    try {
+        co_await c_->relay->notifyRecordingSessionStarted(folder);
+    } catch (...) {
+        c_->logger->error(u"Relay session start failed for "_s + folder + u": "_s +
+                          describeError(std::current_exception()));
+    }
+}
+
+void AppDelegate::installMonitorCallbacks()
+{
+    AudioActivityMonitor& audio = *c_->audioActivityMonitor;
+    audio.onActivityStart = [this, &audio] {
+        if (c_->session->isRecording() || c_->session->isTransitioning())
+            return;
+        audio.setRecordingAutoStopEnabled(true);
+        startRecording(true);
+    };
+    audio.onSilenceTimeout = [this] {
+        if (c_->session->isRecording())
+            stopRecording();
+    };
+    MicrophoneUsageMonitor& microphone = *c_->microphoneUsageMonitor;
+    microphone.isRecordingProvider = [this] {
+        return c_->session->isRecording() || c_->session->isTransitioning();
+    };
+    microphone.onMicrophoneUseDetected = [this](const ActiveAppMetadata& application) {
+        c_->logger->info(u"Microphone in use while "_s + application.name + u" is frontmost"_s);
+        if (!c_->trayIcon)
+            return;
+        onMain([this, name = application.name] {
+            if (c_->session->isRecording() || c_->session->isTransitioning())
+                return;
+            // A prompted session is not stopped by silence.
+            c_->trayIcon->promptToRecord(name, [this] { startRecording(false); });
+        });
+    };
+}
+
+void AppDelegate::recoverInterruptedSession()
+{
+    const std::optional<QString> recovered = c_->session->recoverInterruptedSessionIfNeeded();
+    if (!recovered)
+        return;
+    c_->model->setLastSessionFolder(*recovered);
+    c_->model->setStatusMessage(u"Recovered interrupted session: "_s + folderName(*recovered));
+    c_->uploads->uploadSessionIfEnabled(*recovered);
+    c_->finalizer->requestFinalization(*recovered);
+}
+
+QCoro::Task<void> AppDelegate::restoreAndResume()
+{
+    try {
+        co_await refreshGoogleConnected();
+        if (tornDown_)
+            co_return;
+        const QString recordings = recordingsFolder();
+        if (const auto restored = c_->deliveryPresenter->restoreLastDriveDeliveryState(recordings))
+            c_->finalizer->restoreTranscriptState(restored->sessionFolder, restored->state);
+        else
+            c_->finalizer->restoreLatestTranscriptState();
+        // Whole-session uploads a quit or a crash cut short go on, newest first.
+        if (c_->preferences->googleUploadEnabled()) {
+            const QStringList unfinished =
+                sessionsWithUnfinishedUploads(recordings, RecordingSession::markerFileName(), *c_->logger);
+            for (const QString& folder : unfinished) {
+                c_->logger->info(u"Resuming the upload of "_s + folder);
+                c_->uploads->uploadSessionIfEnabled(folder);
+            }
+        }
+    } catch (...) {
+        c_->logger->error(u"Start-up restore failed: "_s + describeError(std::current_exception()));
+    }
+}
+
+QCoro::Task<void> AppDelegate::refreshGoogleConnected()
+{
+    QPointer<QObject> alive(context_.get());
+    bool connected = false;
+    try {
+        connected = co_await c_->uploads->isGoogleConnected();
+    } catch (...) {
+        connected = false;
+    }
+    if (alive && !tornDown_)
+        c_->model->setGoogleConnected(connected);
+}
+
+void AppDelegate::startMonitors()
+{
+    if (c_->preferences->autoStartRecording())
+        c_->audioActivityMonitor->start();
+    c_->microphoneUsageMonitor->start();
+}
+
+QString AppDelegate::recordingsFolder() const
+{
+    return SettingsWiring::sessionSettings(*c_->preferences).recordingFolder;
+}
+
+void AppDelegate::startRecording(bool autoStarted)
+{
+    if (tornDown_ || (quit_ && quit_->isQuitting()))
+        return;
+    QCoro::Task<void> starting = startDetached(autoStarted);
+    Q_UNUSED(starting);
+}
+
+void AppDelegate::stopRecording()
+{
+    if (tornDown_)
+        return;
+    QCoro::Task<void> stopping = stopDetached();
+    Q_UNUSED(stopping);
+}
+
+QCoro::Task<void> AppDelegate::startDetached(bool autoStarted)
+{
+    try {
+        co_await c_->session->start(autoStarted);
+    } catch (...) {
+        c_->logger->error(u"Recording start failed: "_s + describeError(std::current_exception()));
+    }
+}
+
+QCoro::Task<void> AppDelegate::stopDetached()
+{
+    try {
+        co_await c_->session->stop(false);
+    } catch (...) {
+        c_->logger->error(u"Recording stop failed: "_s + describeError(std::current_exception()));
+    }
+}
+
+void AppDelegate::sessionEnding()
+{
+    if (quit_)
+        quit_->sessionEnding();
+}
+
+bool AppDelegate::isRecordingOrTransitioning() const
+{
+    return c_->session && (c_->session->isRecording() || c_->session->isTransitioning());
+}
+
+QCoro::Task<void> AppDelegate::stopForQuit()
+{
+    // A start under way ends first (into a recording, or not); a stop under way is awaited, not repeated.
+    co_await c_->session->waitUntilSettled();
+    if (!c_->session->isRecording())
+        co_return;
+    const std::optional<RecordingSession::StopOutcome> outcome = co_await c_->session->stop(false);
+    if (outcome && !outcome->sessionFolder.isEmpty() && !outcome->documentCompleted)
+        throw EbbcastError(u"The session document of "_s + outcome->sessionFolder +
+                           u" could not be completed"_s);
+}
+
+void AppDelegate::tearDown()
+{
+    if (tornDown_ || !c_)
+        return;
+    tornDown_ = true;
+    c_->logger->info(u"Ebbcast quits"_s);
+    if (RecordingSession* session = c_->session.get()) {
+        session->onStateChange = nullptr;
+        session->onMicLevel = nullptr;
+        session->onSystemAudioLevel = nullptr;
+        session->onSessionStarted = nullptr;
+        session->onSessionCompleted = nullptr;
+    }
+    c_.reset();
+}
+
+} // namespace ebbcast

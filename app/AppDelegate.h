@@ -1,0 +1,180 @@
+#pragma once
+
+#include "app/TrayIcon.h"
+#include "shell/QuitCoordinator.h"
+#include "shell/QuitTarget.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+
+namespace ebbcast {
+
+class AlertPresenter;
+class AppActivityMonitor;
+class AppComponentFactory;
+class AudioActivityMonitor;
+class ClockSyncManager;
+class CorvanePelkoNotifier;
+class DriveDeliveryPresenter;
+class EbbcastAppModel;
+class FinalTranscriptWriter;
+class GlossenGatewayClient;
+class GoogleAuthManager;
+class GoogleDriveClient;
+class Logger;
+class MicrophoneUsageMonitor;
+class PermissionManager;
+class PreferencesStore;
+class RecordingSession;
+class RetryTimer;
+class SessionFileUploader;
+class SettingsFile;
+class SettingsWiring;
+class ShutdownInhibitor;
+class StopSignals;
+class TranscriptFinalizer;
+class TranscriptReadyAnnouncer;
+class TranscriptStatusSink;
+class UploadManager;
+class UserNotifier;
+
+// The application's composition root: creates the long-lived components once, in a fixed order, through the
+// factory, hands them to each other, installs their callbacks and quits in order. It wires and decides
+// nothing else.
+//
+// launch() (from the event loop) creates the log, the settings, the model, the notifier, the permission
+// manager, the frontmost-application monitor, the clock sync, the recording session, the Google sign-in and
+// Drive client, the upload manager, the gateway client, the relay notifier, the final transcripts and the
+// Drive delivery presenter, the sound and microphone monitors, the tray icon and the shutdown delay; then it
+// installs the session's callbacks, repairs a session a crash left unfinished (and hands it to the upload
+// and the final transcript), restores the last Drive delivery and transcript status, queues the uploads a
+// quit cut short, and starts the monitors.
+//
+// Quitting goes through one QuitCoordinator: the tray menu, SIGINT, SIGTERM and SIGHUP, the end of the
+// desktop session and a system shutdown. A recording is stopped (its start or stop awaited first) before
+// the components are destroyed in the reverse order of their creation.
+//
+// Main thread. Callbacks from other threads hop to it through a context object of the delegate's own, so a
+// callback that arrives after the teardown is dropped.
+class AppDelegate : public QObject, public QuitTarget {
+    Q_OBJECT
+
+public:
+    struct Options {
+        QuitCoordinator::Options quit;
+    };
+
+    AppDelegate(AppComponentFactory& factory, Options options = {});
+    ~AppDelegate() override;
+
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The launch sequence; a failure to create a component is thrown.
+    void launch();
+    // Turns each signal `signals` catches, and one it caught already, into a quit (after launch()).
+    void quitOn(StopSignals& signals);
+
+    QuitCoordinator& quitCoordinator() { return *quit_; }
+    bool isLaunched() const { return c_ && c_->session; }
+
+    // The components, for tests (null before launch() and after the teardown).
+    EbbcastAppModel* model() const { return c_ ? c_->model.get() : nullptr; }
+    RecordingSession* session() const { return c_ ? c_->session.get() : nullptr; }
+    UploadManager* uploads() const { return c_ ? c_->uploads.get() : nullptr; }
+    TranscriptFinalizer* finalizer() const { return c_ ? c_->finalizer.get() : nullptr; }
+    AudioActivityMonitor* audioActivityMonitor() const
+    {
+        return c_ ? c_->audioActivityMonitor.get() : nullptr;
+    }
+    MicrophoneUsageMonitor* microphoneUsageMonitor() const
+    {
+        return c_ ? c_->microphoneUsageMonitor.get() : nullptr;
+    }
+    TrayIcon* trayIcon() const { return c_ ? c_->trayIcon.get() : nullptr; }
+    ShutdownInhibitor* shutdownInhibitor() const { return c_ ? c_->shutdownInhibitor.get() : nullptr; }
+    Logger* logger() const { return c_ ? c_->logger.get() : nullptr; }
+
+    // What the tray's menu and the monitors run.
+    void startRecording(bool autoStarted);
+    void stopRecording();
+
+public Q_SLOTS:
+    // The desktop session ends (QGuiApplication::commitDataRequest).
+    void sessionEnding();
+
+    // QuitTarget: the quit coordinator's view of the application.
+    bool isRecordingOrTransitioning() const override;
+    QCoro::Task<void> stopForQuit() override;
+    void tearDown() override;
+
+private:
+    void createComponents();
+    void createTranscriptFinalizer();
+    void installSessionCallbacks();
+    void installMonitorCallbacks();
+    void recoverInterruptedSession();
+    QCoro::Task<void> restoreAndResume();
+    void startMonitors();
+
+    void stateChanged(bool recording);
+    void sessionCompleted(const QString& folder);
+    QCoro::Task<void> announceSessionStart(QString folder);
+    QCoro::Task<void> startDetached(bool autoStarted);
+    QCoro::Task<void> stopDetached();
+    QCoro::Task<void> refreshGoogleConnected();
+    QString recordingsFolder() const;
+    // Runs `work` on the main thread from the event loop, unless the delegate is gone or torn down by then.
+    template <typename Work>
+    void onMain(Work work);
+
+    AppComponentFactory& factory_;
+    Options options_;
+    std::unique_ptr<QObject> context_;
+    std::unique_ptr<QuitCoordinator> quit_;
+    bool tornDown_ = false;
+    // Set when a stop completed a session, so the "not recording" that follows keeps "Session saved: …".
+    bool sessionJustSaved_ = false;
+
+    // The components, in creation order, so they are destroyed in the reverse order.
+    struct Components {
+        std::unique_ptr<Logger> logger;
+        std::unique_ptr<SettingsFile> settingsFile;
+        std::unique_ptr<QNetworkAccessManager> network;
+        std::unique_ptr<PreferencesStore> preferences;
+        std::unique_ptr<SettingsWiring> settingsWiring;
+        std::unique_ptr<EbbcastAppModel> model;
+        std::unique_ptr<UserNotifier> notifier;
+        std::unique_ptr<AlertPresenter> alerts;
+        std::unique_ptr<PermissionManager> permissions;
+        std::unique_ptr<AppActivityMonitor> appActivityMonitor;
+        std::unique_ptr<ClockSyncManager> clockSyncManager;
+        std::unique_ptr<RecordingSession> session;
+        std::unique_ptr<GoogleAuthManager> googleAuth;
+        std::unique_ptr<GoogleDriveClient> googleDrive;
+        std::unique_ptr<UploadManager> uploads;
+        std::unique_ptr<GlossenGatewayClient> gateway;
+        std::unique_ptr<CorvanePelkoNotifier> relay;
+        std::unique_ptr<FinalTranscriptWriter> transcriptWriter;
+        std::unique_ptr<SessionFileUploader> transcriptUploader;
+        std::unique_ptr<TranscriptReadyAnnouncer> transcriptAnnouncer;
+        std::unique_ptr<TranscriptStatusSink> transcriptStatus;
+        std::unique_ptr<RetryTimer> transcriptRetryTimer;
+        std::unique_ptr<TranscriptFinalizer> finalizer;
+        std::unique_ptr<DriveDeliveryPresenter> deliveryPresenter;
+        std::unique_ptr<AudioActivityMonitor> audioActivityMonitor;
+        std::unique_ptr<MicrophoneUsageMonitor> microphoneUsageMonitor;
+        std::unique_ptr<TrayIcon> trayIcon;
+        std::unique_ptr<ShutdownInhibitor> shutdownInhibitor;
+    };
+    std::unique_ptr<Components> c_;
+};
+
+} // namespace ebbcast

@@ -1,0 +1,200 @@
+#include "app/TrayIcon.h"
+
+#include "core/base/Logger.h"
+#include "model/EbbcastAppModel.h"
+#include "model/EbbcastRunState.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast {
+namespace {
+
+// Once the wait is over, how often a late tray is looked for.
+constexpr int lateTrayPollMs = 5000;
+
+// A round mark in the state's colour: grey while idle, red while recording, amber during a wrap-up note,
+// blue while delivering, green when done, dark red on an error.
+QIcon stateIcon(EbbcastRunState state)
+{
+    QColor colour;
+    switch (state) {
+    case EbbcastRunState::recording:
+        colour = QColor(0xd3, 0x2f, 0x2f);
+        break;
+    case EbbcastRunState::wrapUp:
+    case EbbcastRunState::paused:
+        colour = QColor(0xf5, 0x9e, 0x0b);
+        break;
+    case EbbcastRunState::uploading:
+    case EbbcastRunState::aiProcessing:
+        colour = QColor(0x1e, 0x88, 0xe5);
+        break;
+    case EbbcastRunState::completed:
+        colour = QColor(0x2e, 0x7d, 0x32);
+        break;
+    case EbbcastRunState::error:
+        colour = QColor(0x8e, 0x24, 0x24);
+        break;
+    case EbbcastRunState::idle:
+    case EbbcastRunState::armed:
+        colour = QColor(0x75, 0x75, 0x75);
+        break;
+    }
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, std::max(1, size / 12)));
+        painter.setBrush(colour);
+        const int margin = std::max(1, size / 8);
+        painter.drawEllipse(margin, margin, size - 2 * margin, size - 2 * margin);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+TrayIcon::TrayIcon(EbbcastAppModel& model, Actions actions, Logger& logger, Options options)
+    : model_(model)
+    , actions_(std::move(actions))
+    , logger_(logger)
+    , options_(std::move(options))
+    , menu_(std::make_unique<QMenu>())
+    , icon_(new QSystemTrayIcon(this))
+    , start_(menu_->addAction(u"Start Recording"_s))
+    , stop_(menu_->addAction(u"Stop Recording"_s))
+    , quit_(nullptr)
+    , trayWatch_(new QTimer(this))
+{
+    menu_->addSeparator();
+    quit_ = menu_->addAction(u"Quit"_s);
+    connect(start_, &QAction::triggered, this, [this] {
+        if (actions_.startRecording)
+            actions_.startRecording();
+    });
+    connect(stop_, &QAction::triggered, this, [this] {
+        if (actions_.stopRecording)
+            actions_.stopRecording();
+    });
+    connect(quit_, &QAction::triggered, this, [this] {
+        if (actions_.quit)
+            actions_.quit();
+    });
+    icon_->setContextMenu(menu_.get());
+    connect(&model_, &EbbcastAppModel::stateChanged, this, &TrayIcon::showState);
+    connect(&model_, &EbbcastAppModel::elapsedTextChanged, this, &TrayIcon::showToolTip);
+    showState();
+    icon_->show();
+
+    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+    if (!trayAvailable_) {
+        trayWatch_->setSingleShot(true);
+        connect(trayWatch_, &QTimer::timeout, this, &TrayIcon::checkForTray);
+        trayWatch_->start(options_.trayWait);
+    }
+}
+
+TrayIcon::~TrayIcon()
+{
+    icon_->hide();
+    delete missingTrayBox_;
+    delete recordPrompt_;
+}
+
+void TrayIcon::promptToRecord(const QString& applicationName, std::function<void()> start)
+{
+    if (recordPrompt_)
+        return;
+    recordPrompt_ = new QMessageBox(QMessageBox::Information, u"Start recording?"_s,
+                                    u"The microphone appears to be active while "_s + applicationName +
+                                        u" is frontmost. Do you want Ebbcast to start a session?"_s);
+    recordPrompt_->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* startButton = recordPrompt_->addButton(u"Start Recording"_s, QMessageBox::AcceptRole);
+    recordPrompt_->addButton(u"Not Now"_s, QMessageBox::RejectRole);
+    recordPrompt_->setDefaultButton(startButton);
+    recordPrompt_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    connect(recordPrompt_, &QMessageBox::buttonClicked, this,
+            [this, startButton, start = std::move(start)](QAbstractButton* button) {
+                if (button == startButton && start)
+                    start();
+            });
+    recordPrompt_->show();
+    recordPrompt_->raise();
+    recordPrompt_->activateWindow();
+}
+
+QString TrayIcon::missingTrayMessage()
+{
+    return u"No system tray appeared, so Ebbcast has no icon for now. It keeps running and recording as set "
+           u"up, "
+           "and its icon appears when a tray starts. Run \"ebbcast --headless\" to run without a tray."_s;
+}
+
+QString TrayIcon::toolTip() const
+{
+    const EbbcastRunState state = model_.state();
+    QString tip = u"Ebbcast — "_s + displayName(state);
+    if (state == EbbcastRunState::recording || state == EbbcastRunState::wrapUp)
+        tip += u" "_s + model_.elapsedText();
+    return tip;
+}
+
+void TrayIcon::showState()
+{
+    const EbbcastRunState state = model_.state();
+    icon_->setIcon(stateIcon(state));
+    const bool recording = state == EbbcastRunState::recording || state == EbbcastRunState::wrapUp;
+    start_->setEnabled(!recording);
+    stop_->setEnabled(recording);
+    showToolTip();
+}
+
+void TrayIcon::showToolTip()
+{
+    icon_->setToolTip(toolTip());
+}
+
+void TrayIcon::checkForTray()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (reportedMissingTray_)
+            logger_.info(u"A system tray appeared; showing the icon"_s);
+        trayAvailable_ = true;
+        // A tray that came late gets the icon anew.
+        icon_->hide();
+        icon_->show();
+        return;
+    }
+    if (!reportedMissingTray_) {
+        reportedMissingTray_ = true;
+        const QString line = u"ebbcast: "_s + missingTrayMessage();
+        logger_.error(u"No system tray after waiting; running without an icon"_s);
+        if (options_.errorLine)
+            options_.errorLine(line);
+        else
+            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        missingTrayBox_ =
+            new QMessageBox(QMessageBox::Information, u"Ebbcast"_s, missingTrayMessage(), QMessageBox::Ok);
+        missingTrayBox_->setAttribute(Qt::WA_DeleteOnClose);
+        missingTrayBox_->show();
+    }
+    trayWatch_->start(lateTrayPollMs);
+}
+
+} // namespace ebbcast

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace ebbcast {
+
+class EbbcastAppModel;
+class Logger;
+
+struct TrayIconOptions {
+    std::chrono::milliseconds trayWait = std::chrono::seconds(10);
+    // Writes the missing-tray line; standard error when empty.
+    std::function<void(const QString& line)> errorLine;
+};
+
+// The application's presence in the desktop's system tray (StatusNotifierItem or XEmbed, whichever the
+// desktop offers): an icon per run state, the tooltip "Ebbcast — <state>" (with the elapsed time while a
+// session records) and a menu to start and stop a recording and to quit.
+//
+// Trays often start after the applications of a session, so a missing tray is waited for: when none has
+// appeared after the wait, a message box and a line on standard error say that Ebbcast keeps running without
+// an icon and that `ebbcast --headless` runs without one. The icon shows as soon as a tray comes, then or
+// later. Main thread, under a QApplication.
+class TrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    struct Actions {
+        std::function<void()> startRecording;
+        std::function<void()> stopRecording;
+        std::function<void()> quit;
+    };
+
+    using Options = TrayIconOptions;
+
+    TrayIcon(EbbcastAppModel& model, Actions actions, Logger& logger, Options options = {});
+    ~TrayIcon() override;
+
+    TrayIcon(const TrayIcon&) = delete;
+    TrayIcon& operator=(const TrayIcon&) = delete;
+
+    static QString missingTrayMessage();
+
+    // Asks whether to record because `applicationName` uses the microphone: "Start Recording" runs `start`,
+    // "Not Now" nothing. One question at a time; the window does not block the event loop.
+    void promptToRecord(const QString& applicationName, std::function<void()> start);
+
+    QString toolTip() const;
+    // The menu's actions, for tests: "Start Recording", "Stop Recording", "Quit".
+    QAction* startAction() const { return start_; }
+    QAction* stopAction() const { return stop_; }
+    QAction* quitAction() const { return quit_; }
+    // Whether the missing-tray message was shown.
+    bool reportedMissingTray() const { return reportedMissingTray_; }
+
+private:
+    void showState();
+    void showToolTip();
+    void checkForTray();
+
+    EbbcastAppModel& model_;
+    Actions actions_;
+    Logger& logger_;
+    Options options_;
+    std::unique_ptr<QMenu> menu_;
+    QSystemTrayIcon* icon_;
+    QAction* start_;
+    QAction* stop_;
+    QAction* quit_;
+    QTimer* trayWatch_;
+    QPointer<QMessageBox> missingTrayBox_; // deletes itself when closed
+    QPointer<QMessageBox> recordPrompt_;   // likewise
+    bool reportedMissingTray_ = false;
+    bool trayAvailable_ = false;
+};
+
+} // namespace ebbcast

@@ -1,0 +1,524 @@
+#include "app/AppDelegate.h"
+
+#include "app/AppComponentFactory.h"
+#include "app/SettingsWiring.h"
+#include "capture/AppActivityMonitor.h"
+#include "capture/AudioActivityMonitor.h"
+#include "capture/MicrophoneUsageMonitor.h"
+#include "capture/PermissionManager.h"
+#include "capture/Recorder.h"
+#include "clocksync/ClockSyncManager.h"
+#include "core/base/DriveWebLinks.h"
+#include "core/base/Logger.h"
+#include "core/base/UserNotifier.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
+#include "core/settings/PreferencesStore.h"
+#include "core/settings/SettingsFile.h"
+#include "drive/GoogleAuthManager.h"
+#include "drive/GoogleDriveClient.h"
+#include "drive/UploadManager.h"
+#include "model/EbbcastAppModel.h"
+#include "relay/CorvanePelkoNotifier.h"
+#include "session/ActivityInhibitor.h"
+#include "session/AlertPresenter.h"
+#include "session/RecorderFactory.h"
+#include "session/RecordingSession.h"
+#include "shell/ShutdownInhibitor.h"
+#include "support/FakeAudioInputEngine.h"
+#include "support/FakeDeviceUsageQuery.h"
+#include "support/FakeFrontmostApplicationSource.h"
+#include "support/InMemorySecretStore.h"
+#include "support/InterruptedSession.h"
+#include "support/TemporaryFolder.h"
+#include "transcription/GlossenGatewayClient.h"
+
+#include <QCoro/QCoroTimer>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QTest>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace ebbcast {
+namespace {
+
+// What the fake tracks do, shared by the three of a session: starts and stops can be held back.
+struct TrackScript {
+    bool holdStart = false;
+    bool holdStop = false;
+    int starts = 0;
+    int stops = 0;
+};
+
+class ScriptedTrack final : public Recorder {
+public:
+    ScriptedTrack(TrackScript& script, QString name)
+        : script_(script)
+        , name_(std::move(name))
+    {}
+    QString trackName() const override { return name_; }
+    QCoro::Task<> prepare(SessionMetadata&) override { co_return; }
+    QCoro::Task<> start(const QDateTime&) override
+    {
+        ++script_.starts;
+        while (script_.holdStart)
+            co_await QCoro::sleepFor(5ms);
+    }
+    QCoro::Task<> stop() override
+    {
+        ++script_.stops;
+        while (script_.holdStop)
+            co_await QCoro::sleepFor(5ms);
+    }
+    std::optional<TrackInterruption> interruption() const override { return std::nullopt; }
+    bool hasRecorded() const override { return true; }
+
+private:
+    TrackScript& script_;
+    QString name_;
+};
+
+class ScriptedRecorders final : public RecorderFactory {
+public:
+    explicit ScriptedRecorders(TrackScript& script)
+        : script_(script)
+    {}
+    std::unique_ptr<Recorder> makeMicRecorder(const QString&, const QString&, const QString&,
+                                              Logger&) override
+    {
+        return std::make_unique<ScriptedTrack>(script_, u"the microphone"_s);
+    }
+    std::unique_ptr<Recorder> makeSystemAudioRecorder(const QString&, const QString&, Logger&) override
+    {
+        return std::make_unique<ScriptedTrack>(script_, u"the system audio"_s);
+    }
+    std::unique_ptr<Recorder> makeScreenRecorder(const QString&, quint32, Logger&) override
+    {
+        return std::make_unique<ScriptedTrack>(script_, u"the screen"_s);
+    }
+    std::optional<double> recordedAudioSeconds(const QString&) const override { return std::nullopt; }
+
+private:
+    TrackScript& script_;
+};
+
+class NoInhibitor final : public ActivityInhibitor {
+public:
+    void begin(const QString&) override {}
+    void end() override {}
+};
+
+class RecordedAlerts final : public AlertPresenter {
+public:
+    explicit RecordedAlerts(QStringList& alerts)
+        : alerts_(alerts)
+    {}
+    void showError(const QString& message) override { alerts_.append(message); }
+
+private:
+    QStringList& alerts_;
+};
+
+class RecordedNotifications final : public UserNotifier {
+public:
+    explicit RecordedNotifications(QStringList& titles)
+        : titles_(titles)
+    {}
+    void showNotification(const QString& title, const QString&, Kind) override { titles_.append(title); }
+
+private:
+    QStringList& titles_;
+};
+
+// Every component on fakes (no devices, no network beyond a closed loopback port), recording the order in
+// which the delegate asks for them.
+class FakeComponents final : public AppComponentFactory {
+public:
+    explicit FakeComponents(const test::TemporaryFolder& folder)
+        : recorders(script)
+        , folder_(folder)
+    {
+        endpoints = GoogleEndpoints::defaults();
+        const QUrl closed(u"http://127.0.0.1:9"_s);
+        endpoints.apiURL = closed;
+        endpoints.tokenURL = QUrl(u"http://127.0.0.1:9/token"_s);
+        endpoints.authorizationURL = QUrl(u"http://127.0.0.1:9/auth"_s);
+        endpoints.driveWebURL = QUrl(u"https://drive.example"_s);
+    }
+
+    QStringList created;
+    QStringList alerts;
+    QStringList notifications;
+    TrackScript script;
+    ScriptedRecorders recorders;
+    NoInhibitor inhibitor;
+    test::FakeFrontmostApplicationSource frontmost;
+    test::FakeDeviceUsageQuery usage;
+    test::FakeAudioInputEngine* audioEngine = nullptr;
+    test::InMemorySecretStore secrets;
+    GoogleEndpoints endpoints;
+
+    QUrl driveWebURL() const override { return endpoints.driveWebURL; }
+    std::unique_ptr<Logger> createLogger() override
+    {
+        created.append(u"logger"_s);
+        return std::make_unique<Logger>(folder_.file(u"state/app.log"_s));
+    }
+    std::unique_ptr<SettingsFile> createSettingsFile(Logger& logger) override
+    {
+        created.append(u"settings file"_s);
+        return std::make_unique<SettingsFile>(folder_.file(u"config/settings.json"_s), logger);
+    }
+    std::unique_ptr<QNetworkAccessManager> createNetwork() override
+    {
+        created.append(u"network"_s);
+        return std::make_unique<QNetworkAccessManager>();
+    }
+    std::unique_ptr<PreferencesStore> createPreferences(SettingsFile& file, Logger& logger) override
+    {
+        created.append(u"preferences"_s);
+        return std::make_unique<PreferencesStore>(file, logger);
+    }
+    std::unique_ptr<EbbcastAppModel> createAppModel() override
+    {
+        created.append(u"model"_s);
+        return std::make_unique<EbbcastAppModel>(endpoints.driveWebURL);
+    }
+    std::unique_ptr<UserNotifier> createNotifier(Logger&) override
+    {
+        created.append(u"notifier"_s);
+        return std::make_unique<RecordedNotifications>(notifications);
+    }
+    std::unique_ptr<AlertPresenter> createAlerts() override
+    {
+        created.append(u"alerts"_s);
+        return std::make_unique<RecordedAlerts>(alerts);
+    }
+    std::unique_ptr<PermissionManager> createPermissionManager(Logger& logger) override
+    {
+        created.append(u"permissions"_s);
+        return std::make_unique<PermissionManager>(logger);
+    }
+    std::unique_ptr<AppActivityMonitor> createAppActivityMonitor(const PreferencesStore& preferences) override
+    {
+        created.append(u"app activity"_s);
+        return std::make_unique<AppActivityMonitor>(frontmost, SettingsWiring::watchList(preferences));
+    }
+    std::unique_ptr<ClockSyncManager> createClockSyncManager(const PreferencesStore& preferences,
+                                                             Logger& logger,
+                                                             QNetworkAccessManager& network) override
+    {
+        created.append(u"clock sync"_s);
+        return std::make_unique<ClockSyncManager>(SettingsWiring::clockSyncConfig(preferences), logger,
+                                                  network);
+    }
+    std::unique_ptr<RecordingSession>
+    createRecordingSession(const PreferencesStore& preferences, PermissionManager& permissions,
+                           AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
+                           Logger& logger, AlertPresenter& alertPresenter) override
+    {
+        created.append(u"session"_s);
+        return std::make_unique<RecordingSession>(SettingsWiring::sessionSettings(preferences), permissions,
+                                                  appActivityMonitor, clockSyncManager, logger, recorders,
+                                                  inhibitor, alertPresenter);
+    }
+    std::unique_ptr<GoogleAuthManager> createGoogleAuthManager(const PreferencesStore& preferences,
+                                                               Logger& logger,
+                                                               QNetworkAccessManager& network) override
+    {
+        created.append(u"google auth"_s);
+        return std::make_unique<GoogleAuthManager>(
+            SettingsWiring::googleOAuthClient(preferences), secrets, network, endpoints, logger,
+            [](const QUrl&) {}, GoogleAuthManager::Options{});
+    }
+    std::unique_ptr<GoogleDriveClient> createDriveClient(GoogleAuthManager& auth,
+                                                         QNetworkAccessManager& network) override
+    {
+        created.append(u"drive"_s);
+        return std::make_unique<GoogleDriveClient>(auth, network, endpoints);
+    }
+    std::unique_ptr<UploadManager> createUploadManager(const PreferencesStore& preferences,
+                                                       GoogleDriveClient& drive, Logger& logger) override
+    {
+        created.append(u"uploads"_s);
+        return std::make_unique<UploadManager>(SettingsWiring::uploadConfig(preferences), drive, logger);
+    }
+    std::unique_ptr<GlossenGatewayClient> createGatewayClient(const PreferencesStore& preferences,
+                                                              QNetworkAccessManager& network) override
+    {
+        created.append(u"gateway"_s);
+        return std::make_unique<GlossenGatewayClient>(SettingsWiring::gatewaySettings(preferences), network);
+    }
+    std::unique_ptr<CorvanePelkoNotifier> createRelayNotifier(const PreferencesStore& preferences,
+                                                              Logger& logger,
+                                                              QNetworkAccessManager& network) override
+    {
+        created.append(u"relay"_s);
+        return std::make_unique<CorvanePelkoNotifier>(SettingsWiring::relayConfig(preferences, QUrl()),
+                                                      logger, network, DriveWebLinks(endpoints.driveWebURL));
+    }
+    std::unique_ptr<AudioActivityMonitor> createAudioActivityMonitor(const PreferencesStore& preferences,
+                                                                     AppActivityMonitor& appActivityMonitor,
+                                                                     Logger& logger) override
+    {
+        created.append(u"audio monitor"_s);
+        auto engine = std::make_unique<test::FakeAudioInputEngine>();
+        audioEngine = engine.get();
+        return std::make_unique<AudioActivityMonitor>(SettingsWiring::audioActivityConfig(preferences),
+                                                      appActivityMonitor, logger, std::move(engine));
+    }
+    std::unique_ptr<MicrophoneUsageMonitor>
+    createMicrophoneUsageMonitor(const PreferencesStore& preferences, AppActivityMonitor& appActivityMonitor,
+                                 Logger& logger) override
+    {
+        created.append(u"microphone monitor"_s);
+        return std::make_unique<MicrophoneUsageMonitor>(SettingsWiring::microphoneUsageConfig(preferences),
+                                                        appActivityMonitor, logger, usage);
+    }
+    std::unique_ptr<TrayIcon> createTrayIcon(EbbcastAppModel&, TrayIcon::Actions, Logger&) override
+    {
+        created.append(u"tray"_s);
+        return nullptr;
+    }
+    std::unique_ptr<ShutdownInhibitor> createShutdownInhibitor(Logger& logger) override
+    {
+        created.append(u"shutdown delay"_s);
+        return std::make_unique<ShutdownInhibitor>(QDBusConnection(u"ebbcast-no-system-bus"_s), logger);
+    }
+
+private:
+    const test::TemporaryFolder& folder_;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    AppDelegateTest() { settings({}); }
+
+    // Writes the settings file the application starts with: no clock sync, recordings in the test's folder.
+    void settings(QJsonObject values)
+    {
+        values.insert(u"clockSyncEnabled"_s, false);
+        values.insert(u"recordingFolderPath"_s, recordings());
+        test::TemporaryFolder::writeAll(folder_.file(u"config/settings.json"_s),
+                                        QJsonDocument(values).toJson());
+    }
+
+    QString recordings() const { return folder_.file(u"Recordings"_s); }
+
+    // Runs the event loop until `done` holds, for at most five seconds.
+    static bool waitFor(const std::function<bool()>& done)
+    {
+        QDeadlineTimer deadline(5000);
+        while (!done() && !deadline.hasExpired())
+            QTest::qWait(5);
+        return done();
+    }
+
+    QStringList logLines() const
+    {
+        return QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"state/app.log"_s)))
+            .split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    test::TemporaryFolder folder_;
+};
+
+TEST_F(AppDelegateTest, ComponentsAreMadeOnceInOrderAndTheInterruptedSessionIsRepairedBeforeRestores)
+{
+    const QString crashed = recordings() + u"/2026-12-07_09-00-00"_s;
+    test::writeInterruptedSession(crashed, u"2026-12-07_09-00-00"_s,
+                                  QDateTime(QDate(2026, 12, 7), QTime(9, 0), QTimeZone::utc()));
+    settings({{u"googleUploadEnabled"_s, true}, {u"enableLiveTranscription"_s, true}});
+    FakeComponents components(folder_);
+    int exitStatus = -1;
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [&](int status) {
+                                                   exitStatus = status;
+                                               }}});
+    delegate.launch();
+
+    EXPECT_EQ(components.created, (QStringList{u"logger"_s,      u"settings file"_s, u"network"_s,
+                                               u"preferences"_s, u"model"_s,         u"notifier"_s,
+                                               u"alerts"_s,      u"permissions"_s,   u"app activity"_s,
+                                               u"clock sync"_s,  u"session"_s,       u"google auth"_s,
+                                               u"drive"_s,       u"uploads"_s,       u"gateway"_s,
+                                               u"relay"_s,       u"audio monitor"_s, u"microphone monitor"_s,
+                                               u"tray"_s,        u"shutdown delay"_s}));
+    // The repair ran during the launch: its status shows before the event loop delivers anything.
+    EbbcastAppModel& model = *delegate.model();
+    EXPECT_EQ(model.statusMessage(), u"Recovered interrupted session: 2026-12-07_09-00-00"_s);
+    EXPECT_EQ(model.lastSessionFolder(), crashed);
+    EXPECT_FALSE(QFile::exists(crashed + u"/.ebbcast_recording_active"_s));
+    // automatic recording is off by default: the sound monitor stays off, the microphone monitor runs
+    EXPECT_FALSE(delegate.audioActivityMonitor()->isMonitoring());
+
+    // The repaired session is handed to the upload (which fails: nobody is signed in) and to the final
+    // transcript, whose status the model shows.
+    ASSERT_TRUE(waitFor([&] { return components.notifications.contains(u"Ebbcast upload failed"_s); }));
+    EXPECT_EQ(model.statusMessage(), u"Upload failed: 2026-12-07_09-00-00"_s);
+    EXPECT_FALSE(model.googleConnected());
+    EXPECT_TRUE(waitFor([&] { return !model.transcriptStatus().isEmpty(); }));
+
+    const QStringList log = logLines();
+    const auto position = [&log](const QString& text) {
+        for (qsizetype index = 0; index < log.size(); ++index) {
+            if (log.at(index).contains(text))
+                return index;
+        }
+        return qsizetype(-1);
+    };
+    EXPECT_GE(position(u"Ebbcast started"_s), 0);
+    EXPECT_LT(position(u"2026-12-07_09-00-00"_s), position(u"Ebbcast started"_s))
+        << log.join(u'\n').toStdString();
+
+    delegate.quitCoordinator().requestQuit(QuitReason::menu());
+    ASSERT_TRUE(waitFor([&] { return exitStatus == 0; }));
+    EXPECT_EQ(delegate.session(), nullptr) << "torn down";
+}
+
+TEST_F(AppDelegateTest, AutomaticRecordingStartsTheSoundMonitorAtLaunchAndAfterEachRecording)
+{
+    settings({{u"autoStartRecording"_s, true}});
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    AudioActivityMonitor& monitor = *delegate.audioActivityMonitor();
+    EXPECT_TRUE(monitor.isMonitoring());
+
+    delegate.startRecording(false);
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    EXPECT_FALSE(monitor.isMonitoring()) << "the recording measures its own levels";
+    EbbcastAppModel& model = *delegate.model();
+    ASSERT_TRUE(waitFor([&] { return model.state() == EbbcastRunState::recording; }));
+    EXPECT_EQ(model.statusMessage(), u"Recording separate screen, mic, and system audio streams."_s);
+    const QString folder = model.currentSessionFolder().value_or(QString());
+    EXPECT_FALSE(folder.isEmpty());
+
+    delegate.stopRecording();
+    ASSERT_TRUE(waitFor([&] { return model.state() == EbbcastRunState::idle; }));
+    EXPECT_TRUE(monitor.isMonitoring());
+    // The stop completed the session: its status stays instead of "Ready".
+    EXPECT_EQ(model.statusMessage(), u"Session saved: "_s + QFileInfo(folder).fileName());
+    EXPECT_EQ(model.lastSessionFolder(), folder);
+}
+
+// Quit while the recording is in each of its states: the session always ends complete, stopped once.
+class QuitTest : public AppDelegateTest {
+protected:
+    void launch()
+    {
+        delegate_ = std::make_unique<AppDelegate>(
+            components_, AppDelegate::Options{.quit = {.stopLimit = stopLimit_, .exit = [this](int status) {
+                                                           exitStatus_ = status;
+                                                       }}});
+        delegate_->launch();
+    }
+    void startRecording()
+    {
+        delegate_->startRecording(false);
+        ASSERT_TRUE(waitFor([this] { return delegate_->session()->isRecording(); }));
+        folder_ = delegate_->session()->currentSessionFolder().value_or(QString());
+    }
+    void expectCompleteSession() const
+    {
+        const auto document = SessionMetadata::fromJson(
+            JsonDocumentFile::readObject(folder_ + u"/metadata.json"_s).value_or(QJsonObject{}));
+        ASSERT_TRUE(document);
+        EXPECT_TRUE(document->endTime.has_value());
+        EXPECT_FALSE(QFile::exists(folder_ + u"/.ebbcast_recording_active"_s));
+    }
+
+    FakeComponents components_{AppDelegateTest::folder_};
+    std::chrono::milliseconds stopLimit_ = 30s;
+    std::unique_ptr<AppDelegate> delegate_;
+    int exitStatus_ = -1;
+    QString folder_;
+};
+
+TEST_F(QuitTest, IdleQuitsAtOnceAndTearsDown)
+{
+    launch();
+    delegate_->quitCoordinator().requestQuit(QuitReason::signal(SIGTERM));
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
+    EXPECT_EQ(delegate_->model(), nullptr);
+    EXPECT_EQ(components_.script.stops, 0);
+}
+
+TEST_F(QuitTest, RecordingStopsOnceBeforeTheExitWhateverAsksAndHowOften)
+{
+    launch();
+    startRecording();
+    components_.script.holdStop = true;
+    delegate_->quitCoordinator().requestQuit(QuitReason::menu());
+    delegate_->quitCoordinator().requestQuit(QuitReason::signal(SIGTERM));
+    QTest::qWait(50);
+    delegate_->sessionEnding();
+    EXPECT_EQ(exitStatus_, -1) << "the process waits for the stop";
+    components_.script.holdStop = false;
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
+    EXPECT_EQ(components_.script.stops, 3) << "each of the three tracks stopped once";
+    expectCompleteSession();
+}
+
+TEST_F(QuitTest, AQuitDuringTheStartWaitsForItThenStops)
+{
+    launch();
+    components_.script.holdStart = true;
+    delegate_->startRecording(false);
+    ASSERT_TRUE(waitFor([this] { return components_.script.starts > 0; }));
+    delegate_->quitCoordinator().requestQuit(QuitReason::signal(SIGINT));
+    QTest::qWait(50);
+    EXPECT_EQ(exitStatus_, -1);
+    folder_ = delegate_->session()->currentSessionFolder().value_or(QString());
+    components_.script.holdStart = false;
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
+    EXPECT_EQ(components_.script.stops, 3);
+    expectCompleteSession();
+}
+
+TEST_F(QuitTest, AQuitDuringAStopWaitsForThatStopWithoutASecond)
+{
+    launch();
+    startRecording();
+    components_.script.holdStop = true;
+    delegate_->stopRecording();
+    ASSERT_TRUE(waitFor([this] { return components_.script.stops > 0; }));
+    delegate_->quitCoordinator().requestQuit(QuitReason::signal(SIGHUP));
+    QTest::qWait(50);
+    EXPECT_EQ(exitStatus_, -1);
+    components_.script.holdStop = false;
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
+    EXPECT_EQ(components_.script.stops, 3);
+    expectCompleteSession();
+}
+
+TEST_F(QuitTest, AStopThatNeverEndsIsGivenUpWithStatusOneAndNoTeardown)
+{
+    stopLimit_ = 200ms;
+    launch();
+    startRecording();
+    components_.script.holdStop = true;
+    delegate_->quitCoordinator().requestQuit(QuitReason::menu());
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 1; }));
+    EXPECT_NE(delegate_->session(), nullptr) << "the stop still uses the components";
+    bool sawGivingUp = false;
+    for (const QString& line : logLines())
+        sawGivingUp = sawGivingUp || line.contains(u"[ERROR]"_s);
+    EXPECT_TRUE(sawGivingUp);
+    // Once the stop is over after all, the components go as usual.
+    components_.script.holdStop = false;
+    EXPECT_TRUE(waitFor([this] { return !delegate_->session()->isTransitioning(); }));
+}
+
+} // namespace
+} // namespace ebbcast

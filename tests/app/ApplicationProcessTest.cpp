@@ -1,0 +1,155 @@
+#include "app/RecordingProcess.h"
+#include "support/MediaProbe.h"
+#include "support/PrivateServers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+namespace ebbcast::test {
+namespace {
+
+// The application itself, as a user's session starts it: headless recording on sound, the tray with and
+// without a tray to show in, and every way it is told to quit.
+class ApplicationProcessTest : public RecordingProcessTest {
+protected:
+    void set(const QString& key, const QString& value)
+    {
+        const Finished set = runEbbcast({u"settings"_s, u"set"_s, key, value});
+        ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
+    }
+
+    // The session folder that records now (it holds the active-recording marker), or nothing.
+    QString recordingSession() const
+    {
+        const QFileInfoList sessions =
+            QDir(recordings()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& session : sessions) {
+            if (QFileInfo::exists(session.absoluteFilePath() + u"/.ebbcast_recording_active"_s))
+                return session.absoluteFilePath();
+        }
+        return {};
+    }
+
+    static bool waitUntil(const std::function<bool()>& done, int milliseconds)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < milliseconds)
+            QThread::msleep(50);
+        return done();
+    }
+};
+
+TEST_F(ApplicationProcessTest, HeadlessStartsOnSoundAndEachQuitSignalCompletesTheSession)
+{
+    set(u"autoStartRecording"_s, u"true"_s);
+    set(u"onlyAutoRecordWatchedApps"_s, u"false"_s);
+    set(u"clockSyncEnabled"_s, u"false"_s);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess application;
+        configure(application);
+        application.start(executable(), {u"--headless"_s});
+        ASSERT_TRUE(application.waitForStarted());
+        QString session;
+        {
+            TonePlayer microphone(u"ebbcast_mic_feed"_s, folder_.path(), 60);
+            ASSERT_TRUE(waitUntil([&] { return !(session = recordingSession()).isEmpty(); }, 30000))
+                << application.readAllStandardError().constData();
+            // Quit once the movie holds frames, whatever the machine's speed.
+            ASSERT_TRUE(
+                waitUntil([&] { return QFileInfo(session + u"/screen.mov"_s).size() > 4096; }, 30000));
+        }
+        ::kill(static_cast<pid_t>(application.processId()), signal);
+        ASSERT_TRUE(application.waitForFinished(60000));
+        EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(application.exitCode(), 0) << application.readAllStandardError().constData();
+
+        const auto metadata = document(session);
+        ASSERT_TRUE(metadata);
+        EXPECT_TRUE(metadata->endTime.has_value());
+        EXPECT_FALSE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
+        EXPECT_TRUE(MediaProbe::decodeVideo(session + u"/screen.mov"_s).decodedFrames > 0);
+        EXPECT_TRUE(MediaProbe::decodeAudio(session + u"/microphone.wav"_s).ok);
+        EXPECT_TRUE(MediaProbe::decodeAudio(session + u"/system_audio.m4a"_s).ok);
+        // The next round starts from silence: wait until the sound has left the monitor's window.
+        QThread::msleep(500);
+    }
+}
+
+TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsCleanly)
+{
+    PrivateDisplay display;
+    QProcess application;
+    QProcessEnvironment environment;
+    environment.insert(u"DISPLAY"_s, display.name());
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    configure(application, environment);
+    application.start(executable(), {});
+    ASSERT_TRUE(application.waitForStarted());
+    QByteArray errors;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            application.waitForReadyRead(100);
+            errors += application.readAllStandardError();
+            return errors.contains("No system tray appeared");
+        },
+        40000))
+        << errors.constData();
+    EXPECT_TRUE(errors.contains("keeps running")) << errors.constData();
+    EXPECT_TRUE(errors.contains("ebbcast --headless")) << errors.constData();
+    ::kill(static_cast<pid_t>(application.processId()), SIGTERM);
+    ASSERT_TRUE(application.waitForFinished(30000));
+    EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(application.exitCode(), 0);
+}
+
+TEST_F(ApplicationProcessTest, UnderATrayTheIconNeedsNoMessageAndASecondApplicationIsRefused)
+{
+    PrivateDisplay display;
+    QProcessEnvironment environment;
+    environment.insert(u"DISPLAY"_s, display.name());
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    QProcess tray;
+    QProcessEnvironment trayEnvironment = QProcessEnvironment::systemEnvironment();
+    trayEnvironment.insert(u"DISPLAY"_s, display.name());
+    tray.setProcessEnvironment(trayEnvironment);
+    tray.start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--SetDockType"_s, u"true"_s});
+    ASSERT_TRUE(tray.waitForStarted());
+
+    QProcess application;
+    configure(application, environment);
+    application.start(executable(), {});
+    ASSERT_TRUE(application.waitForStarted());
+    const QString log = folder_.file(u"state/Tavilon/app.log"_s);
+    ASSERT_TRUE(waitUntil([&] { return TemporaryFolder::readAll(log).contains("Ebbcast started"); }, 30000));
+
+    const Finished second = [&] {
+        QProcess process;
+        configure(process, environment);
+        process.start(executable(), {});
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return Finished{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+                        QString::fromLocal8Bit(process.readAllStandardError())};
+    }();
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_TRUE(second.err.contains(u"already running"_s)) << second.err.toStdString();
+
+    QThread::msleep(11000); // past the wait for a tray
+    ::kill(static_cast<pid_t>(application.processId()), SIGTERM);
+    ASSERT_TRUE(application.waitForFinished(30000));
+    EXPECT_EQ(application.exitCode(), 0);
+    EXPECT_FALSE(application.readAllStandardError().contains("No system tray")) << "trayer holds the icon";
+    tray.kill();
+    tray.waitForFinished();
+}
+
+} // namespace
+} // namespace ebbcast::test
