@@ -15,21 +15,25 @@
 #include "core/json/JsonDocumentFile.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/DriveTestBed.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
 #include "drive/UploadManager.h"
+#include "drive/UploadStateFile.h"
 #include "model/EbbcastAppModel.h"
 #include "relay/CorvanePelkoNotifier.h"
 #include "session/ActivityInhibitor.h"
 #include "session/AlertPresenter.h"
 #include "session/RecorderFactory.h"
 #include "session/RecordingSession.h"
+#include "shell/FakeLogind.h"
 #include "shell/ShutdownInhibitor.h"
 #include "support/FakeAudioInputEngine.h"
 #include "support/FakeDeviceUsageQuery.h"
 #include "support/FakeFrontmostApplicationSource.h"
 #include "support/InMemorySecretStore.h"
 #include "support/InterruptedSession.h"
+#include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
 #include "transcription/GlossenGatewayClient.h"
 
@@ -167,6 +171,10 @@ public:
     test::FakeAudioInputEngine* audioEngine = nullptr;
     test::InMemorySecretStore secrets;
     GoogleEndpoints endpoints;
+    // When set, Drive is this fake one, signed in.
+    test::DriveTestBed* fakeDrive = nullptr;
+    // The system bus logind is asked on; none by default.
+    QDBusConnection systemBus{u"ebbcast-no-system-bus"_s};
 
     QUrl driveWebURL() const override { return endpoints.driveWebURL; }
     std::unique_ptr<Logger> createLogger() override
@@ -245,6 +253,9 @@ public:
                                                          QNetworkAccessManager& network) override
     {
         created.append(u"drive"_s);
+        if (fakeDrive != nullptr)
+            return std::make_unique<GoogleDriveClient>(fakeDrive->tokens, network, fakeDrive->endpoints,
+                                                       test::DriveTestBed::smallOptions());
         return std::make_unique<GoogleDriveClient>(auth, network, endpoints);
     }
     std::unique_ptr<UploadManager> createUploadManager(const PreferencesStore& preferences,
@@ -293,7 +304,7 @@ public:
     std::unique_ptr<ShutdownInhibitor> createShutdownInhibitor(Logger& logger) override
     {
         created.append(u"shutdown delay"_s);
-        return std::make_unique<ShutdownInhibitor>(QDBusConnection(u"ebbcast-no-system-bus"_s), logger);
+        return std::make_unique<ShutdownInhibitor>(systemBus, logger);
     }
 
 private:
@@ -412,6 +423,48 @@ TEST_F(AppDelegateTest, AutomaticRecordingStartsTheSoundMonitorAtLaunchAndAfterE
     EXPECT_EQ(model.lastSessionFolder(), folder);
 }
 
+TEST_F(AppDelegateTest, AnUploadCutShortGoesOnAtLaunchWithTheMissingFileOnlyIntoTheSameFolder)
+{
+    test::DriveTestBed bed;
+    const QString session = recordings() + u"/2026-12-06_08-21-20"_s;
+    test::TemporaryFolder::writeAll(session + u"/metadata.json"_s, "{}");
+    test::TemporaryFolder::writeAll(session + u"/microphone.wav"_s, "RIFF....WAVE");
+    test::TemporaryFolder::writeAll(session + u"/notes.txt"_s, "first draft");
+    {
+        Logger logger(folder_.file(u"state/first.log"_s));
+        UploadManager first({true, u"root-folder"_s, QString(), u"velno"_s}, *bed.client, logger);
+        test::runTask(first.uploadSessionNow(session));
+        // The quit came before the last file: the state lacks it and Drive never finished it.
+        UploadStateFile file(session, logger);
+        UploadState state = file.load();
+        const QString notesID = state.uploadedFiles.at(u"notes.txt"_s).driveFileID;
+        state.uploadedFiles.erase(u"notes.txt"_s);
+        file.save(state);
+        bed.drive.item(notesID)->trashed = true;
+    }
+    const auto live = [&bed](const QString& name) {
+        int count = 0;
+        for (const auto& item : bed.drive.items())
+            count += item.name == name && !item.trashed ? 1 : 0;
+        return count;
+    };
+    ASSERT_EQ(live(u"notes.txt"_s), 0);
+
+    settings({{u"googleUploadEnabled"_s, true}, {u"googleDriveFolderURL"_s, u"root-folder"_s}});
+    FakeComponents components(folder_);
+    components.fakeDrive = &bed;
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    ASSERT_TRUE(waitFor([&] { return components.notifications.contains(u"Ebbcast upload complete"_s); }))
+        << components.notifications.join(u", "_s).toStdString();
+    EXPECT_TRUE(delegate.model()->googleConnected());
+    EXPECT_EQ(live(u"notes.txt"_s), 1);
+    EXPECT_EQ(live(u"microphone.wav"_s), 1);
+    EXPECT_EQ(live(u"2026-12-06_08-21-20"_s), 1) << "no second session folder";
+    EXPECT_EQ(delegate.model()->driveUploadedFileCount(), 3);
+}
+
 // Quit while the recording is in each of its states: the session always ends complete, stopped once.
 class QuitTest : public AppDelegateTest {
 protected:
@@ -499,6 +552,30 @@ TEST_F(QuitTest, AQuitDuringAStopWaitsForThatStopWithoutASecond)
     components_.script.holdStop = false;
     ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
     EXPECT_EQ(components_.script.stops, 3);
+    expectCompleteSession();
+}
+
+TEST_F(QuitTest, TheShutdownDelayIsHeldUntilTheDocumentIsCompleteAndAShutdownQuits)
+{
+    test::PrivateBus bus;
+    test::FakeLogind logind(bus);
+    components_.systemBus = bus.connection();
+    launch();
+    startRecording();
+    const QList<QJsonObject> taken = logind.waitForEvents(1);
+    ASSERT_EQ(taken.size(), 1);
+    EXPECT_EQ(taken.front().value(u"event"_s).toString(), u"inhibit"_s);
+
+    components_.script.holdStop = true;
+    logind.announceShutdown(true);
+    QTest::qWait(200);
+    EXPECT_EQ(logind.events().size(), 1) << "held while the stop runs";
+    EXPECT_EQ(exitStatus_, -1);
+    components_.script.holdStop = false;
+    const QList<QJsonObject> events = logind.waitForEvents(2);
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events.back().value(u"event"_s).toString(), u"released"_s);
+    ASSERT_TRUE(waitFor([this] { return exitStatus_ == 0; }));
     expectCompleteSession();
 }
 
