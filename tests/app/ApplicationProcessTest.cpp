@@ -1,4 +1,5 @@
 #include "app/RecordingProcess.h"
+#include "shell/FakeLogind.h"
 #include "support/MediaProbe.h"
 #include "support/PrivateServers.h"
 
@@ -84,6 +85,52 @@ TEST_F(ApplicationProcessTest, HeadlessStartsOnSoundAndEachQuitSignalCompletesTh
     }
 }
 
+TEST_F(ApplicationProcessTest, LogindWaitsForTheCompleteSessionAndItsShutdownQuits)
+{
+    set(u"autoStartRecording"_s, u"true"_s);
+    set(u"clockSyncEnabled"_s, u"false"_s);
+    PrivateBus systemBus;
+    FakeLogind logind(systemBus);
+    QProcessEnvironment environment;
+    environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, systemBus.address());
+    for (const bool bySignal : {true, false}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "shutdown");
+        const qsizetype before = logind.events().size();
+        QProcess application;
+        configure(application, environment);
+        application.start(executable(), {u"--headless"_s});
+        ASSERT_TRUE(application.waitForStarted());
+        QString session;
+        {
+            TonePlayer microphone(u"ebbcast_mic_feed"_s, folder_.path(), 60);
+            ASSERT_TRUE(waitUntil([&] { return !(session = recordingSession()).isEmpty(); }, 30000));
+            ASSERT_TRUE(
+                waitUntil([&] { return QFileInfo(session + u"/screen.mov"_s).size() > 4096; }, 30000));
+        }
+        const QList<QJsonObject> taken = logind.waitForEvents(before + 1);
+        ASSERT_GT(taken.size(), before);
+        EXPECT_EQ(taken.at(before).value(u"event"_s).toString(), u"inhibit"_s);
+        EXPECT_EQ(taken.at(before).value(u"mode"_s).toString(), u"delay"_s);
+
+        if (bySignal)
+            ::kill(static_cast<pid_t>(application.processId()), SIGTERM);
+        else
+            logind.announceShutdown(true);
+        const QList<QJsonObject> events = logind.waitForEvents(before + 2);
+        ASSERT_GT(events.size(), before + 1);
+        EXPECT_EQ(events.at(before + 1).value(u"event"_s).toString(), u"released"_s);
+        // Released only once the document was complete.
+        const auto metadata = document(session);
+        ASSERT_TRUE(metadata);
+        EXPECT_TRUE(metadata->endTime.has_value());
+        // (The fake's event loop may have seen the process end already.)
+        ASSERT_TRUE(application.state() == QProcess::NotRunning || application.waitForFinished(60000));
+        EXPECT_EQ(application.exitCode(), 0) << application.readAllStandardError().constData();
+        EXPECT_FALSE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
+        QThread::msleep(500);
+    }
+}
+
 TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsCleanly)
 {
     PrivateDisplay display;
@@ -111,9 +158,57 @@ TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsClea
     EXPECT_EQ(application.exitCode(), 0);
 }
 
-TEST_F(ApplicationProcessTest, UnderATrayTheIconNeedsNoMessageAndASecondApplicationIsRefused)
+// Drives the tray icon's menu on a display with xdotool: a right click on the icon opens it, then keys
+// choose.
+class TrayMenu {
+public:
+    explicit TrayMenu(QString display)
+        : display_(std::move(display))
+    {}
+
+    // The icon's window, once the tray shows it (empty when none came).
+    QString icon() const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 30000) {
+            const QString found = xdotool({u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"ebbcast"_s});
+            if (!found.isEmpty())
+                return found.split(u'\n').first();
+            QThread::msleep(100);
+        }
+        return {};
+    }
+
+    // Opens the menu and presses `keys` (Down: the first enabled entry; Up: the last, Quit).
+    void choose(const QString& key) const
+    {
+        const QString window = icon();
+        ASSERT_FALSE(window.isEmpty());
+        xdotool({u"mousemove"_s, u"--window"_s, window, u"10"_s, u"10"_s, u"click"_s, u"3"_s});
+        QThread::msleep(700);
+        xdotool({u"key"_s, key, u"Return"_s});
+    }
+
+private:
+    QString xdotool(const QStringList& arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DISPLAY"_s, display_);
+        process.setProcessEnvironment(environment);
+        process.start(u"xdotool"_s, arguments);
+        process.waitForFinished(10000);
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
+    QString display_;
+};
+
+TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicationIsRefused)
 {
-    PrivateDisplay display;
+    set(u"clockSyncEnabled"_s, u"false"_s);
+    PrivateDisplay display(u"640x480x24"_s);
     QProcessEnvironment environment;
     environment.insert(u"DISPLAY"_s, display.name());
     environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
@@ -142,11 +237,23 @@ TEST_F(ApplicationProcessTest, UnderATrayTheIconNeedsNoMessageAndASecondApplicat
     EXPECT_EQ(second.exitCode, 3);
     EXPECT_TRUE(second.err.contains(u"already running"_s)) << second.err.toStdString();
 
-    QThread::msleep(11000); // past the wait for a tray
-    ::kill(static_cast<pid_t>(application.processId()), SIGTERM);
-    ASSERT_TRUE(application.waitForFinished(30000));
+    const TrayMenu menu(display.name());
+    menu.choose(u"Down"_s); // Start Recording
+    QString session;
+    ASSERT_TRUE(waitUntil([&] { return !(session = recordingSession()).isEmpty(); }, 30000))
+        << TemporaryFolder::readAll(log).constData();
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(session + u"/screen.mov"_s).size() > 4096; }, 30000));
+    menu.choose(u"Up"_s); // Quit
+    ASSERT_TRUE(application.waitForFinished(60000));
+    EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(application.exitCode(), 0);
-    EXPECT_FALSE(application.readAllStandardError().contains("No system tray")) << "trayer holds the icon";
+    const QByteArray errors = application.readAllStandardError();
+    EXPECT_FALSE(errors.contains("No system tray")) << "trayer holds the icon";
+    const auto metadata = document(session);
+    ASSERT_TRUE(metadata);
+    EXPECT_TRUE(metadata->endTime.has_value());
+    EXPECT_FALSE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
+    EXPECT_TRUE(TemporaryFolder::readAll(log).contains("Quit requested: menu"));
     tray.kill();
     tray.waitForFinished();
 }

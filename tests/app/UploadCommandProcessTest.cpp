@@ -615,6 +615,46 @@ TEST_F(UploadCommandProcessTest, KilledAtAnyMomentTheNextRunDeliversEveryFileOnc
     }
 }
 
+// The application resumes an upload cut short at each launch; quit at any moment of it, twenty times, it
+// always ends cleanly, and a later run finds every file on Drive once.
+TEST_F(UploadCommandProcessTest, TheApplicationQuitDuringAResumedUploadEndsCleanlyEveryTime)
+{
+    const QString recordings = folder_.file(u"Recordings"_s);
+    const QString session = makeSession(recordings, crashMovieBytes);
+    for (const auto& [key, value] :
+         {std::pair{u"recordingFolderPath"_s, recordings}, std::pair{u"googleUploadEnabled"_s, u"true"_s},
+          std::pair{u"clockSyncEnabled"_s, u"false"_s}})
+        ASSERT_EQ(run({u"settings"_s, u"set"_s, key, value}).status, 0);
+    // A first upload cut short: the state lacks files.
+    runArmed(drive_, session, TriggeredDrive::Moment::sessionOpened, SIGKILL);
+
+    const quint32 seed = QRandomGenerator::global()->generate();
+    std::cout << "quit trial seed " << seed << '\n';
+    QRandomGenerator random(seed);
+    const QString logPath = folder_.file(u"home/.local/state/Tavilon/app.log"_s);
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        const int after = random.bounded(0, 1000);
+        SCOPED_TRACE(testing::Message() << "seed " << seed << ", cycle " << cycle << ", SIGTERM " << after
+                                        << " ms after the launch");
+        Child application({u"--headless"_s}, environment_, folder_.path());
+        // (Before the application has set itself up, SIGTERM ends it as it ends any program.)
+        QElapsedTimer launching;
+        launching.start();
+        while (test::TemporaryFolder::readAll(logPath).count("Ebbcast started") <= cycle &&
+               launching.elapsed() < 30000)
+            QTest::qWait(5);
+        QTest::qWait(after);
+        ::kill(application.pid(), SIGTERM);
+        const ChildRun ended = application.wait();
+        EXPECT_EQ(ended.status, 0) << ended.err.toStdString();
+    }
+    const QByteArray log = test::TemporaryFolder::readAll(logPath);
+    EXPECT_GE(log.count("Resuming the upload of "), 1) << "the launches resumed the upload";
+    const ChildRun rerun = run({u"upload"_s, session});
+    EXPECT_EQ(rerun.status, 0) << rerun.err.toStdString();
+    expectDeliveredOnce(drive_.drive, session, sessionKeys);
+}
+
 TEST_F(UploadCommandProcessTest, InterruptedTheStateIsSavedAndTheNextRunGoesOn)
 {
     const QString session = makeSession(folder_.path(), interruptedMovieBytes);
