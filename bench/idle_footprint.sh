@@ -16,7 +16,8 @@
 #   RSS, Pss the largest of the samples taken every second: VmRSS of /proc/PID/status, Pss of
 #            /proc/PID/smaps_rollup (Pss shares the Qt and system libraries among the processes that map them)
 #   wakeups  per second: voluntary + nonvoluntary context switches summed over /proc/PID/task/*/status, the
-#            times a thread went to sleep or was taken off the CPU (threads that end meanwhile are not counted)
+#            times a thread went to sleep or was taken off the CPU (the kernel forgets the counts of a thread
+#            that ends, so one that ends during the sample is not counted)
 #   launch to icon  from starting the program until trayer holds a window of it: trayer embeds each icon in
 #            a socket window inside its "panel" window, so the icon is there when `xwininfo -id PANEL -tree`
 #            lists more windows than before the start (polled every 20 ms). The private bus has no
@@ -129,8 +130,18 @@ cpu_ticks() {
     stat="${stat##*) }"
     awk '{ print $12 + $13 }' <<<"$stat"
 }
+# "TID SWITCHES" for each thread; the kernel keeps no count for threads that have ended, so the sample adds
+# up each thread's own difference (all of a thread started meanwhile) and never goes negative.
 context_switches() {
-    cat "/proc/$1"/task/*/status 2>/dev/null | awk '/^(non)?voluntary_ctxt_switches:/ { sum += $2 } END { print sum + 0 }'
+    local status
+    for status in "/proc/$1"/task/*/status; do
+        awk '/^Pid:/ { tid = $2 } /^(non)?voluntary_ctxt_switches:/ { sum += $2 } END { if (tid) print tid, sum }' \
+            "$status" 2>/dev/null || true
+    done
+}
+switches_between() { # first-snapshot second-snapshot
+    awk 'NR == FNR { before[$1] = $2; next } { sum += $2 - ($1 in before ? before[$1] : 0) } END { print sum + 0 }' \
+        <(echo "$1") <(echo "$2")
 }
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 pss_kb() { awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup"; }
@@ -211,7 +222,7 @@ measure() { # label tray|headless command...
         return 0
     fi
     stop_program
-    awk -v ticks=$((ticks1 - ticks0)) -v switches=$((switches1 - switches0)) -v ms=$((end - start)) \
+    awk -v ticks=$((ticks1 - ticks0)) -v switches="$(switches_between "$switches0" "$switches1")" -v ms=$((end - start)) \
         -v hz="$hz" -v rss="$rss" -v pss="$pss" -v icon="$icon" -v kind="$kind" 'BEGIN {
             printf "cpu %.3f\nrss %.1f\npss %.1f\nwakeups %.1f\n", ticks / hz / (ms / 1000) * 100, rss / 1024,
                    pss / 1024, switches / (ms / 1000)
