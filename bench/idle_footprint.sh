@@ -17,7 +17,8 @@
 #            /proc/PID/smaps_rollup (Pss shares the Qt and system libraries among the processes that map them)
 #   wakeups  per second: voluntary + nonvoluntary context switches summed over /proc/PID/task/*/status, the
 #            times a thread went to sleep or was taken off the CPU (the kernel forgets the counts of a thread
-#            that ends, so one that ends during the sample is not counted)
+#            that ends, so one that ends during the sample is not counted); for ebbcast also per thread, the
+#            busiest four by name
 #   launch to icon  from starting the program until trayer holds a window of it: trayer embeds each icon in
 #            a socket window inside its "panel" window, so the icon is there when `xwininfo -id PANEL -tree`
 #            lists more windows than before the start (polled every 20 ms). The private bus has no
@@ -143,6 +144,18 @@ switches_between() { # first-snapshot second-snapshot
     awk 'NR == FNR { before[$1] = $2; next } { sum += $2 - ($1 in before ? before[$1] : 0) } END { print sum + 0 }' \
         <(echo "$1") <(echo "$2")
 }
+thread_names() { # "TID NAME" for each thread
+    local task
+    for task in "/proc/$1"/task/*; do echo "${task##*/} $(<"$task/comm")"; done 2>/dev/null || true
+}
+# The threads that woke most, per second: "WAKEUPS NAME (TID)", most first.
+busiest_threads() { # first-snapshot second-snapshot names milliseconds
+    awk -v ms="$4" 'FILENAME == ARGV[1] { before[$1] = $2; next }
+        FILENAME == ARGV[2] { after[$1] = $2; next }
+        { tid = $1; $1 = ""; if (tid in after) printf "%.1f %s (%s)\n",
+              (after[tid] - (tid in before ? before[tid] : 0)) / (ms / 1000), substr($0, 2), tid }' \
+        <(echo "$1") <(echo "$2") <(echo "$3") | sort -rn | head -n 4
+}
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 pss_kb() { awk '/^Pss:/ { print $2 }' "/proc/$1/smaps_rollup"; }
 
@@ -202,7 +215,7 @@ measure() { # label tray|headless command...
         return 0
     fi
 
-    local pid="$program_pid" ticks0 switches0 start ticks1 switches1 end rss=0 pss=0 value
+    local pid="$program_pid" ticks0 switches0 start ticks1 switches1 names end rss=0 pss=0 value
     ticks0=$(cpu_ticks "$pid")
     switches0=$(context_switches "$pid")
     start=$(now_ms)
@@ -215,6 +228,7 @@ measure() { # label tray|headless command...
     done
     ticks1=$(cpu_ticks "$pid" 2>/dev/null) || ticks1=""
     switches1=$(context_switches "$pid")
+    names=$(thread_names "$pid")
     end=$(now_ms)
     if [ -z "$ticks1" ]; then
         program_pid=""
@@ -222,8 +236,9 @@ measure() { # label tray|headless command...
         return 0
     fi
     stop_program
-    awk -v ticks=$((ticks1 - ticks0)) -v switches="$(switches_between "$switches0" "$switches1")" -v ms=$((end - start)) \
-        -v hz="$hz" -v rss="$rss" -v pss="$pss" -v icon="$icon" -v kind="$kind" 'BEGIN {
+    busiest_threads "$switches0" "$switches1" "$names" $((end - start)) >"$results/$label.threads"
+    awk -v ticks=$((ticks1 - ticks0)) -v switches="$(switches_between "$switches0" "$switches1")" \
+        -v ms=$((end - start)) -v hz="$hz" -v rss="$rss" -v pss="$pss" -v icon="$icon" -v kind="$kind" 'BEGIN {
             printf "cpu %.3f\nrss %.1f\npss %.1f\nwakeups %.1f\n", ticks / hz / (ms / 1000) * 100, rss / 1024,
                    pss / 1024, switches / (ms / 1000)
             if (kind == "tray") print "icon " (icon == "" ? "none" : icon)
@@ -361,6 +376,10 @@ for label in "ebbcast (tray)" "ebbcast --headless"; do
     awk -v label="$label" -v cpu="$(value_of "$label" cpu)" -v rss="$(value_of "$label" rss)" 'BEGIN {
         printf "goals for %s: CPU %.3f %% of one core (goal <= 0.2 %%: %s), RSS %.1f MB (goal <= 60 MB: %s)\n",
                label, cpu, cpu <= 0.2 ? "met" : "MISSED", rss, rss <= 60 ? "met" : "MISSED" }'
+done
+for label in "ebbcast (tray)" "ebbcast --headless"; do
+    [ -s "$results/$label.threads" ] || continue
+    echo "wakeups/s of the busiest threads of $label: $(paste -sd ',' "$results/$label.threads" | sed 's/,/, /g')"
 done
 [ -f "$results/quit" ] && cat "$results/quit"
 if [ -z "$panel" ] && [ -f "$sandbox/trayer.log" ]; then cat "$sandbox/trayer.log"; fi
