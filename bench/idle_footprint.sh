@@ -14,7 +14,8 @@
 #   CPU      % of one core: utime + stime of /proc/PID/stat (all threads) over the sample, in clock ticks
 #            (10 ms each: 0.02 % resolution over 60 s)
 #   RSS, Pss the largest of the samples taken every second: VmRSS of /proc/PID/status, Pss of
-#            /proc/PID/smaps_rollup (Pss shares the Qt and system libraries among the processes that map them)
+#            /proc/PID/smaps_rollup (Pss divides the Qt and system libraries among the processes mapping them,
+#            so it moves with whatever else runs)
 #   wakeups  per second: voluntary + nonvoluntary context switches summed over /proc/PID/task/*/status, the
 #            times a thread went to sleep or was taken off the CPU (the kernel forgets the counts of a thread
 #            that ends, so one that ends during the sample is not counted); for ebbcast also per thread, the
@@ -83,11 +84,12 @@ if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
         fi
     done
     status=0
-    # Without the chatter of the bus daemon and of the accessibility bus that GTK and Qt start on it.
+    # Without the chatter of the bus daemon and of the accessibility bus that GTK and Qt start on it. The
+    # report goes to a file, so nothing left holding the output (a daemon that lost its bus) keeps us waiting.
     EBBCAST_BENCH_INSIDE=1 EBBCAST_BENCH_SANDBOX="$sandbox" dbus-run-session -- \
-        "$0" --settle "$settle" --sample "$sample" --recording "$recording" "$ebbcast" \
-        2> >(grep --line-buffered -vE '^(dbus-daemon\[|X connection to)' >&2) |
-        grep --line-buffered -v '^SpiRegistry daemon' || status=$?
+        "$0" --settle "$settle" --sample "$sample" --recording "$recording" "$ebbcast" >"$sandbox/report" \
+        2> >(grep --line-buffered -vE '^(dbus-daemon\[|X connection to)' >&2) || status=$?
+    grep -v '^SpiRegistry daemon' "$sandbox/report" || true
     exit "$status"
 fi
 
