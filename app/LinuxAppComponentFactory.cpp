@@ -192,9 +192,11 @@ std::unique_ptr<AudioActivityMonitor>
 LinuxAppComponentFactory::createAudioActivityMonitor(const PreferencesStore& preferences,
                                                      AppActivityMonitor& appActivityMonitor, Logger& logger)
 {
-    return std::make_unique<AudioActivityMonitor>(SettingsWiring::audioActivityConfig(preferences),
-                                                  appActivityMonitor, logger,
-                                                  std::make_unique<PulseAudioInputEngine>());
+    return std::make_unique<AudioActivityMonitor>(
+        SettingsWiring::audioActivityConfig(preferences), appActivityMonitor, logger,
+        // Sound is noticed within a fifth of a second; fewer
+        // wakeups matter more for a monitor that always runs.
+        std::make_unique<PulseAudioInputEngine>(std::chrono::milliseconds(200)));
 }
 
 std::unique_ptr<MicrophoneUsageMonitor>

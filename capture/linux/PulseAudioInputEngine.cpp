@@ -10,7 +10,8 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 
-PulseAudioInputEngine::PulseAudioInputEngine()
+PulseAudioInputEngine::PulseAudioInputEngine(std::chrono::milliseconds fragment)
+    : fragment_(fragment)
 {
     // Any source going away is worth a check: the restart that follows is cheap and harmless.
     connection_.setEventHandler([this](PulseAudioConnection::Event event, std::uint32_t) {
@@ -66,9 +67,9 @@ void PulseAudioInputEngine::start()
         frames = tapBufferFrames_;
     }
     stream_.reset();
-    auto stream = std::make_unique<PulseAudioRecordStream>(connection_, u"Ebbcast microphone"_s,
-                                                           PulseAudioRecordStream::SampleFormat::float32,
-                                                           rate, channels, frames);
+    auto stream = std::make_unique<PulseAudioRecordStream>(
+        connection_, u"Ebbcast microphone"_s, PulseAudioRecordStream::SampleFormat::float32, rate, channels,
+        frames, static_cast<std::uint32_t>(rate * fragment_.count() / 1000));
     // The tap keeps the format it was installed with; the server converts if the default source changes.
     stream->start(
         QString(),

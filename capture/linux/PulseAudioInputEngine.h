@@ -4,6 +4,7 @@
 #include "capture/linux/PulseAudioConnection.h"
 #include "capture/linux/PulseAudioRecordStream.h"
 
+#include <chrono>
 #include <memory>
 
 namespace ebbcast {
@@ -15,7 +16,9 @@ namespace ebbcast {
 // the PulseAudio thread. removeTap() and stop() return only once no tap call is running.
 class PulseAudioInputEngine : public AudioInputEngine {
 public:
-    PulseAudioInputEngine();
+    // `fragment`: how long the server gathers input before it sends it; zero: one tap buffer. A level meter
+    // that only needs a few readings a second asks for more, and wakes the process that much less often.
+    explicit PulseAudioInputEngine(std::chrono::milliseconds fragment = std::chrono::milliseconds(0));
     ~PulseAudioInputEngine() override;
 
     AudioInputFormat inputFormat() override;
@@ -35,6 +38,7 @@ private:
     TapBlock tap_;
     AudioInputFormat tapFormat_;
     std::uint32_t tapBufferFrames_ = 1024;
+    std::chrono::milliseconds fragment_;
     std::function<void()> configurationChanged_;
 };
 

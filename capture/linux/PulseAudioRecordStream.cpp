@@ -13,13 +13,15 @@ namespace ebbcast {
 
 PulseAudioRecordStream::PulseAudioRecordStream(PulseAudioConnection& connection, QString name,
                                                SampleFormat format, std::uint32_t sampleRate,
-                                               int channelCount, std::uint32_t framesPerBuffer)
+                                               int channelCount, std::uint32_t framesPerBuffer,
+                                               std::uint32_t fragmentFrames)
     : connection_(connection)
     , name_(std::move(name))
     , format_(format)
     , sampleRate_(sampleRate)
     , channelCount_(channelCount)
     , framesPerBuffer_(framesPerBuffer)
+    , fragmentFrames_(std::max(framesPerBuffer, fragmentFrames))
     , frameBytes_(static_cast<std::size_t>(channelCount) * (format == SampleFormat::float32 ? 4 : 2))
     , pending_(framesPerBuffer * frameBytes_)
 {}
@@ -55,7 +57,7 @@ void PulseAudioRecordStream::start(const QString& sourceName, Reader reader,
 
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(framesPerBuffer_ * frameBytes_);
+    attributes.fragsize = static_cast<std::uint32_t>(fragmentFrames_ * frameBytes_);
     const QByteArray device = sourceName.toUtf8();
     if (pa_stream_connect_record(stream_.get(), sourceName.isEmpty() ? nullptr : device.constData(),
                                  &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {

@@ -20,8 +20,11 @@ public:
     enum class SampleFormat { float32, signed16 };
     using Reader = std::function<void(const void* interleaved, std::uint32_t frames)>;
 
+    // `fragmentFrames` is how much the server gathers before it sends (at least one buffer): more frames mean
+    // fewer wakeups and more latency.
     PulseAudioRecordStream(PulseAudioConnection& connection, QString name, SampleFormat format,
-                           std::uint32_t sampleRate, int channelCount, std::uint32_t framesPerBuffer);
+                           std::uint32_t sampleRate, int channelCount, std::uint32_t framesPerBuffer,
+                           std::uint32_t fragmentFrames = 0);
     ~PulseAudioRecordStream();
 
     PulseAudioRecordStream(const PulseAudioRecordStream&) = delete;
@@ -49,6 +52,7 @@ private:
     std::uint32_t sampleRate_;
     int channelCount_;
     std::uint32_t framesPerBuffer_;
+    std::uint32_t fragmentFrames_;
     std::size_t frameBytes_;
     PulseStream stream_;
     Reader reader_;
