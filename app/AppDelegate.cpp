@@ -63,9 +63,21 @@ AppDelegate::~AppDelegate()
 {
     // A stop still hanging (the quit gave up on it) keeps the components to the end of the process:
     // destroying them would pull them from under it.
-    if (c_ && !tornDown_ && c_->session && c_->session->isTransitioning())
+    if (c_ && !tornDown_ && ((c_->session && c_->session->isTransitioning()) || runningTasks_ > 0))
         (void)c_.release();
     tearDown();
+}
+
+AppDelegate::TaskCount::TaskCount(AppDelegate& delegate)
+    : delegate_(delegate)
+{
+    ++delegate_.runningTasks_;
+}
+
+AppDelegate::TaskCount::~TaskCount()
+{
+    if (--delegate_.runningTasks_ == 0)
+        delegate_.tasksDone_.resumeAll(delegate_.context_.get());
 }
 
 template <typename Work>
@@ -261,6 +273,7 @@ void AppDelegate::sessionCompleted(const QString& folder)
 
 QCoro::Task<void> AppDelegate::announceSessionStart(QString folder)
 {
+    const TaskCount counted(*this);
     try {
         co_await c_->relay->notifyRecordingSessionStarted(folder);
     } catch (...) {
@@ -312,9 +325,11 @@ void AppDelegate::recoverInterruptedSession()
 
 QCoro::Task<void> AppDelegate::restoreAndResume()
 {
+    const TaskCount counted(*this);
     try {
         co_await refreshGoogleConnected();
-        if (tornDown_)
+        // A quit that came meanwhile only waits for this task: nothing more is started.
+        if (tornDown_ || quit_->isQuitting())
             co_return;
         const QString recordings = recordingsFolder();
         if (const auto restored = c_->deliveryPresenter->restoreLastDriveDeliveryState(recordings))
@@ -337,6 +352,7 @@ QCoro::Task<void> AppDelegate::restoreAndResume()
 
 QCoro::Task<void> AppDelegate::refreshGoogleConnected()
 {
+    const TaskCount counted(*this);
     QPointer<QObject> alive(context_.get());
     bool connected = false;
     try {
@@ -378,6 +394,7 @@ void AppDelegate::stopRecording()
 
 QCoro::Task<void> AppDelegate::startDetached(bool autoStarted)
 {
+    const TaskCount counted(*this);
     try {
         co_await c_->session->start(autoStarted);
     } catch (...) {
@@ -387,6 +404,7 @@ QCoro::Task<void> AppDelegate::startDetached(bool autoStarted)
 
 QCoro::Task<void> AppDelegate::stopDetached()
 {
+    const TaskCount counted(*this);
     try {
         co_await c_->session->stop(false);
     } catch (...) {
@@ -402,7 +420,10 @@ void AppDelegate::sessionEnding()
 
 bool AppDelegate::isRecordingOrTransitioning() const
 {
-    return c_->session && (c_->session->isRecording() || c_->session->isTransitioning());
+    if (!c_ || tornDown_)
+        return false;
+    return c_->session->isRecording() || c_->session->isTransitioning() || runningTasks_ > 0 ||
+           c_->finalizer->isFinalizing();
 }
 
 QCoro::Task<void> AppDelegate::stopForQuit()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TrayIcon.h"
+#include "core/base/CoroutineWaiters.h"
 #include "shell/QuitCoordinator.h"
 #include "shell/QuitTarget.h"
 
@@ -110,12 +111,26 @@ public Q_SLOTS:
     // The desktop session ends (QGuiApplication::commitDataRequest).
     void sessionEnding();
 
-    // QuitTarget: the quit coordinator's view of the application.
+    // QuitTarget: the quit coordinator's view of the application. Besides a recording that runs, starts or
+    // stops, the delegate's own tasks (start-up restores, relay announcements) and a final transcript being
+    // written are let finish before the teardown: they use the components.
     bool isRecordingOrTransitioning() const override;
     QCoro::Task<void> stopForQuit() override;
     void tearDown() override;
 
 private:
+    // Counts one of the delegate's own tasks while it runs (the first local of each such coroutine).
+    class TaskCount {
+    public:
+        explicit TaskCount(AppDelegate& delegate);
+        ~TaskCount();
+        TaskCount(const TaskCount&) = delete;
+        TaskCount& operator=(const TaskCount&) = delete;
+
+    private:
+        AppDelegate& delegate_;
+    };
+
     void createComponents();
     void createTranscriptFinalizer();
     void installSessionCallbacks();
@@ -140,6 +155,8 @@ private:
     std::unique_ptr<QObject> context_;
     std::unique_ptr<QuitCoordinator> quit_;
     bool tornDown_ = false;
+    int runningTasks_ = 0;
+    CoroutineWaiters tasksDone_;
     // Set when a stop completed a session, so the "not recording" that follows keeps "Session saved: …".
     bool sessionJustSaved_ = false;
 

@@ -633,7 +633,9 @@ TEST_F(UploadCommandProcessTest, TheApplicationQuitDuringAResumedUploadEndsClean
     QRandomGenerator random(seed);
     const QString logPath = folder_.file(u"home/.local/state/Tavilon/app.log"_s);
     for (int cycle = 0; cycle < 20; ++cycle) {
-        const int after = random.bounded(0, 1000);
+        // The first quit comes as soon as the launch is done, while the start-up restore still asks the
+        // keyring.
+        const int after = cycle == 0 ? 0 : random.bounded(0, 1000);
         SCOPED_TRACE(testing::Message() << "seed " << seed << ", cycle " << cycle << ", SIGTERM " << after
                                         << " ms after the launch");
         Child application({u"--headless"_s}, environment_, folder_.path());
