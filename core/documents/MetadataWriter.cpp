@@ -72,6 +72,13 @@ void MetadataWriter::write(const SessionMetadata& metadata, const QJsonObject& o
     JsonDocumentFile::write(path, mergedWithUnknownMembers(metadata, original));
 }
 
+void MetadataWriter::write(const RecordingChunkMetadata& chunk, const QJsonObject& original,
+                           const QString& path)
+{
+    JsonDocumentFile::write(
+        path, keepUnknownMembers(chunk.toJson(), original, knownMembers<RecordingChunkMetadata>(original)));
+}
+
 QJsonObject MetadataWriter::mergedWithUnknownMembers(const SessionMetadata& metadata,
                                                      const QJsonObject& original)
 {

@@ -31,6 +31,8 @@ public:
     // Members inside the other nested objects ("recorder", "clock_sync", ...) are the typed document's only.
     // Throws like write().
     static void write(const SessionMetadata& metadata, const QJsonObject& original, const QString& path);
+    // The same for a chunk document: members of `original` the type does not know are kept.
+    static void write(const RecordingChunkMetadata& chunk, const QJsonObject& original, const QString& path);
     // The object the write above stores.
     static QJsonObject mergedWithUnknownMembers(const SessionMetadata& metadata, const QJsonObject& original);
 

@@ -35,4 +35,23 @@ void SessionDocumentFile::update(const QString& metadataPath,
     MetadataWriter::write(*document, stored.object, metadataPath);
 }
 
+void SessionDocumentFile::updateChunk(const QString& chunkDocumentPath,
+                                      const std::function<void(RecordingChunkMetadata&)>& change)
+{
+    const QString sessionFolder = QFileInfo(QFileInfo(chunkDocumentPath).absolutePath()).absolutePath();
+    const FileLock lock(sessionFolder + u'/' + lockFileName());
+    const JsonDocumentFile::ReadResult stored = JsonDocumentFile::read(chunkDocumentPath);
+    if (stored.status != JsonDocumentFile::ReadResult::Status::ok)
+        throw FileError(FileError::Code::readFailed, chunkDocumentPath,
+                        stored.status == JsonDocumentFile::ReadResult::Status::missing
+                            ? u"it does not exist"_s
+                            : stored.problem);
+    std::optional<RecordingChunkMetadata> document = RecordingChunkMetadata::fromJson(stored.object);
+    if (!document)
+        throw FileError(FileError::Code::readFailed, chunkDocumentPath,
+                        u"it is not a readable chunk document"_s);
+    change(*document);
+    MetadataWriter::write(*document, stored.object, chunkDocumentPath);
+}
+
 } // namespace ebbcast

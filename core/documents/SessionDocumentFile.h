@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/documents/RecordingChunkMetadata.h"
 #include "core/documents/SessionMetadata.h"
 
 #include <QString>
@@ -21,6 +22,10 @@ public:
     // Throws FileError (missing, unreadable or not a session document; a write that failed) or DocumentError;
     // the stored document is unchanged on failure.
     static void update(const QString& metadataPath, const std::function<void(SessionMetadata&)>& change);
+    // The same for a chunk's document ("chunks/<name>.json"), under the lock of the session folder that holds
+    // its "chunks" folder, so the session's and the chunk's documents are changed under one lock.
+    static void updateChunk(const QString& chunkDocumentPath,
+                            const std::function<void(RecordingChunkMetadata&)>& change);
 };
 
 } // namespace ebbcast
