@@ -2,12 +2,20 @@
 // benchmarks that run the recorder (or curl) against it.
 //
 //   ebbcast_fake_gateway --token T [--prefix /gw] [--port N] [--port-file F] [--scenario F] [--request-log F]
-//                        [--any-boundary] [--connection-limit-ms N]
+//                        [--any-boundary] [--connection-limit-ms N] [--reply-delay-ms MIN:MAX]
 //
 // It listens on --port (a free one by default) and writes the port, once listening, to --port-file (replaced
 // whole, so a reader never sees half of it). --request-log gets one JSON object per line for each request
 // (see FakeGlossenGateway::toJson). It ends on SIGTERM or SIGINT with status 0 and lists the violations it
 // noted on standard error.
+//
+// --reply-delay-ms MIN:MAX (such as 100:600) holds every answer back (a 400 or 401 for a bad request and a
+// scenario's faults too) a random time uniform in [MIN, MAX] ms, counted from the moment the request has
+// arrived whole; a crash trial kills its client at random moments that way. Only a request the HTTP server
+// cannot read at all (its framing) is refused at once. A request takes effect when it arrives, not when it is
+// answered: the upload's job is created, the poll counted and the request-log line written before the delay
+// starts, so a client that dies while waiting leaves a job behind that it never heard of. The delay counts
+// towards --connection-limit-ms; a scenario's hang still lasts until the connection limit.
 //
 // curl cannot send a boundary of the recorder's form: run with --any-boundary for it, and send the metadata
 // without a filename, e.g.
@@ -26,6 +34,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using ebbcast::test::FakeGlossenGateway;
@@ -34,6 +43,19 @@ using ebbcast::test::say;
 using ebbcast::test::serveUntilStopped;
 
 namespace {
+
+// "MIN:MAX" in milliseconds, 0 <= MIN <= MAX.
+std::optional<FakeHttpServer::AnswerDelay> answerDelay(const QString& text)
+{
+    const QStringList bounds = text.split(u':');
+    bool minOk = false;
+    bool maxOk = false;
+    const int minMs = bounds.value(0).toInt(&minOk);
+    const int maxMs = bounds.value(1).toInt(&maxOk);
+    if (bounds.size() != 2 || !minOk || !maxOk || minMs < 0 || maxMs < minMs)
+        return std::nullopt;
+    return FakeHttpServer::AnswerDelay{minMs, maxMs};
+}
 
 int run(QCoreApplication& application)
 {
@@ -54,7 +76,10 @@ int run(QCoreApplication& application)
     const QCommandLineOption connectionLimit(u"connection-limit-ms"_s,
                                              u"How long a connection may stay open (default 600000)."_s,
                                              u"ms"_s, u"600000"_s);
-    parser.addOptions({token, prefix, port, portFile, scenario, requestLog, anyBoundary, connectionLimit});
+    const QCommandLineOption replyDelay(
+        u"reply-delay-ms"_s, u"Hold every answer back a random time in [MIN, MAX] ms."_s, u"MIN:MAX"_s);
+    parser.addOptions(
+        {token, prefix, port, portFile, scenario, requestLog, anyBoundary, connectionLimit, replyDelay});
     parser.process(application);
 
     if (!parser.isSet(token) || parser.value(token).isEmpty()) {
@@ -75,8 +100,18 @@ int run(QCoreApplication& application)
         return 2;
     }
 
+    std::optional<FakeHttpServer::AnswerDelay> delay;
+    if (parser.isSet(replyDelay)) {
+        delay = answerDelay(parser.value(replyDelay));
+        if (!delay) {
+            say(u"ebbcast_fake_gateway: --reply-delay-ms wants MIN:MAX in ms, 0 <= MIN <= MAX"_s);
+            return 2;
+        }
+    }
+
     FakeHttpServer server(static_cast<quint16>(portNumber));
     server.setConnectionTimeLimitMs(limitMs);
+    server.setAnswerDelay(delay);
     FakeGlossenGateway gateway(
         server, {.token = parser.value(token), .prefix = path, .anyBoundary = parser.isSet(anyBoundary)});
     if (parser.isSet(scenario)) {

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
@@ -135,6 +136,54 @@ TEST(FakeGatewayProcessTest, ABadScenarioOrNoTokenEndsItAtOnce)
     noToken.start(QStringLiteral(EBBCAST_FAKE_GATEWAY), {u"--prefix"_s, u"/gw"_s});
     ASSERT_TRUE(noToken.waitForFinished(5000));
     EXPECT_EQ(noToken.exitCode(), 2);
+}
+
+// Answers held back: a client that gives up while it waits has made its job all the same, and the answers of
+// later requests come no earlier than the minimum.
+TEST(FakeGatewayProcessTest, AReplyDelayHoldsEachAnswerBackAfterTheRequestTookEffect)
+{
+    constexpr int minMs = 300;
+    const TemporaryFolder folder;
+    GatewayProcess gateway(folder, {u"--reply-delay-ms"_s, u"%1:%2"_s.arg(minMs).arg(minMs + 100)});
+    const quint16 port = gateway.port();
+    ASSERT_NE(port, 0) << gateway.process().readAllStandardError().toStdString();
+
+    const HandMadeUpload made;
+    {
+        QTcpSocket socket;
+        socket.connectToHost(u"127.0.0.1"_s, port);
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write("POST /gw/v1/ebbcast/sessions/session-1/chunks HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                     "Authorization: Bearer tok\r\nContent-Type: " +
+                     made.contentType() + "\r\nContent-Length: " + QByteArray::number(made.body().size()) +
+                     "\r\n\r\n" + made.body());
+        ASSERT_TRUE(socket.waitForBytesWritten(5000));
+        const QDeadlineTimer deadline(10000);
+        while (gateway.logLines().isEmpty() && !deadline.hasExpired())
+            QThread::msleep(5);
+        socket.abort();
+    }
+    const QList<QJsonObject> lines = gateway.logLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines[0].value(u"upload"_s).toObject().value(u"job_id"_s).toString(), u"job-1"_s);
+
+    QElapsedTimer clock;
+    clock.start();
+    const RawAnswer polled = sendRaw(port, "GET", "/gw/v1/jobs/job-1", {{"Authorization", "Bearer tok"}});
+    EXPECT_GE(clock.elapsed(), minMs);
+    ASSERT_EQ(polled.status, 200) << polled.body.toStdString();
+    EXPECT_EQ(polled.json().value(u"job"_s).toObject().value(u"state"_s).toString(), u"completed"_s);
+    clock.restart();
+    EXPECT_EQ(sendRaw(port, "GET", "/gw/v1/jobs/job-1", {{"Authorization", "Bearer nope"}}).status, 401);
+    EXPECT_GE(clock.elapsed(), minMs) << "a refusal waits too";
+
+    for (const QString& wrong : {u"400:300"_s, u"300"_s, u"-1:5"_s, u"a:b"_s}) {
+        QProcess refused;
+        refused.start(QStringLiteral(EBBCAST_FAKE_GATEWAY),
+                      {u"--token"_s, u"t"_s, u"--reply-delay-ms"_s, wrong});
+        ASSERT_TRUE(refused.waitForFinished(5000));
+        EXPECT_EQ(refused.exitCode(), 2) << wrong.toStdString();
+    }
 }
 
 // A 256 MiB upload sent in pieces as the gateway takes them: the gateway hashes the file as it arrives and

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -286,6 +287,13 @@ void FakeHttpServer::setModel(Model& model)
     model_ = &model;
 }
 
+void FakeHttpServer::setAnswerDelay(std::optional<AnswerDelay> delay)
+{
+    if (delay && (delay->minMs < 0 || delay->maxMs < delay->minMs))
+        throw std::invalid_argument("an answer delay needs 0 <= min <= max");
+    answerDelay_ = delay;
+}
+
 void FakeHttpServer::addFault(const FaultRule& rule, const Fault& fault)
 {
     QRegularExpression pattern;
@@ -436,6 +444,14 @@ void FakeHttpServer::complete(Connection& connection)
     if (fault && fault->kind == Fault::Kind::hang) {
         connection.hanging = true;
         connection.heldAnswer = response;
+        return;
+    }
+    if (answerDelay_) {
+        const auto delayMs = static_cast<int>(QRandomGenerator::global()->bounded(
+            qint64{answerDelay_->minMs}, qint64{answerDelay_->maxMs} + 1));
+        connection.after(delayMs, [this, &connection, held = response.value_or(Response{}), fault] {
+            answer(connection, held, fault);
+        });
         return;
     }
     answer(connection, response.value_or(Response{}), fault);

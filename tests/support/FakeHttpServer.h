@@ -34,6 +34,11 @@ namespace ebbcast::test {
 // table replaces or breaks the answers to chosen requests (see Fault and FaultRule); a handler may also
 // return a fault with its answer.
 //
+// Answers may be held back (setAnswerDelay): a request still takes effect as soon as it has arrived whole
+// (the handler or Model runs, the fault table counts it), and what it is answered, fault included, is sent
+// once its delay has passed. A hang stays a hang (releaseHangs answers at once); "100 Continue" is never held
+// back.
+//
 // Bounds: a connection is aborted `connectionTimeLimitMs` after it was accepted (20 s unless changed);
 // destroying the server aborts every open connection, hanging ones included.
 class FakeHttpServer : public QObject {
@@ -157,6 +162,12 @@ public:
         qsizetype keepBytes = 64 * 1024;
     };
 
+    // Each answer is sent a random time after its request arrived whole, uniform in [minMs, maxMs].
+    struct AnswerDelay {
+        int minMs = 0;
+        int maxMs = 0;
+    };
+
     // Listens on 127.0.0.1, on `port` or a free one; throws std::runtime_error when it cannot.
     explicit FakeHttpServer(quint16 port = 0);
     ~FakeHttpServer() override;
@@ -170,6 +181,8 @@ public:
     }
     void setModel(Model& model);
     void setBodyHashing(std::optional<BodyHashing> hashing) { hashing_ = hashing; }
+    // Applies to the requests that arrive from now on. Throws std::invalid_argument unless 0 <= min <= max.
+    void setAnswerDelay(std::optional<AnswerDelay> delay);
 
     // Several rules may match a request: the first added that is due applies; every matching rule counts it.
     // Throws std::invalid_argument for a pattern that is not a regular expression.
@@ -220,6 +233,7 @@ private:
     Handler handler_;
     Model* model_ = nullptr;
     std::optional<BodyHashing> hashing_;
+    std::optional<AnswerDelay> answerDelay_;
     QList<ArmedFault> faults_;
     QList<Connection*> connections_;
     QList<Request> requests_;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -236,6 +237,46 @@ TEST_F(FakeHttpServerTest, AHangLastsUntilTheClientGivesUpTheServerReleasesItOrE
     EXPECT_NE(ended.error, QNetworkReply::NoError);
     EXPECT_EQ(ended.status, 0);
     EXPECT_LT(ended.elapsedMs, 3000);
+}
+
+TEST_F(FakeHttpServerTest, DelayedAnswersComeNoEarlierThanTheMinimumAfterTheRequestTookEffect)
+{
+    constexpr int minMs = 300;
+    QElapsedTimer clock;
+    clock.start();
+    QMap<QByteArray, qint64> handledAt;
+    server_.setHandler([&](const FakeHttpServer::Request& request) {
+        handledAt.insert(request.path, clock.elapsed());
+        return Response{200, "answer " + request.path};
+    });
+    server_.setAnswerDelay(FakeHttpServer::AnswerDelay{minMs, minMs + 200});
+    server_.addFault({.path = "/busy"}, Fault::withStatus(503, "busy").afterHandler());
+
+    // Three requests at once, each on its own connection: each gets its own answer, held back from the moment
+    // its handler ran.
+    const QByteArray paths[] = {"/a", "/b", "/busy"};
+    std::vector<std::unique_ptr<QNetworkReply>> replies;
+    QMap<QByteArray, qint64> answeredAt;
+    for (const QByteArray& path : paths) {
+        replies.emplace_back(network_.get(QNetworkRequest(server_.url(QString::fromLatin1(path)))));
+        QObject::connect(replies.back().get(), &QNetworkReply::finished, &server_,
+                         [&answeredAt, &clock, path] { answeredAt.insert(path, clock.elapsed()); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return answeredAt.size() == 3; }));
+    for (qsizetype i = 0; i < 3; ++i) {
+        const QByteArray& path = paths[i];
+        QNetworkReply& reply = *replies[i];
+        ASSERT_TRUE(handledAt.contains(path)) << path.toStdString();
+        EXPECT_GE(answeredAt[path] - handledAt[path], minMs) << path.toStdString();
+        EXPECT_EQ(reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                  path == "/busy" ? 503 : 200);
+        EXPECT_EQ(reply.readAll(), path == "/busy" ? QByteArray("busy") : "answer " + path);
+    }
+    EXPECT_TRUE(waitUntil([this] { return server_.openConnections() == 0; }));
+
+    server_.setAnswerDelay(std::nullopt);
+    EXPECT_EQ(fetch(u"/c"_s).body, "answer /c") << "no delay any more";
+    EXPECT_THROW(server_.setAnswerDelay(FakeHttpServer::AnswerDelay{200, 100}), std::invalid_argument);
 }
 
 TEST_F(FakeHttpServerTest, ResetsCutTheConnectionBeforeTheAnswerOrInsideItsBody)
