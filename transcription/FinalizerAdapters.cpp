@@ -3,6 +3,8 @@
 #include "drive/UploadManager.h"
 #include "drive/UploadRules.h"
 #include "relay/CorvanePelkoNotifier.h"
+#include "relay/PelkoReadyPayload.h"
+#include "transcription/TranscriptFinalizer.h"
 
 namespace ebbcast {
 
@@ -29,6 +31,28 @@ QCoro::Task<RelayDelivery>
 RelayTranscriptAnnouncer::notifySessionTranscriptReady(SessionTranscriptReadyEvent event)
 {
     co_return co_await notifier_.notifySessionTranscriptReady(std::move(event));
+}
+
+QCoro::Task<RelayDelivery>
+RelayTranscriptAnnouncer::notifyRecordingChunkTranscribed(ChunkTranscribedEvent event)
+{
+    co_return co_await notifier_.notifyRecordingChunkTranscribed(std::move(event));
+}
+
+bool RelayTranscriptAnnouncer::isChunkTranscribedEventRecorded(const QString& sessionFolder,
+                                                               const ChunkRef& chunk) const
+{
+    return notifier_.isRelayEventRecorded(sessionFolder, QString::fromLatin1(RelayEvent::chunkTranscribed),
+                                          chunk);
+}
+
+FinalizerTranscriptCompletion::FinalizerTranscriptCompletion(TranscriptFinalizer& finalizer)
+    : finalizer_(finalizer)
+{}
+
+QCoro::Task<void> FinalizerTranscriptCompletion::finalizeSessionTranscriptIfReady(QString sessionFolder)
+{
+    co_await finalizer_.finalizeSessionTranscriptIfReady(std::move(sessionFolder), 0);
 }
 
 } // namespace ebbcast

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transcription/ChunkPipelinePorts.h"
+
 #include "transcription/GlossenArtifactsResponse.h"
 #include "transcription/GlossenChunkUploadMetadata.h"
 #include "transcription/GlossenJobStatus.h"
@@ -41,7 +43,7 @@ struct GlossenGatewaySettings {
 //
 // Main thread: the coroutines run on the thread of the shared QNetworkAccessManager. Arguments are taken by
 // reference and copied before the first suspension, so a call may be given temporaries.
-class GlossenGatewayClient {
+class GlossenGatewayClient final : public ChunkTranscriptionGateway {
 public:
     using SettingsSource = std::function<GlossenGatewaySettings()>;
 
@@ -59,15 +61,15 @@ public:
     // POST v1/ebbcast/sessions/<session id>/chunks: the metadata part, then the file, streamed from disk.
     QCoro::Task<GlossenUploadResponse> uploadChunk(const QString& sessionID,
                                                    const GlossenChunkUploadMetadata& metadata,
-                                                   const QString& filePath);
+                                                   const QString& filePath) override;
     // GET v1/jobs/<id>. The reply must describe this job.
-    QCoro::Task<GlossenJobStatus> getJob(const QString& gatewayJobID);
+    QCoro::Task<GlossenJobStatus> getJob(const QString& gatewayJobID) override;
     // GET v1/jobs/<id>/artifacts. A "gateway_job_id" in the reply must name this job.
-    QCoro::Task<GlossenArtifactsResponse> listArtifacts(const QString& gatewayJobID);
+    QCoro::Task<GlossenArtifactsResponse> listArtifacts(const QString& gatewayJobID) override;
     // GET v1/jobs/<id>/artifacts/<artifact id>/download: the raw bytes. With `sizeBytes` (the artifact's
     // "size_bytes"), a body of any other length fails.
     QCoro::Task<QByteArray> downloadArtifact(const QString& gatewayJobID, qint64 artifactID,
-                                             std::optional<qint64> sizeBytes = std::nullopt);
+                                             std::optional<qint64> sizeBytes = std::nullopt) override;
 
     const Options& options() const noexcept { return options_; }
 

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "core/base/Logger.h"
+#include "core/documents/MetadataWriter.h"
+#include "core/documents/RecordingChunkMetadata.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
+#include "support/FakeGlossenGateway.h"
+#include "support/FakeHttpServer.h"
+#include "support/TemporaryFolder.h"
+#include "transcription/GlossenChunkPipeline.h"
+#include "transcription/GlossenGatewayClient.h"
+#include "transcription/TranscriptFinalizerPorts.h"
+
+#include <QDir>
+#include <QNetworkAccessManager>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace ebbcast::test {
+
+// The final transcript's stage as the pipeline calls it: counts the calls per session.
+class CountingCompletion final : public SessionTranscriptCompletion {
+public:
+    QCoro::Task<void> finalizeSessionTranscriptIfReady(QString sessionFolder) override
+    {
+        calls.push_back(sessionFolder);
+        co_return;
+    }
+    std::vector<QString> calls;
+};
+
+// Drive as the pipeline uses it: remembers the files it was given; fails when told to.
+class RecordingUploader final : public SessionFileUploader {
+public:
+    QCoro::Task<std::optional<UploadState>> uploadFileInSessionNowIfEnabled(QString sessionFolder,
+                                                                            QString file) override
+    {
+        Q_UNUSED(sessionFolder);
+        files.push_back(file);
+        if (fails)
+            co_return std::nullopt;
+        uploaded.insert(file);
+        co_return UploadState{};
+    }
+    QString uploadKey(const QString& sessionFolder, const QString& file) const override
+    {
+        return QDir(sessionFolder).relativeFilePath(file);
+    }
+    std::vector<QString> files;
+    std::set<QString> uploaded;
+    bool fails = false;
+};
+
+// The relay as the pipeline uses it: the events it was given; an event counts as recorded once sent.
+class RecordingAnnouncer final : public ChunkTranscriptAnnouncer {
+public:
+    QCoro::Task<RelayDelivery> notifyRecordingChunkTranscribed(ChunkTranscribedEvent event) override
+    {
+        recorded.insert(event.chunk.kind + QString::number(event.chunk.index));
+        events.push_back(std::move(event));
+        co_return RelayDelivery::delivered;
+    }
+    bool isChunkTranscribedEventRecorded(const QString& sessionFolder, const ChunkRef& chunk) const override
+    {
+        Q_UNUSED(sessionFolder);
+        return recorded.contains(chunk.kind + QString::number(chunk.index));
+    }
+    std::vector<ChunkTranscribedEvent> events;
+    std::set<QString> recorded;
+};
+
+// A stopped session folder with chunks, written with the project's document types.
+class SessionOnDisk {
+public:
+    explicit SessionOnDisk(const QString& recordingsFolder,
+                           const QString& name = QStringLiteral("2026-12-06_09-15-02"));
+
+    const QString& folder() const { return folder_; }
+    // Adds chunk `index` of `kind` ("microphone": .wav, "system_audio": .m4a unless `suffix`), with its
+    // document and its "live_chunks" entry; returns the audio path.
+    QString addChunk(const QString& kind, qint64 index, const QByteArray& audio = QByteArray("RIFF....WAVE"),
+                     const QString& suffix = QString());
+    // Writes "metadata.json" (with an end time unless `ended` is false).
+    void writeSession(bool ended = true);
+
+    std::optional<RecordingChunkMetadata> chunkDocument(const QString& audioPath) const;
+    // The "live_chunks" entry of the audio file.
+    std::optional<RecordingChunkMetadata> liveChunk(const QString& audioPath) const;
+    std::optional<SessionMetadata> session() const;
+    // Changes a chunk's document and its "live_chunks" entry.
+    void changeChunk(const QString& audioPath, const std::function<void(RecordingChunkMetadata&)>& change);
+
+    QDateTime start() const { return start_; }
+
+private:
+    QString folder_;
+    QDateTime start_;
+    std::vector<RecordingChunkMetadata> chunks_;
+};
+
+// The pipeline against the strict fake gateway, with recording fakes for everything else and a pause that
+// records each sleep and goes on at once.
+class PipelineBench {
+public:
+    static inline const QString token = QStringLiteral("gateway-token-5c1e");
+
+    PipelineBench();
+    ~PipelineBench();
+
+    GlossenChunkPipeline::Config config() const;
+    void makePipeline(GlossenChunkPipeline::Config config);
+    GlossenChunkPipeline& pipeline() { return *pipeline_; }
+    void destroyPipeline() { pipeline_.reset(); }
+
+    // A job that completes on the first poll with `text` as its transcript.
+    static FakeGlossenGateway::JobScript transcriptJob(const QByteArray& text);
+    // Runs the event loop until the session has no pending chunk (or 30 s pass).
+    bool settle(const QString& sessionFolder);
+    // Runs the event loop for `ms`.
+    static void spin(int ms);
+    int logLines(const QString& text);
+    QString logText();
+    std::vector<std::chrono::milliseconds> sleeps;
+    std::vector<QString> requestsOf(FakeGlossenGateway::Route route) const;
+
+    TemporaryFolder root;
+    FakeHttpServer server;
+    FakeGlossenGateway gateway;
+    QNetworkAccessManager network;
+    Logger logger;
+    GlossenGatewayClient client;
+    CountingCompletion completion;
+    RecordingUploader uploader;
+    RecordingAnnouncer announcer;
+    std::map<QString, QString> driveIDs; // file -> Drive id
+
+private:
+    std::unique_ptr<GlossenChunkPipeline> pipeline_;
+};
+
+} // namespace ebbcast::test
