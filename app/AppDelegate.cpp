@@ -16,6 +16,7 @@
 #include "core/base/UserNotifier.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
+#include "drive/DriveInfo.h"
 #include "drive/GoogleAuthManager.h"
 #include "drive/GoogleDriveClient.h"
 #include "drive/UnfinishedUploads.h"
@@ -29,6 +30,7 @@
 #include "shell/StopSignals.h"
 #include "transcription/FinalTranscriptWriter.h"
 #include "transcription/FinalizerAdapters.h"
+#include "transcription/GlossenChunkPipeline.h"
 #include "transcription/GlossenGatewayClient.h"
 #include "transcription/TranscriptFinalizer.h"
 #include "transcription/UploadStateRecord.h"
@@ -99,14 +101,26 @@ void AppDelegate::quitOn(StopSignals& signals)
 
 void AppDelegate::launch()
 {
+    create();
+    (void)start();
+}
+
+void AppDelegate::create()
+{
     createComponents();
     installSessionCallbacks();
     installMonitorCallbacks();
-    recoverInterruptedSession();
+}
+
+std::optional<QString> AppDelegate::start()
+{
+    const std::optional<QString> recovered = recoverInterruptedSession();
     QCoro::Task<void> restoring = restoreAndResume();
     Q_UNUSED(restoring);
-    startMonitors();
+    if (options_.startMonitors)
+        startMonitors();
     c_->logger->info(u"Ebbcast started"_s);
+    return recovered;
 }
 
 void AppDelegate::createComponents()
@@ -140,6 +154,7 @@ void AppDelegate::createComponents()
     c_->relay = factory_.createRelayNotifier(*c_->preferences, *c_->logger, network);
     c_->settingsWiring->connect(*c_->relay);
     createTranscriptFinalizer();
+    createChunkPipeline();
 
     c_->deliveryPresenter = std::make_unique<DriveDeliveryPresenter>(
         *c_->model, *c_->notifier, *c_->logger,
@@ -185,12 +200,33 @@ void AppDelegate::createTranscriptFinalizer()
     c_->transcriptAnnouncer = std::make_unique<RelayTranscriptAnnouncer>(*c_->relay);
     c_->transcriptStatus = std::make_unique<ModelTranscriptStatus>(*c_->model);
     c_->transcriptRetryTimer = std::make_unique<QtRetryTimer>();
+    TranscriptFinalizer::Config config = SettingsWiring::transcriptFinalizerConfig(*c_->preferences);
+    config.transcriptionEnabled = config.transcriptionEnabled || options_.transcriptionRequested;
     c_->finalizer = std::make_unique<TranscriptFinalizer>(
-        SettingsWiring::transcriptFinalizerConfig(*c_->preferences),
-        TranscriptFinalizer::Collaborators{*c_->transcriptWriter, *c_->transcriptUploader,
-                                           *c_->transcriptAnnouncer, *c_->transcriptStatus,
-                                           *c_->transcriptRetryTimer, logger});
-    c_->settingsWiring->connect(*c_->finalizer);
+        config, TranscriptFinalizer::Collaborators{*c_->transcriptWriter, *c_->transcriptUploader,
+                                                   *c_->transcriptAnnouncer, *c_->transcriptStatus,
+                                                   *c_->transcriptRetryTimer, logger});
+    if (!options_.transcriptionRequested)
+        c_->settingsWiring->connect(*c_->finalizer);
+}
+
+void AppDelegate::createChunkPipeline()
+{
+    Logger& logger = *c_->logger;
+    const DriveWebLinks links(factory_.driveWebURL());
+    c_->transcriptCompletion = std::make_unique<FinalizerTranscriptCompletion>(*c_->finalizer);
+    GlossenChunkPipeline::Config config = SettingsWiring::chunkPipelineConfig(*c_->preferences);
+    config.transcriptionEnabled = config.transcriptionEnabled || options_.transcriptionRequested;
+    c_->pipeline = std::make_unique<GlossenChunkPipeline>(
+        config,
+        GlossenChunkPipeline::Collaborators{*c_->gateway, *c_->transcriptCompletion, *c_->transcriptUploader,
+                                            *c_->transcriptAnnouncer,
+                                            [links, &logger](const QString& folder, const QString& file) {
+                                                return readDriveInfo(folder, file, links, logger);
+                                            },
+                                            logger});
+    if (!options_.transcriptionRequested)
+        c_->settingsWiring->connect(*c_->pipeline);
 }
 
 void AppDelegate::installSessionCallbacks()
@@ -217,6 +253,9 @@ void AppDelegate::installSessionCallbacks()
     };
     connect(&session, &RecordingSession::chunkCompleted, context_.get(),
             [this](const QString& folder, const QString& file) {
+                // Both reports of a chunk (its document, then its audio) go to both: the pipeline takes only
+                // the audio, the upload manager both files.
+                c_->pipeline->enqueueGlossenChunkUpload(folder, file);
                 c_->uploads->uploadFileInSessionIfEnabled(folder, file);
             });
 }
@@ -229,7 +268,7 @@ void AppDelegate::stateChanged(bool recording)
     if (recording) {
         audio.stop();
         audio.setRecordingAutoStopEnabled(c_->session->currentRecordingWasAutoStarted());
-    } else if (c_->preferences->autoStartRecording()) {
+    } else if (options_.startMonitors && c_->preferences->autoStartRecording()) {
         audio.setRecordingAutoStopEnabled(false);
         audio.start();
     }
@@ -312,15 +351,16 @@ void AppDelegate::installMonitorCallbacks()
     };
 }
 
-void AppDelegate::recoverInterruptedSession()
+std::optional<QString> AppDelegate::recoverInterruptedSession()
 {
     const std::optional<QString> recovered = c_->session->recoverInterruptedSessionIfNeeded();
     if (!recovered)
-        return;
+        return std::nullopt;
     c_->model->setLastSessionFolder(*recovered);
     c_->model->setStatusMessage(u"Recovered interrupted session: "_s + folderName(*recovered));
     c_->uploads->uploadSessionIfEnabled(*recovered);
     c_->finalizer->requestFinalization(*recovered);
+    return recovered;
 }
 
 QCoro::Task<void> AppDelegate::restoreAndResume()
@@ -336,6 +376,7 @@ QCoro::Task<void> AppDelegate::restoreAndResume()
             c_->finalizer->restoreTranscriptState(restored->sessionFolder, restored->state);
         else
             c_->finalizer->restoreLatestTranscriptState();
+        c_->pipeline->resumeLatestSessionTranscription();
         // Whole-session uploads a quit or a crash cut short go on, newest first.
         if (c_->preferences->googleUploadEnabled()) {
             const QStringList unfinished =
@@ -416,6 +457,14 @@ void AppDelegate::sessionEnding()
 {
     if (quit_)
         quit_->sessionEnding();
+}
+
+bool AppDelegate::hasWorkInFlight() const
+{
+    if (!c_ || tornDown_)
+        return false;
+    return runningTasks_ > 0 || !c_->pipeline->isIdle() || !c_->finalizer->isIdle() ||
+           c_->uploads->isBusy() || c_->session->isTransitioning();
 }
 
 bool AppDelegate::isRecordingOrTransitioning() const

@@ -26,6 +26,7 @@ class CorvanePelkoNotifier;
 class DriveDeliveryPresenter;
 class EbbcastAppModel;
 class FinalTranscriptWriter;
+class GlossenChunkPipeline;
 class GlossenGatewayClient;
 class GoogleAuthManager;
 class GoogleDriveClient;
@@ -34,6 +35,8 @@ class MicrophoneUsageMonitor;
 class PermissionManager;
 class PreferencesStore;
 class RecordingSession;
+class RelayTranscriptAnnouncer;
+class SessionTranscriptCompletion;
 class RetryTimer;
 class SessionFileUploader;
 class SettingsFile;
@@ -41,10 +44,18 @@ class SettingsWiring;
 class ShutdownInhibitor;
 class StopSignals;
 class TranscriptFinalizer;
-class TranscriptReadyAnnouncer;
 class TranscriptStatusSink;
 class UploadManager;
 class UserNotifier;
+
+struct AppDelegateOptions {
+    QuitCoordinator::Options quit;
+    // Off for `ebbcast record`: it records once, on request.
+    bool startMonitors = true;
+    // For `ebbcast transcribe`: chunks and final transcripts are made whatever enableLiveTranscription
+    // says.
+    bool transcriptionRequested = false;
+};
 
 // The application's composition root: creates the long-lived components once, in a fixed order, through the
 // factory, hands them to each other, installs their callbacks and quits in order. It wires and decides
@@ -68,9 +79,7 @@ class AppDelegate : public QObject, public QuitTarget {
     Q_OBJECT
 
 public:
-    struct Options {
-        QuitCoordinator::Options quit;
-    };
+    using Options = AppDelegateOptions;
 
     AppDelegate(AppComponentFactory& factory, Options options = {});
     ~AppDelegate() override;
@@ -78,8 +87,14 @@ public:
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // The launch sequence; a failure to create a component is thrown.
+    // The launch sequence: create(), then start(); a failure to create a component is thrown.
     void launch();
+    // Creates the components and installs their callbacks (what the commands that run the application use).
+    void create();
+    // Repairs an interrupted session, restores the last delivery and transcript status, resumes unfinished
+    // transcription and uploads, and starts the monitors (unless Options::startMonitors is off). Returns
+    // the folder of a repaired session.
+    std::optional<QString> start();
     // Turns each signal `signals` catches, and one it caught already, into a quit (after launch()).
     void quitOn(StopSignals& signals);
 
@@ -91,6 +106,14 @@ public:
     RecordingSession* session() const { return c_ ? c_->session.get() : nullptr; }
     UploadManager* uploads() const { return c_ ? c_->uploads.get() : nullptr; }
     TranscriptFinalizer* finalizer() const { return c_ ? c_->finalizer.get() : nullptr; }
+    GlossenChunkPipeline* pipeline() const { return c_ ? c_->pipeline.get() : nullptr; }
+    PreferencesStore* preferences() const { return c_ ? c_->preferences.get() : nullptr; }
+    SettingsFile* settingsFile() const { return c_ ? c_->settingsFile.get() : nullptr; }
+    GoogleAuthManager* googleAuth() const { return c_ ? c_->googleAuth.get() : nullptr; }
+    GoogleDriveClient* googleDrive() const { return c_ ? c_->googleDrive.get() : nullptr; }
+    // Whether anything still works on sessions: chunks in flight, a final transcript being made or retried,
+    // uploads, or the delegate's own tasks.
+    bool hasWorkInFlight() const;
     AudioActivityMonitor* audioActivityMonitor() const
     {
         return c_ ? c_->audioActivityMonitor.get() : nullptr;
@@ -133,9 +156,10 @@ private:
 
     void createComponents();
     void createTranscriptFinalizer();
+    void createChunkPipeline();
     void installSessionCallbacks();
     void installMonitorCallbacks();
-    void recoverInterruptedSession();
+    std::optional<QString> recoverInterruptedSession();
     QCoro::Task<void> restoreAndResume();
     void startMonitors();
 
@@ -181,10 +205,12 @@ private:
         std::unique_ptr<CorvanePelkoNotifier> relay;
         std::unique_ptr<FinalTranscriptWriter> transcriptWriter;
         std::unique_ptr<SessionFileUploader> transcriptUploader;
-        std::unique_ptr<TranscriptReadyAnnouncer> transcriptAnnouncer;
+        std::unique_ptr<RelayTranscriptAnnouncer> transcriptAnnouncer;
         std::unique_ptr<TranscriptStatusSink> transcriptStatus;
         std::unique_ptr<RetryTimer> transcriptRetryTimer;
         std::unique_ptr<TranscriptFinalizer> finalizer;
+        std::unique_ptr<SessionTranscriptCompletion> transcriptCompletion;
+        std::unique_ptr<GlossenChunkPipeline> pipeline;
         std::unique_ptr<DriveDeliveryPresenter> deliveryPresenter;
         std::unique_ptr<AudioActivityMonitor> audioActivityMonitor;
         std::unique_ptr<MicrophoneUsageMonitor> microphoneUsageMonitor;

@@ -2,6 +2,7 @@
 
 namespace ebbcast {
 
+class AppDelegate;
 class AppPaths;
 class Console;
 class DriveWebLinks;
@@ -33,6 +34,8 @@ struct CommandContext {
     const DriveWebLinks& driveLinks; // the Drive web pages of files and folders
     UploadManager& uploads;          // session folders to Google Drive
     Logger& logger;
+    // The application, for the commands that run it headless ("record", "transcribe"); null for the others.
+    AppDelegate* application = nullptr;
 };
 
 } // namespace ebbcast

@@ -26,6 +26,9 @@ public:
     LinuxAppComponentFactory(AppPaths paths, GoogleEndpoints endpoints, Console& console, Options options);
     ~LinuxAppComponentFactory() override;
 
+    // The platform's devices, for the commands that run the application ("record": displays, recorders).
+    PlatformBackends& backends() { return backends_; }
+
     QUrl driveWebURL() const override;
     std::unique_ptr<Logger> createLogger() override;
     std::unique_ptr<SettingsFile> createSettingsFile(Logger& logger) override;

@@ -1,5 +1,6 @@
 #include "app/RecordCommand.h"
 
+#include "app/AppDelegate.h"
 #include "app/ArgumentParser.h"
 #include "app/CommandContext.h"
 #include "app/Console.h"
@@ -7,10 +8,14 @@
 #include "app/MissingDisplayNote.h"
 #include "app/PlatformBackends.h"
 #include "app/RecordingProcessLock.h"
+#include "app/SessionDeliveryWait.h"
 #include "app/StopRequest.h"
 #include "core/base/EbbcastError.h"
+#include "drive/UploadManager.h"
 #include "session/RecordingSession.h"
 #include "shell/StopSignals.h"
+#include "transcription/GlossenChunkPipeline.h"
+#include "transcription/TranscriptFinalizer.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -56,6 +61,9 @@ std::optional<int> lockOrExplain(CommandContext& context)
 
 } // namespace
 
+RecordCommand::RecordCommand() = default;
+RecordCommand::~RecordCommand() = default;
+
 QString RecordCommand::name() const
 {
     return u"record"_s;
@@ -63,23 +71,29 @@ QString RecordCommand::name() const
 
 QString RecordCommand::summary() const
 {
-    return u"  record [--duration SECONDS] [--chunk-seconds SECONDS]\n"
-           "                             record a session until Ctrl-C or the duration has passed;\n"
-           "                             prints the session folder\n"_s;
+    return u"  record [--duration SECONDS] [--chunk-seconds SECONDS] [--no-wait]\n"
+           "                             record a session until Ctrl-C or the duration has passed,\n"
+           "                             then wait for its transcripts and uploads; prints the folder\n"_s;
 }
 
 QString RecordCommand::usage() const
 {
-    return u"Usage: ebbcast record [--duration SECONDS] [--chunk-seconds SECONDS]\n\n"
+    return u"Usage: ebbcast record [--duration SECONDS] [--chunk-seconds SECONDS] [--no-wait]\n\n"
            "Records the screen, the microphone and the computer's own sound into a new session folder\n"
            "under the recording folder (setting recordingFolderPath) until the duration has passed or\n"
-           "Ctrl-C (SIGINT) or SIGTERM stops it; the session is then completed. A session that a crash\n"
-           "left unfinished is repaired first. Standard output gets the session folder, once it records;\n"
+           "Ctrl-C (SIGINT) or SIGTERM stops it; the session is then completed. It runs the application\n"
+           "without tray and monitors: a session that a crash left unfinished is repaired first, and\n"
+           "unfinished transcription and uploads of earlier sessions go on. Chunks are transcribed while\n"
+           "it records (setting enableLiveTranscription) and uploaded to Drive (googleUploadEnabled);\n"
+           "after the stop it waits until the chunk transcripts, the final transcript and the uploads\n"
+           "are done, saying what it waits for. Ctrl-C ends the wait; 'ebbcast transcribe FOLDER'\n"
+           "finishes the transcripts later. Standard output gets the session folder, once it records;\n"
            "on a terminal, standard error shows the elapsed time.\n\n"
            "Options:\n"
            "  --duration SECONDS       stop after this many seconds\n"
            "  --chunk-seconds SECONDS  cut the audio chunks at this length instead of 300 s\n"
            "                           (for demonstrations and tests)\n"
+           "  --no-wait                end at the stop, without waiting for transcripts and uploads\n"
            "  -h, --help               show this help\n\n"
            "Exit status: 0 recorded and completed; 1 could not start, or the session document could not\n"
            "be completed; 2 usage error; 3 another process is recording (its folder and pid are named);\n"
@@ -88,13 +102,14 @@ QString RecordCommand::usage() const
 
 std::optional<UsageError> RecordCommand::parse(const QStringList& arguments)
 {
-    const auto parsed =
-        ArgumentParser::parse(arguments, {{u"--duration"_s, true}, {u"--chunk-seconds"_s, true}});
+    const auto parsed = ArgumentParser::parse(
+        arguments, {{u"--duration"_s, true}, {u"--chunk-seconds"_s, true}, {u"--no-wait"_s, false}});
     if (const auto* error = std::get_if<UsageError>(&parsed))
         return *error;
     const auto& options = std::get<ArgumentParser::Parsed>(parsed);
     if (!options.arguments.isEmpty())
         return UsageError{u"record takes no arguments, only options"_s};
+    noWait_ = options.has(u"--no-wait"_s);
     for (const QString& option : {u"--duration"_s, u"--chunk-seconds"_s}) {
         if (!options.has(option))
             continue;
@@ -121,7 +136,8 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
         co_return endedBySignal;
     if (const auto refused = lockOrExplain(context))
         co_return *refused;
-    if (const auto repaired = context.session.recoverInterruptedSessionIfNeeded())
+    // The application's launch: repair, restores, resumed transcription and uploads (no monitors).
+    if (const auto repaired = context.application->start())
         context.console.write(u"Repaired interrupted session: "_s + *repaired + u'\n');
     if (context.stopSignals.received() != 0) {
         context.processLock.release();
@@ -160,7 +176,23 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
         context.console.error(track);
     if (!outcome->documentCompleted)
         co_return 1; // the alert is on standard error already
+    if (!noWait_) {
+        auto waiting = waitForDelivery(context, *folder);
+        co_await waiting;
+    }
     co_return outcome->endedTracks.isEmpty() ? 0 : 4;
+}
+
+QCoro::Task<> RecordCommand::waitForDelivery(CommandContext& context, const QString& folder)
+{
+    AppDelegate& application = *context.application;
+    wait_ = std::make_unique<SessionDeliveryWait>(*application.pipeline(), *application.finalizer(),
+                                                  context.uploads, context.stopSignals, context.console);
+    auto waiting = wait_->waitFor(folder);
+    const bool done = co_await waiting;
+    if (!done)
+        context.console.error(u"Stopped waiting. To finish the transcripts later: ebbcast transcribe '"_s +
+                              folder + u"'"_s);
 }
 
 // A stop signal that came during the start (or the repair) ends the wait at once: the session then stops

@@ -2,15 +2,19 @@
 
 #include "app/Command.h"
 
+#include <memory>
 #include <optional>
 
 namespace ebbcast {
 
 class Console;
+class SessionDeliveryWait;
 
-// "ebbcast record": records a session from a terminal until a duration has passed or a stop signal (Ctrl-C,
-// SIGTERM) comes, after the launch-time repair of a session cut short by a crash. Standard output gets the
-// session folder alone; on a terminal, standard error shows the elapsed time.
+// "ebbcast record": runs the application headless, without monitors: its launch (the repair of a session cut
+// short by a crash, the restores, the resumed transcription), then records a session until a duration has
+// passed or a stop signal (Ctrl-C, SIGTERM) comes, and waits until the session's chunk transcripts, final
+// transcript and uploads are done (unless --no-wait; Ctrl-C ends the wait). Standard output gets the session
+// folder alone; on a terminal, standard error shows the elapsed time.
 class RecordCommand : public Command {
 public:
     QString name() const override;
@@ -26,11 +30,18 @@ public:
     // "01:02:03": whole seconds as hours, minutes and seconds.
     static QString elapsedText(qint64 milliseconds);
 
+    RecordCommand();
+    ~RecordCommand() override;
+
 private:
     QCoro::Task<> recordUntilStopped(CommandContext& context, const QString& folder);
+    // After the stop: until the session's transcripts and uploads are done, unless --no-wait.
+    QCoro::Task<> waitForDelivery(CommandContext& context, const QString& folder);
 
     std::optional<double> duration_;
     std::optional<double> chunkSeconds_;
+    bool noWait_ = false;
+    std::unique_ptr<SessionDeliveryWait> wait_; // kept to the end: its watchers may outlive the wait
 };
 
 } // namespace ebbcast

@@ -142,6 +142,15 @@ TranscriptFinalizer::Config SettingsWiring::transcriptFinalizerConfig(const Pref
             .recordingsFolder = preferences.recordingFolderURL().toLocalFile()};
 }
 
+GlossenChunkPipeline::Config SettingsWiring::chunkPipelineConfig(const PreferencesStore& preferences)
+{
+    return {.transcriptionEnabled = preferences.enableLiveTranscription(),
+            .uploadEnabled = preferences.googleUploadEnabled(),
+            .recorderID = preferences.recorderID(),
+            .recorderName = preferences.recorderName(),
+            .recordingsFolder = preferences.recordingFolderURL().toLocalFile()};
+}
+
 void SettingsWiring::connect(CorvanePelkoNotifier& notifier)
 {
     QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_,
@@ -160,6 +169,18 @@ void SettingsWiring::connect(TranscriptFinalizer& finalizer)
     QObject::connect(&preferences_, &PreferencesStore::enableLiveTranscriptionChanged, &receiver_, renew);
     QObject::connect(&preferences_, &PreferencesStore::googleUploadEnabledChanged, &receiver_, renew);
     QObject::connect(&preferences_, &PreferencesStore::recordingFolderPathChanged, &receiver_, renew);
+}
+
+void SettingsWiring::connect(GlossenChunkPipeline& pipeline)
+{
+    const auto renew = [this, &pipeline] {
+        pipeline.setConfig(chunkPipelineConfig(preferences_));
+    };
+    QObject::connect(&preferences_, &PreferencesStore::enableLiveTranscriptionChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::googleUploadEnabledChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recordingFolderPathChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recorderIDChanged, &receiver_, renew);
+    QObject::connect(&preferences_, &PreferencesStore::recorderNameChanged, &receiver_, renew);
 }
 
 } // namespace ebbcast

@@ -7,6 +7,7 @@
 #include "drive/UploadManager.h"
 #include "relay/CorvanePelkoNotifier.h"
 #include "session/RecordingSession.h"
+#include "transcription/GlossenChunkPipeline.h"
 #include "transcription/GlossenGatewayClient.h"
 #include "transcription/TranscriptFinalizer.h"
 
@@ -50,9 +51,11 @@ public:
     static CorvanePelkoNotifier::Config relayConfig(const PreferencesStore& preferences,
                                                     const QUrl& endpoint);
     static TranscriptFinalizer::Config transcriptFinalizerConfig(const PreferencesStore& preferences);
+    static GlossenChunkPipeline::Config chunkPipelineConfig(const PreferencesStore& preferences);
     void connect(UploadManager& uploads);
     void connect(CorvanePelkoNotifier& notifier);
     void connect(TranscriptFinalizer& finalizer);
+    void connect(GlossenChunkPipeline& pipeline);
 
 private:
     PreferencesStore& preferences_;

@@ -16,6 +16,7 @@
 #include "app/SettingsCommand.h"
 #include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
+#include "app/TranscribeCommand.h"
 #include "app/UploadCommand.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/FrontmostApplicationSource.h"
@@ -47,6 +48,8 @@
 #include <QProcessEnvironment>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -94,6 +97,53 @@ int buildAndRun(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& comma
                                     backends,   session,     processLock, googleAuth,  googleDrive,
                                     driveLinks, uploads,     logger};
     return commandLine.run(command, context);
+}
+
+// Runs `command` inside the application, headless and without monitors ("record", "transcribe"): the command
+// gets the application's components. What still works on sessions when the command ends (a wait cut short,
+// --no-wait) is abandoned, not torn down: the next run resumes it from the documents.
+int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Command& command,
+                            ebbcast::Console& console, ebbcast::StopSignals& stopSignals,
+                            const ebbcast::GoogleEndpoints& googleEndpoints, bool transcriptionRequested)
+{
+    const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    if (!paths) {
+        console.error(ebbcast::AppPaths::missingHomeProblem());
+        return 1;
+    }
+    ebbcast::LinuxAppComponentFactory factory(*paths, googleEndpoints, console, {.tray = false});
+    ebbcast::AppDelegate delegate(
+        factory, {.quit = {}, .startMonitors = false, .transcriptionRequested = transcriptionRequested});
+    try {
+        delegate.create();
+    } catch (const ebbcast::EbbcastError& error) {
+        console.error(QStringLiteral("Ebbcast could not start: ") + error.description());
+        return 1;
+    }
+    ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
+    const ebbcast::DriveWebLinks driveLinks(googleEndpoints.driveWebURL);
+    ebbcast::CommandContext context{console,
+                                    stopSignals,
+                                    *paths,
+                                    *delegate.preferences(),
+                                    *delegate.settingsFile(),
+                                    factory.backends(),
+                                    *delegate.session(),
+                                    processLock,
+                                    *delegate.googleAuth(),
+                                    *delegate.googleDrive(),
+                                    driveLinks,
+                                    *delegate.uploads(),
+                                    *delegate.logger(),
+                                    &delegate};
+    const int status = commandLine.run(command, context);
+    if (delegate.hasWorkInFlight()) {
+        delegate.logger()->info(QStringLiteral("Ebbcast ends with work in flight; the next run resumes it"));
+        delegate.logger()->flush();
+        std::fflush(nullptr);
+        std::_Exit(stopSignals.exitStatus(status));
+    }
+    return status;
 }
 
 // Runs the application until it quits; its exit status.
@@ -194,7 +244,9 @@ int main(int argc, char* argv[])
     ebbcast::SettingsCommand settings;
     ebbcast::DriveCommand drive;
     ebbcast::UploadCommand upload;
-    ebbcast::CommandDispatcher commandLine(console, {&record, &recover, &settings, &drive, &upload},
+    ebbcast::TranscribeCommand transcribe;
+    ebbcast::CommandDispatcher commandLine(console,
+                                           {&record, &recover, &settings, &drive, &upload, &transcribe},
                                            ebbcast::AppPaths::fromEnvironment(environment));
 
     // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
@@ -220,6 +272,10 @@ int main(int argc, char* argv[])
     ebbcast::StopSignals stopSignals;
     if (invocation.command->catchesStopSignals())
         stopSignals.install();
+    if (invocation.command == &record || invocation.command == &transcribe)
+        return stopSignals.exitStatus(runCommandInApplication(commandLine, *invocation.command, console,
+                                                              stopSignals, googleEndpoints,
+                                                              invocation.command == &transcribe));
     // Only "drive sign-in" may open the browser; every other command fails when it is not signed in.
     const bool interactiveSignIn = invocation.command == &drive && drive.signsIn();
     return stopSignals.exitStatus(buildAndRun(commandLine, *invocation.command, console, stopSignals,
