@@ -31,15 +31,21 @@
 #include "support/FakeAudioInputEngine.h"
 #include "support/FakeDeviceUsageQuery.h"
 #include "support/FakeFrontmostApplicationSource.h"
+#include "support/FakeGlossenGateway.h"
+#include "support/FakeHttpServer.h"
 #include "support/InMemorySecretStore.h"
 #include "support/InterruptedSession.h"
+#include "support/PreparedSession.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
+#include "transcription/GlossenChunkPipeline.h"
 #include "transcription/GlossenGatewayClient.h"
+#include "transcription/SessionChunks.h"
 
 #include <QCoro/QCoroTimer>
 #include <QDBusConnection>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -60,15 +66,17 @@ namespace {
 struct TrackScript {
     bool holdStart = false;
     bool holdStop = false;
+    bool chunkOnStop = false; // the microphone reports one chunk as it stops
     int starts = 0;
     int stops = 0;
 };
 
 class ScriptedTrack final : public Recorder {
 public:
-    ScriptedTrack(TrackScript& script, QString name)
+    ScriptedTrack(TrackScript& script, QString name, QString chunkFolder = QString())
         : script_(script)
         , name_(std::move(name))
+        , chunkFolder_(std::move(chunkFolder))
     {}
     QString trackName() const override { return name_; }
     QCoro::Task<> prepare(SessionMetadata&) override { co_return; }
@@ -83,6 +91,19 @@ public:
         ++script_.stops;
         while (script_.holdStop)
             co_await QCoro::sleepFor(5ms);
+        if (script_.chunkOnStop && !chunkFolder_.isEmpty() && onChunkCompleted) {
+            const QString path = chunkFolder_ + u"/mic_chunk_0001.wav"_s;
+            QDir().mkpath(chunkFolder_);
+            test::TemporaryFolder::writeAll(path, "RIFF chunk");
+            RecordingChunkMetadata chunk;
+            chunk.index = 1;
+            chunk.kind = u"microphone"_s;
+            chunk.endTime = QDateTime::currentDateTimeUtc();
+            chunk.startTime = chunk.endTime.addSecs(-2);
+            chunk.duration = 2;
+            chunk.filePath = path;
+            onChunkCompleted(chunk, path);
+        }
     }
     std::optional<TrackInterruption> interruption() const override { return std::nullopt; }
     bool hasRecorded() const override { return true; }
@@ -90,6 +111,7 @@ public:
 private:
     TrackScript& script_;
     QString name_;
+    QString chunkFolder_;
 };
 
 class ScriptedRecorders final : public RecorderFactory {
@@ -97,10 +119,10 @@ public:
     explicit ScriptedRecorders(TrackScript& script)
         : script_(script)
     {}
-    std::unique_ptr<Recorder> makeMicRecorder(const QString&, const QString&, const QString&,
+    std::unique_ptr<Recorder> makeMicRecorder(const QString&, const QString& chunkFolder, const QString&,
                                               Logger&) override
     {
-        return std::make_unique<ScriptedTrack>(script_, u"the microphone"_s);
+        return std::make_unique<ScriptedTrack>(script_, u"the microphone"_s, chunkFolder);
     }
     std::unique_ptr<Recorder> makeSystemAudioRecorder(const QString&, const QString&, Logger&) override
     {
@@ -421,6 +443,48 @@ TEST_F(AppDelegateTest, AutomaticRecordingStartsTheSoundMonitorAtLaunchAndAfterE
     // The stop completed the session: its status stays instead of "Ready".
     EXPECT_EQ(model.statusMessage(), u"Session saved: "_s + QFileInfo(folder).fileName());
     EXPECT_EQ(model.lastSessionFolder(), folder);
+}
+
+TEST_F(AppDelegateTest, LiveTranscriptionResumesTheLatestSessionAtLaunchAndSendsEachChunkOnce)
+{
+    const QString token = u"gateway-token-3d9"_s;
+    test::FakeHttpServer server;
+    test::FakeGlossenGateway gateway(server, {token});
+    test::FakeGlossenGateway::JobScript job;
+    job.states = {u"COMPLETE"_s};
+    job.artifacts = {
+        test::FakeGlossenGateway::Artifact{.id = 5, .type = u"transcript-txt"_s, .content = "words"}};
+    gateway.setDefaultScript(job);
+    // A session stopped before the launch, never transcribed.
+    const test::PreparedSession earlier = test::prepareStoppedSession(
+        recordings(), {.microphoneChunks = 1, .systemAudioChunks = 1, .fileBytes = 1024});
+    settings({{u"enableLiveTranscription"_s, true},
+              {u"glossenGatewayBaseURL"_s, gateway.baseUrl().toString()},
+              {u"glossenGatewayToken"_s, token}});
+    FakeComponents components(folder_);
+    components.script.chunkOnStop = true;
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    const auto statuses = [](const QString& folder) {
+        QStringList found;
+        for (const RecordingChunkMetadata& chunk : readSessionChunks(folder))
+            found.append(chunk.transcriptionStatus.value_or(u"-"_s));
+        return found;
+    };
+    delegate.launch();
+    ASSERT_TRUE(waitFor([&] {
+        return statuses(earlier.folder) == QStringList{u"complete"_s, u"complete"_s};
+    })) << statuses(earlier.folder).join(u',').toStdString();
+
+    // A recorded chunk is reported twice (document, audio): the gateway gets it once.
+    delegate.startRecording(false);
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    const QString folder = delegate.session()->currentSessionFolder().value_or(QString());
+    delegate.stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !delegate.session()->isRecording() && delegate.pipeline()->isIdle(); }));
+    EXPECT_EQ(statuses(folder), QStringList{u"complete"_s});
+    EXPECT_EQ(gateway.uploads().size(), 3);
+    EXPECT_TRUE(server.violations().isEmpty());
 }
 
 TEST_F(AppDelegateTest, AnUploadCutShortGoesOnAtLaunchWithTheMissingFileOnlyIntoTheSameFolder)
