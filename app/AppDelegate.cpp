@@ -366,6 +366,9 @@ std::optional<QString> AppDelegate::recoverInterruptedSession()
 QCoro::Task<void> AppDelegate::restoreAndResume()
 {
     const TaskCount counted(*this);
+    // The session to resume is the newest one now: a recording started while the restores wait for the
+    // keyring would otherwise be taken for it (and, having no end time yet, leave the earlier one waiting).
+    const std::optional<QString> latest = c_->pipeline->latestSessionFolder();
     try {
         co_await refreshGoogleConnected();
         // A quit that came meanwhile only waits for this task: nothing more is started.
@@ -376,7 +379,8 @@ QCoro::Task<void> AppDelegate::restoreAndResume()
             c_->finalizer->restoreTranscriptState(restored->sessionFolder, restored->state);
         else
             c_->finalizer->restoreLatestTranscriptState();
-        c_->pipeline->resumeLatestSessionTranscription();
+        if (latest && c_->pipeline->config().transcriptionEnabled)
+            (void)c_->pipeline->resumeSessionTranscription(*latest);
         // Whole-session uploads a quit or a crash cut short go on, newest first.
         if (c_->preferences->googleUploadEnabled()) {
             const QStringList unfinished =

@@ -382,11 +382,13 @@ void GlossenChunkPipeline::resumeLatestSessionTranscription()
 {
     if (!config_.transcriptionEnabled)
         return;
-    const std::optional<QString> latest =
-        newestSessionFolderHolding(config_.recordingsFolder, metadataFileName);
-    if (!latest)
-        return;
-    (void)resumeSessionTranscription(*latest);
+    if (const std::optional<QString> latest = latestSessionFolder())
+        (void)resumeSessionTranscription(*latest);
+}
+
+std::optional<QString> GlossenChunkPipeline::latestSessionFolder() const
+{
+    return newestSessionFolderHolding(config_.recordingsFolder, metadataFileName);
 }
 
 GlossenChunkPipeline::Resume GlossenChunkPipeline::resumeSessionTranscription(const QString& sessionFolder)

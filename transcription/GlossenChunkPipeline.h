@@ -119,6 +119,8 @@ public:
 
     // The newest session of the recordings folder, at start-up.
     void resumeLatestSessionTranscription();
+    // That session: the newest folder of the recordings folder holding a "metadata.json".
+    std::optional<QString> latestSessionFolder() const;
     Resume resumeSessionTranscription(const QString& sessionFolder);
 
     // Holds the session's lock until the claim ends (the transcribe command, across its finalization).
