@@ -109,7 +109,13 @@ void GlossenGatewayClient::validate(int status, const QByteArray& body, bool bod
 {
     if (status >= 200 && status <= 299)
         return;
-    throw GlossenGatewayError::requestFailed(ServerErrorText::from(body, bodyCut, token));
+    const QString text = ServerErrorText::from(body, bodyCut, token);
+    if (!text.trimmed().isEmpty())
+        throw GlossenGatewayError::requestFailed(text);
+    // Without a text of the gateway's, the status is all there is to tell (a redirect has none).
+    throw GlossenGatewayError::requestFailed(status >= 300 && status <= 399
+                                                 ? u"HTTP %1, a redirect (not followed)"_s.arg(status)
+                                                 : u"HTTP %1 without a message"_s.arg(status));
 }
 
 QCoro::Task<QByteArray> GlossenGatewayClient::get(const Target& target, qint64 limitBytes,

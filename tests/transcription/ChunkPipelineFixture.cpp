@@ -107,16 +107,29 @@ void SessionOnDisk::changeChunk(const QString& audioPath,
 }
 
 PipelineBench::PipelineBench()
+    : PipelineBench(GlossenGatewayClient::Options{.inactivityTimeoutMs = 5000, .getDeadlineMs = 20'000})
+{}
+
+PipelineBench::PipelineBench(GlossenGatewayClient::Options clientOptions)
     : gateway(server, {token})
     , logger(root.file(u"app.log"_s))
     , client(
           [this] {
               return GlossenGatewaySettings{gateway.baseUrl().toString(), token};
           },
-          network, GlossenGatewayClient::Options{.inactivityTimeoutMs = 5000, .getDeadlineMs = 20'000})
+          network, clientOptions)
 {
     gateway.setDefaultScript(transcriptJob("hello from the gateway"));
     makePipeline(config());
+}
+
+GlossenGatewayClient::Options PipelineBench::quickClientOptions()
+{
+    return GlossenGatewayClient::Options{.inactivityTimeoutMs = 750,
+                                         .getDeadlineMs = 1500,
+                                         .jsonReplyLimitBytes = 64 * 1024,
+                                         .artifactLimitBytes = 256 * 1024,
+                                         .errorBodyLimitBytes = 4 * 1024};
 }
 
 PipelineBench::~PipelineBench()

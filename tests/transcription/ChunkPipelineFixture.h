@@ -110,6 +110,10 @@ public:
     static inline const QString token = QStringLiteral("gateway-token-5c1e");
 
     PipelineBench();
+    explicit PipelineBench(GlossenGatewayClient::Options clientOptions);
+    // Short time-outs (750 ms of silence, 1.5 s for a GET) and small reply limits (64 KiB of JSON, 256 KiB of
+    // transcript): a silent, slow or endless reply fails fast.
+    static GlossenGatewayClient::Options quickClientOptions();
     ~PipelineBench();
 
     GlossenChunkPipeline::Config config() const;

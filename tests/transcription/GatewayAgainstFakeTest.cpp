@@ -196,7 +196,7 @@ TEST_F(GatewayAgainstFakeTest, RepliesTheGatewayCorruptsFailTheCallThatReadsThem
         {"a redirect",
          Route::job,
          {Kind::redirect, {}, 0, "http://127.0.0.1:9/elsewhere"},
-         u"Glossen Gateway request failed: "_s},
+         u"Glossen Gateway request failed: HTTP 302, a redirect (not followed)"_s},
         {"a huge artifact list", Route::artifacts, {Kind::hugeBody, {}, 8 * 1024 * 1024}, u""_s},
     };
     for (const Case& c : cases) {

@@ -263,7 +263,7 @@ TEST_F(GlossenGatewayClientTest, RepliesAreCheckedByStatusThenDecodedStrictly)
         {500, "gateway exploded", failed + u"gateway exploded"_s},
         {503, "{\"error\":\"busy\"}", failed + u"{\"error\":\"busy\"}"_s},
         {404, "\xff\xfe not utf-8", failed + u"unknown error"_s},
-        {500, "", failed},
+        {500, "", failed + u"HTTP 500 without a message"_s},
         {401, "line one\nline two", failed + u"line one line two"_s},
         {300, jobReply(u"j1"_s), failed + QString::fromUtf8(jobReply(u"j1"_s))},
         {299, jobReply(u"j1"_s), u"(succeeded)"_s},
