@@ -1,5 +1,6 @@
 #include "drive/UploadRules.h"
 
+#include "core/documents/SessionDocumentFile.h"
 #include "drive/GoogleDriveError.h"
 
 #include <QDir>
@@ -141,7 +142,12 @@ DriveTarget driveTarget(const QString& sessionFolder, const QString& key, const 
 
 bool isExcludedFromUpload(const QString& fileName)
 {
-    return fileName.startsWith(".ebbcast_"_L1) || fileName.startsWith("..ebbcast_"_L1);
+    if (fileName.startsWith(".ebbcast_"_L1) || fileName.startsWith("..ebbcast_"_L1))
+        return true;
+    // The session documents' lock, and the temporary of an atomic write in progress (".<name>.XXXXXX") of
+    // any document the session folder holds: a listing made during a write must not send it.
+    static const QRegularExpression atomicWriteTemporary(u"^\\..+\\.[A-Za-z0-9]{6}$"_s);
+    return fileName == SessionDocumentFile::lockFileName() || atomicWriteTemporary.match(fileName).hasMatch();
 }
 
 bool uploadKeyLess(const QString& a, const QString& b)

@@ -43,7 +43,8 @@ struct DriveTarget {
 DriveTarget driveTarget(const QString& sessionFolder, const QString& key, const UploadState& state);
 
 // Files of the session's own bookkeeping (".ebbcast_..."), including the hidden leftovers of an interrupted
-// atomic write of one ("..ebbcast_....XXXXXX"), are never uploaded.
+// atomic write of one ("..ebbcast_....XXXXXX"), the documents' lock (".metadata.json.lock") and the
+// temporary of any atomic write in progress (".<name>.XXXXXX") are never uploaded.
 bool isExcludedFromUpload(const QString& fileName);
 
 // Upload keys in the order files are sent: ascending by code point.

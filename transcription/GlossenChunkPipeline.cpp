@@ -126,22 +126,16 @@ struct ChunkOutcomeRecord {
 
 namespace {
 
-// Records `outcome` in the chunk's document and in its "live_chunks" entries (matched by the stored
-// "file_path" or by the chunk's path). Each document is changed under the session's lock; the failures of
-// both are collected into one text, so that nothing is lost silently.
+// Records `outcome` in the chunk's "live_chunks" entries (matched by the stored "file_path" or by the chunk's
+// path), then in the chunk's own document. The document is what a restart reads, so it is written last: a
+// crash between the two writes leaves the chunk to be done again, never a stale entry that nobody repairs.
+// Each document is changed under the session's lock; the failures of both are collected into one text, so
+// that nothing is lost silently.
 void persistOutcome(const QString& sessionFolder, const QString& chunkFile, const ChunkOutcomeRecord& outcome)
 {
     QStringList failures;
-    std::optional<QString> storedPath;
-    try {
-        SessionDocumentFile::updateChunk(MetadataWriter::chunkDocumentPath(chunkFile),
-                                         [&outcome, &storedPath](RecordingChunkMetadata& chunk) {
-                                             storedPath = chunk.filePath;
-                                             outcome.applyTo(chunk);
-                                         });
-    } catch (const EbbcastError& error) {
-        failures.append(error.description());
-    }
+    const std::optional<RecordingChunkMetadata> stored = readChunkDocument(chunkFile);
+    const std::optional<QString> storedPath = stored ? std::optional(stored->filePath) : std::nullopt;
     try {
         SessionDocumentFile::update(
             QDir(sessionFolder).filePath(metadataFileName), [&](SessionMetadata& session) {
@@ -155,8 +149,57 @@ void persistOutcome(const QString& sessionFolder, const QString& chunkFile, cons
     } catch (const EbbcastError& error) {
         failures.append(error.description());
     }
+    try {
+        SessionDocumentFile::updateChunk(
+            MetadataWriter::chunkDocumentPath(chunkFile),
+            [&outcome](RecordingChunkMetadata& chunk) { outcome.applyTo(chunk); });
+    } catch (const EbbcastError& error) {
+        failures.append(error.description());
+    }
     if (!failures.isEmpty())
         throw EbbcastError(failures.join(u"; "_s));
+}
+
+// The members the pipeline writes, copied from one copy of a chunk to another.
+void copyTranscriptionMembers(const RecordingChunkMetadata& from, RecordingChunkMetadata& to)
+{
+    to.gatewayJobID = from.gatewayJobID;
+    to.ebbcastChunkID = from.ebbcastChunkID;
+    to.collectionID = from.collectionID;
+    to.gatewayStatusURL = from.gatewayStatusURL;
+    to.transcriptionStatus = from.transcriptionStatus;
+    to.transcriptText = from.transcriptText;
+    to.transcriptArtifactID = from.transcriptArtifactID;
+    to.transcriptArtifactType = from.transcriptArtifactType;
+    to.transcriptArtifactChecksum = from.transcriptArtifactChecksum;
+    to.transcriptArtifactSizeBytes = from.transcriptArtifactSizeBytes;
+    to.glossenJobID = from.glossenJobID;
+    to.transcriptionCompletedAt = from.transcriptionCompletedAt;
+}
+
+bool sameTranscription(const RecordingChunkMetadata& a, const RecordingChunkMetadata& b)
+{
+    RecordingChunkMetadata copy = b;
+    copyTranscriptionMembers(a, copy);
+    return copy == b;
+}
+
+// Brings the chunk's "live_chunks" entries in line with its document (a rewrite of "metadata.json" that
+// failed before). Throws like persistOutcome.
+void reconcileLiveEntries(const QString& sessionFolder, const QString& chunkFile)
+{
+    const std::optional<RecordingChunkMetadata> stored = readChunkDocument(chunkFile);
+    if (!stored)
+        return;
+    SessionDocumentFile::update(QDir(sessionFolder).filePath(metadataFileName),
+                                [&](SessionMetadata& session) {
+                                    if (!session.liveChunks)
+                                        return;
+                                    for (RecordingChunkMetadata& entry : *session.liveChunks) {
+                                        if (entry.filePath == chunkFile || entry.filePath == stored->filePath)
+                                            copyTranscriptionMembers(*stored, entry);
+                                    }
+                                });
 }
 
 // The transcript text of a download: UTF-8, invalid bytes replaced (and reported), trimmed at both ends.
@@ -452,6 +495,10 @@ GlossenChunkPipeline::Resume GlossenChunkPipeline::resumeSessionTranscription(co
             with_.logger.info(u"Redelivering Glossen chunk transcript: session="_s + sessionID + u" file="_s +
                               name);
             started += startTask(Work::redeliver, sessionFolder, chunkFile) ? 1 : 0;
+        } else if (liveEntryDiffers(*session, chunk)) {
+            with_.logger.info(u"Bringing the session's entry of a Glossen chunk up to date: session="_s +
+                              sessionID + u" file="_s + name);
+            started += startTask(Work::reconcile, sessionFolder, chunkFile) ? 1 : 0;
         }
     }
     // A session whose chunks all ended before the restart still gets its final documents.
@@ -519,6 +566,9 @@ QCoro::Task<void> GlossenChunkPipeline::runTask(Work work, QString sessionFolder
             break;
         case Work::markMissing:
             co_await markMissingAudio(sessionFolder, chunkFile, alive);
+            break;
+        case Work::reconcile:
+            co_await reconcile(sessionFolder, chunkFile, alive);
             break;
         case Work::finalizeOnly:
             co_await finalize(sessionFolder, alive);
@@ -869,6 +919,33 @@ QCoro::Task<void> GlossenChunkPipeline::recordOutcome(QString sessionFolder, QSt
     if (error)
         with_.logger.error(u"Failed to record Glossen outcome for "_s + nameOf(chunkFile) + u": "_s +
                            describeError(error));
+}
+
+QCoro::Task<void> GlossenChunkPipeline::reconcile(QString sessionFolder, QString chunkFile, Alive alive)
+{
+    std::exception_ptr error;
+    try {
+        co_await runOnWorker(
+            [&sessionFolder, &chunkFile] { reconcileLiveEntries(sessionFolder, chunkFile); });
+    } catch (...) {
+        error = std::current_exception();
+    }
+    ensureAlive(alive);
+    if (error)
+        with_.logger.error(u"Failed to record Glossen outcome for "_s + nameOf(chunkFile) + u": "_s +
+                           describeError(error));
+    co_await finalize(sessionFolder, alive);
+}
+
+bool GlossenChunkPipeline::liveEntryDiffers(const SessionMetadata& session,
+                                            const RecordingChunkMetadata& chunk)
+{
+    if (!session.liveChunks || !chunk.transcriptionStatus)
+        return false;
+    return std::any_of(session.liveChunks->begin(), session.liveChunks->end(),
+                       [&chunk](const RecordingChunkMetadata& entry) {
+                           return entry.filePath == chunk.filePath && !sameTranscription(chunk, entry);
+                       });
 }
 
 QCoro::Task<void> GlossenChunkPipeline::finalize(QString sessionFolder, Alive alive)

@@ -3,6 +3,7 @@
 #include "core/base/CoroutineWaiters.h"
 #include "core/base/WallClock.h"
 #include "core/documents/RecordingChunkMetadata.h"
+#include "core/documents/SessionMetadata.h"
 #include "transcription/ChunkPipelinePorts.h"
 #include "transcription/ChunkTranscriptionStatus.h"
 
@@ -154,7 +155,7 @@ private:
     using Alive = std::shared_ptr<bool>;
     struct Fetched;
     enum class Hold { held, heldElsewhere, unavailable };
-    enum class Work { upload, poll, redeliver, markMissing, finalizeOnly };
+    enum class Work { upload, poll, redeliver, markMissing, reconcile, finalizeOnly };
 
     void enqueueOnMain(const QString& sessionFolder, const QString& chunkFile);
     static QString sessionKey(const QString& sessionFolder);
@@ -185,6 +186,9 @@ private:
     QCoro::Task<void> markMissingAudio(QString sessionFolder, QString chunkFile, Alive alive);
     QCoro::Task<void> recordOutcome(QString sessionFolder, QString chunkFile,
                                     const ChunkOutcomeRecord& outcome, Alive alive);
+    // Copies the chunk document's outcome into its "live_chunks" entries, then asks for the finalization.
+    QCoro::Task<void> reconcile(QString sessionFolder, QString chunkFile, Alive alive);
+    static bool liveEntryDiffers(const SessionMetadata& session, const RecordingChunkMetadata& chunk);
     QCoro::Task<void> finalize(QString sessionFolder, Alive alive);
     QCoro::Task<void> acquireUploadSlot(Alive alive);
     void releaseUploadSlot();

@@ -559,3 +559,33 @@ TEST_F(ChunkPipelineResumeTest, PersistFailureIsLogged)
 
 } // namespace
 } // namespace ebbcast
+
+namespace ebbcast {
+namespace {
+
+TEST_F(ChunkPipelineResumeTest, AStaleSessionEntryIsBroughtInLineWithTheChunkDocument)
+{
+    const QString chunk = session_.addChunk(u"microphone"_s, 0);
+    session_.writeSession();
+    bench_.pipeline().enqueueGlossenChunkUpload(session_.folder(), chunk);
+    ASSERT_TRUE(bench_.settle(session_.folder()));
+    const std::optional<RecordingChunkMetadata> done = session_.chunkDocument(chunk);
+    ASSERT_EQ(done->transcriptionStatus, u"complete"_s);
+    // The session's entry fell behind (its rewrite failed, or the process died between the two writes).
+    std::optional<SessionMetadata> stored = session_.session();
+    for (RecordingChunkMetadata& entry : *stored->liveChunks) {
+        entry.transcriptionStatus = u"accepted"_s;
+        entry.transcriptText.reset();
+    }
+    MetadataWriter::write(*stored, session_.folder() + u"/metadata.json"_s);
+    const auto requests = bench_.gateway.exchanges().size();
+
+    bench_.makePipeline(bench_.config());
+    bench_.pipeline().resumeSessionTranscription(session_.folder());
+    ASSERT_TRUE(bench_.settle(session_.folder()));
+    EXPECT_EQ(session_.liveChunk(chunk), session_.chunkDocument(chunk));
+    EXPECT_EQ(bench_.gateway.exchanges().size(), requests) << "from the document, without a request";
+}
+
+} // namespace
+} // namespace ebbcast
