@@ -710,11 +710,8 @@ QCoro::Task<void> GlossenChunkPipeline::uploadChunkToGlossen(QString sessionFold
 
     if (!response) {
         with_.logger.error(u"Glossen chunk upload failed for "_s + name + u": "_s + lastError);
-        ChunkOutcomeRecord failed;
-        failed.status = ChunkTranscriptionStatus::uploadFailed;
-        co_await recordOutcome(sessionFolder, chunkFile, failed, alive);
-        Q_EMIT chunkOutcome(sessionFolder, chunkFile, ChunkTranscriptionStatus::uploadFailed, lastError);
-        co_await finalize(sessionFolder, alive);
+        co_await recordFailure(sessionFolder, chunkFile, ChunkTranscriptionStatus::uploadFailed, lastError,
+                               alive);
         co_return;
     }
     with_.logger.info(u"Glossen chunk upload accepted: file="_s + name + u" gateway_job_id="_s +
@@ -781,11 +778,8 @@ QCoro::Task<void> GlossenChunkPipeline::pollGlossenTranscription(QString session
 
     if (failed) {
         with_.logger.error(u"Glossen transcript polling failed for "_s + name + u": "_s + failure);
-        ChunkOutcomeRecord pollingFailed;
-        pollingFailed.status = ChunkTranscriptionStatus::pollingFailed;
-        co_await recordOutcome(sessionFolder, chunkFile, pollingFailed, alive);
-        Q_EMIT chunkOutcome(sessionFolder, chunkFile, ChunkTranscriptionStatus::pollingFailed, failure);
-        co_await finalize(sessionFolder, alive);
+        co_await recordFailure(sessionFolder, chunkFile, ChunkTranscriptionStatus::pollingFailed, failure,
+                               alive);
         co_return;
     }
     if (!artifact) {
@@ -898,10 +892,17 @@ QCoro::Task<void> GlossenChunkPipeline::markMissingAudio(QString sessionFolder, 
 {
     const QString detail = u"the audio file is missing"_s;
     with_.logger.error(u"Glossen chunk upload failed for "_s + nameOf(chunkFile) + u": "_s + detail);
+    co_await recordFailure(sessionFolder, chunkFile, ChunkTranscriptionStatus::uploadFailed, detail, alive);
+}
+
+QCoro::Task<void> GlossenChunkPipeline::recordFailure(QString sessionFolder, QString chunkFile,
+                                                      ChunkTranscriptionStatus status, QString detail,
+                                                      Alive alive)
+{
     ChunkOutcomeRecord failed;
-    failed.status = ChunkTranscriptionStatus::uploadFailed;
+    failed.status = status;
     co_await recordOutcome(sessionFolder, chunkFile, failed, alive);
-    Q_EMIT chunkOutcome(sessionFolder, chunkFile, ChunkTranscriptionStatus::uploadFailed, detail);
+    Q_EMIT chunkOutcome(sessionFolder, chunkFile, status, detail);
     co_await finalize(sessionFolder, alive);
 }
 

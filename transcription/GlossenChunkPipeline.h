@@ -184,6 +184,9 @@ private:
     QCoro::Task<void> deliverChunkTranscript(QString sessionFolder, QString chunkFile, Alive alive);
     QCoro::Task<void> redeliverChunkTranscript(QString sessionFolder, QString chunkFile, Alive alive);
     QCoro::Task<void> markMissingAudio(QString sessionFolder, QString chunkFile, Alive alive);
+    // Records a failed status (no transcript members), reports it, then asks for the finalization.
+    QCoro::Task<void> recordFailure(QString sessionFolder, QString chunkFile, ChunkTranscriptionStatus status,
+                                    QString detail, Alive alive);
     QCoro::Task<void> recordOutcome(QString sessionFolder, QString chunkFile,
                                     const ChunkOutcomeRecord& outcome, Alive alive);
     // Copies the chunk document's outcome into its "live_chunks" entries, then asks for the finalization.
