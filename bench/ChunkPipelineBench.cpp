@@ -23,6 +23,7 @@
 #include "core/documents/SessionDocumentFile.h"
 #include "core/documents/SessionMetadata.h"
 #include "core/json/JsonDocumentFile.h"
+#include "support/NullChunkPipelinePorts.h"
 #include "support/PreparedSession.h"
 #include "transcription/ChunkTranscriptionStatus.h"
 #include "transcription/GlossenChunkPipeline.h"
@@ -100,45 +101,6 @@ void print(const char* name, qint64 value)
 }
 
 // --- The pipeline's collaborators beyond the gateway ------------------------------------------------------
-
-class NoCompletion final : public SessionTranscriptCompletion {
-public:
-    QCoro::Task<void> finalizeSessionTranscriptIfReady(QString sessionFolder) override
-    {
-        Q_UNUSED(sessionFolder);
-        co_return;
-    }
-};
-
-class NoUploader final : public SessionFileUploader {
-public:
-    QCoro::Task<std::optional<UploadState>> uploadFileInSessionNowIfEnabled(QString sessionFolder,
-                                                                            QString file) override
-    {
-        Q_UNUSED(sessionFolder);
-        Q_UNUSED(file);
-        co_return std::nullopt;
-    }
-    QString uploadKey(const QString& sessionFolder, const QString& file) const override
-    {
-        return QDir(sessionFolder).relativeFilePath(file);
-    }
-};
-
-class NoAnnouncer final : public ChunkTranscriptAnnouncer {
-public:
-    QCoro::Task<RelayDelivery> notifyRecordingChunkTranscribed(ChunkTranscribedEvent event) override
-    {
-        Q_UNUSED(event);
-        co_return RelayDelivery::delivered;
-    }
-    bool isChunkTranscribedEventRecorded(const QString& sessionFolder, const ChunkRef& chunk) const override
-    {
-        Q_UNUSED(sessionFolder);
-        Q_UNUSED(chunk);
-        return false;
-    }
-};
 
 // The pipeline's real pause, counted: a run spent in poll intervals or upload retries shows here.
 struct Pauses {
@@ -256,9 +218,9 @@ QCoro::Task<int> run(QStringList arguments, QNetworkAccessManager& network)
 
     Logger logger(QFileInfo(folder).absolutePath() + u"/bench-logs/ebbcast.log"_s);
     GlossenGatewayClient client(settingsOf(arguments.value(2)), network);
-    NoCompletion completion;
-    NoUploader uploader;
-    NoAnnouncer announcer;
+    test::NoTranscriptCompletion completion;
+    test::NoFileUploads uploader;
+    test::NoChunkAnnouncements announcer;
     Pauses pauses;
     GlossenChunkPipeline::Config config;
     config.transcriptionEnabled = true;

@@ -161,7 +161,7 @@ void PipelineBench::makePipeline(GlossenChunkPipeline::Config config)
     };
     pipeline_ = std::make_unique<GlossenChunkPipeline>(
         std::move(config),
-        GlossenChunkPipeline::Collaborators{client, completion, uploader, announcer,
+        GlossenChunkPipeline::Collaborators{calls, completion, uploader, announcer,
                                             [this](const QString&, const QString& file) {
                                                 DriveInfo info;
                                                 if (const auto found = driveIDs.find(file);
@@ -211,6 +211,14 @@ void PipelineBench::spin(int ms)
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     } while (!deadline.hasExpired());
+}
+
+bool PipelineBench::waitUntil(const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(20'000);
+    while (!done() && !deadline.hasExpired())
+        spin(5);
+    return done();
 }
 
 int PipelineBench::logLines(const QString& text)

@@ -13,8 +13,10 @@
 #include "transcription/TranscriptFinalizerPorts.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -74,6 +76,54 @@ public:
     std::set<QString> recorded;
 };
 
+// The gateway client as the pipeline calls it, noting the uploads in the order they were asked for and how
+// many ran at once at most.
+class CallOrderGateway final : public ChunkTranscriptionGateway {
+public:
+    explicit CallOrderGateway(GlossenGatewayClient& client)
+        : client_(client)
+    {}
+    QCoro::Task<GlossenUploadResponse> uploadChunk(const QString& sessionID,
+                                                   const GlossenChunkUploadMetadata& metadata,
+                                                   const QString& filePath) override
+    {
+        uploads.push_back(QFileInfo(filePath).fileName());
+        mostAtOnce = std::max(mostAtOnce, ++atOnce_);
+        std::exception_ptr error;
+        std::optional<GlossenUploadResponse> response;
+        try {
+            GlossenUploadResponse accepted = co_await client_.uploadChunk(sessionID, metadata, filePath);
+            response = std::move(accepted);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        --atOnce_;
+        if (error)
+            std::rethrow_exception(error);
+        co_return *response;
+    }
+    QCoro::Task<GlossenJobStatus> getJob(const QString& gatewayJobID) override
+    {
+        co_return co_await client_.getJob(gatewayJobID);
+    }
+    QCoro::Task<GlossenArtifactsResponse> listArtifacts(const QString& gatewayJobID) override
+    {
+        co_return co_await client_.listArtifacts(gatewayJobID);
+    }
+    QCoro::Task<QByteArray> downloadArtifact(const QString& gatewayJobID, qint64 artifactID,
+                                             std::optional<qint64> sizeBytes) override
+    {
+        co_return co_await client_.downloadArtifact(gatewayJobID, artifactID, sizeBytes);
+    }
+
+    std::vector<QString> uploads; // file names, in call order
+    int mostAtOnce = 0;
+
+private:
+    GlossenGatewayClient& client_;
+    int atOnce_ = 0;
+};
+
 // A stopped session folder with chunks, written with the project's document types.
 class SessionOnDisk {
 public:
@@ -127,6 +177,8 @@ public:
     bool settle(const QString& sessionFolder);
     // Runs the event loop for `ms`.
     static void spin(int ms);
+    // Runs the event loop until `done` holds (or 20 s pass); whether it does.
+    static bool waitUntil(const std::function<bool()>& done);
     int logLines(const QString& text);
     QString logText();
     std::vector<std::chrono::milliseconds> sleeps;
@@ -138,6 +190,7 @@ public:
     QNetworkAccessManager network;
     Logger logger;
     GlossenGatewayClient client;
+    CallOrderGateway calls{client};
     CountingCompletion completion;
     RecordingUploader uploader;
     RecordingAnnouncer announcer;
