@@ -70,11 +70,16 @@ std::optional<RecordingChunkMetadata> readChunkDocument(const QString& chunkFile
     return RecordingChunkMetadata::fromJson(*object);
 }
 
+bool hasSessionTimes(const RecordingChunkMetadata& chunk)
+{
+    return chunk.sessionStartTime && chunk.startOffsetSeconds && chunk.endOffsetSeconds &&
+           chunk.timecodeStart && chunk.timecodeEnd;
+}
+
 // Fills the session-relative members a chunk document lacks, from the session's start time (in memory).
 void backfillChunkTimecode(RecordingChunkMetadata& chunk, const QString& sessionFolder)
 {
-    if (chunk.sessionStartTime && chunk.startOffsetSeconds && chunk.endOffsetSeconds && chunk.timecodeStart &&
-        chunk.timecodeEnd)
+    if (hasSessionTimes(chunk))
         return;
     const std::optional<QJsonObject> object =
         JsonDocumentFile::readObject(QDir(sessionFolder).filePath(metadataFileName));
@@ -646,16 +651,16 @@ QCoro::Task<void> GlossenChunkPipeline::uploadChunkToGlossen(QString sessionFold
 {
     const QString name = nameOf(chunkFile);
     const QString sessionID = sessionIDOf(sessionFolder);
-    std::optional<RecordingChunkMetadata> chunk = co_await runOnWorker([&sessionFolder, &chunkFile] {
-        std::optional<RecordingChunkMetadata> read = readChunkDocument(chunkFile);
-        if (read)
-            backfillChunkTimecode(*read, sessionFolder);
-        return read;
-    });
-    ensureAlive(alive);
+    // The chunk's small document is read here, so that the chunks ask for an upload slot in the order they
+    // were reported; only a backfill, which reads the whole session document, goes to a worker.
+    std::optional<RecordingChunkMetadata> chunk = readChunkDocument(chunkFile);
     if (!chunk) {
         with_.logger.error(u"Glossen chunk upload skipped: missing chunk metadata for "_s + chunkFile);
         co_return;
+    }
+    if (!hasSessionTimes(*chunk)) {
+        co_await runOnWorker([&sessionFolder, &chunk] { backfillChunkTimecode(*chunk, sessionFolder); });
+        ensureAlive(alive);
     }
     const DriveInfo drive = with_.driveInfo ? with_.driveInfo(sessionFolder, chunkFile) : DriveInfo{};
     GlossenChunkUploadMetadata metadata;

@@ -585,3 +585,30 @@ TEST_F(ChunkPipelineResumeTest, AStaleSessionEntryIsBroughtInLineWithTheChunkDoc
 
 } // namespace
 } // namespace ebbcast
+
+namespace ebbcast {
+namespace {
+
+TEST_F(GlossenChunkPipelineTest, AChunkWithoutSessionTimesIsSentWithTimesFromTheSessionStart)
+{
+    const QString chunk = session_.addChunk(u"microphone"_s, 3);
+    session_.writeSession();
+    session_.changeChunk(chunk, [](RecordingChunkMetadata& stored) {
+        stored.sessionStartTime.reset();
+        stored.startOffsetSeconds.reset();
+        stored.timecodeStart.reset();
+    });
+    bench_.pipeline().enqueueGlossenChunkUpload(session_.folder(), chunk);
+    ASSERT_TRUE(bench_.settle(session_.folder()));
+    ASSERT_EQ(bench_.gateway.uploads().size(), 1);
+    const QJsonObject sent = bench_.gateway.uploads()[0].metadata;
+    EXPECT_EQ(sent.value(u"chunk_start_offset_seconds"_s).toDouble(), 6.0);
+    EXPECT_EQ(sent.value(u"chunk_end_offset_seconds"_s).toDouble(), 8.0);
+    EXPECT_EQ(sent.value(u"chunk_timecode_start"_s).toString(), u"00:00:06.000"_s);
+    EXPECT_EQ(sent.value(u"session_start_time"_s).toString(), u"2026-12-06T09:15:02Z"_s);
+    // Only for the upload: the document keeps what it had.
+    EXPECT_FALSE(session_.chunkDocument(chunk)->startOffsetSeconds.has_value());
+}
+
+} // namespace
+} // namespace ebbcast
