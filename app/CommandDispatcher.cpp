@@ -91,7 +91,8 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
     if (first == u"-h" || first == u"--help" || (first == u"help" && words.size() == 1))
         return Invocation::answer(0, help());
     if (first == u"-V" || first == u"--version")
-        return Invocation::answer(0, u"ebbcast "_s + QString::fromLatin1(BuildInfo::version) + u'\n');
+        return Invocation::answer(0, u"ebbcast "_s + QString::fromLatin1(BuildInfo::version) + u" (build "_s +
+                                         QString::fromLatin1(BuildInfo::buildNumber) + u")\n"_s);
 
     QStringList names;
     for (const Command* command : commands_)

@@ -19,6 +19,7 @@
 #include "capture/PermissionManager.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/AppPaths.h"
+#include "core/base/BuildInfo.h"
 #include "core/base/DriveWebLinks.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
@@ -348,7 +349,8 @@ TEST_F(CommandLineInterfaceTest, ApplicationHelpVersionAndUnknownCommands)
 
     const Result version = run({u"--version"_s});
     EXPECT_EQ(version.status, 0);
-    EXPECT_TRUE(version.out.startsWith(u"ebbcast "_s));
+    EXPECT_EQ(version.out, u"ebbcast "_s + QString::fromLatin1(BuildInfo::version) + u" (build "_s +
+                               QString::fromLatin1(BuildInfo::buildNumber) + u")\n"_s);
 
     const Result unknown = run({u"--frobnicate"_s});
     EXPECT_EQ(unknown.status, 2);

@@ -114,7 +114,7 @@ TEST_F(CommandLineProcessTest, ArgumentsGiveTheirOutputAndExitStatus)
          0,
          u"Usage: ebbcast settings .*"_s,
          none},
-        {{u"-V"_s}, {}, 0, u"ebbcast \\d+\\.\\d+\\.\\d+\n"_s, none},
+        {{u"-V"_s}, {}, 0, u"ebbcast \\d+\\.\\d+\\.\\d+ \\(build \\d+\\)\n"_s, none},
         // Mistakes are answered with the closest command, verb, setting or option.
         {{u"recrod"_s},
          {},
