@@ -483,12 +483,24 @@ QCoro::Task<void> AppDelegate::stopForQuit()
 {
     // A start under way ends first (into a recording, or not); a stop under way is awaited, not repeated.
     co_await c_->session->waitUntilSettled();
-    if (!c_->session->isRecording())
-        co_return;
-    const std::optional<RecordingSession::StopOutcome> outcome = co_await c_->session->stop(false);
-    if (outcome && !outcome->sessionFolder.isEmpty() && !outcome->documentCompleted)
-        throw EbbcastError(u"The session document of "_s + outcome->sessionFolder +
-                           u" could not be completed"_s);
+    std::optional<QString> incomplete;
+    if (c_->session->isRecording()) {
+        const std::optional<RecordingSession::StopOutcome> outcome = co_await c_->session->stop(false);
+        if (outcome && !outcome->sessionFolder.isEmpty() && !outcome->documentCompleted)
+            incomplete = outcome->sessionFolder;
+    }
+    // The delegate's own tasks and a final transcript being written use the components: they end before the
+    // teardown (which follows this without a turn of the event loop, so nothing new starts in between).
+    while (runningTasks_ > 0 || c_->finalizer->isFinalizing()) {
+        if (runningTasks_ > 0) {
+            const ParkOn park{tasksDone_, false};
+            co_await park;
+        } else {
+            co_await c_->finalizer->waitUntilNotFinalizing();
+        }
+    }
+    if (incomplete)
+        throw EbbcastError(u"The session document of "_s + *incomplete + u" could not be completed"_s);
 }
 
 void AppDelegate::tearDown()

@@ -52,7 +52,9 @@ FinalizerTranscriptCompletion::FinalizerTranscriptCompletion(TranscriptFinalizer
 
 QCoro::Task<void> FinalizerTranscriptCompletion::finalizeSessionTranscriptIfReady(QString sessionFolder)
 {
-    co_await finalizer_.finalizeSessionTranscriptIfReady(std::move(sessionFolder), 0);
+    // A copy, awaited as a named task: see runOnWorker about GCC 12 and by-value coroutine arguments.
+    QCoro::Task<void> finalizing = finalizer_.finalizeSessionTranscriptIfReady(sessionFolder, 0);
+    co_await finalizing;
 }
 
 } // namespace ebbcast

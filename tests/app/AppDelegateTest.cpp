@@ -401,6 +401,7 @@ TEST_F(AppDelegateTest, ComponentsAreMadeOnceInOrderAndTheInterruptedSessionIsRe
     EXPECT_FALSE(model.googleConnected());
     EXPECT_TRUE(waitFor([&] { return !model.transcriptStatus().isEmpty(); }));
 
+    delegate.logger()->flush(); // lines are written from the logger's queue
     const QStringList log = logLines();
     const auto position = [&log](const QString& text) {
         for (qsizetype index = 0; index < log.size(); ++index) {
@@ -653,6 +654,7 @@ TEST_F(QuitTest, AStopThatNeverEndsIsGivenUpWithStatusOneAndNoTeardown)
     ASSERT_TRUE(waitFor([this] { return exitStatus_ == 1; }));
     EXPECT_NE(delegate_->session(), nullptr) << "the stop still uses the components";
     bool sawGivingUp = false;
+    delegate_->logger()->flush(); // lines are written from the logger's queue
     for (const QString& line : logLines())
         sawGivingUp = sawGivingUp || line.contains(u"[ERROR]"_s);
     EXPECT_TRUE(sawGivingUp);
