@@ -567,7 +567,8 @@ QCoro::Task<void> GlossenChunkPipeline::runTask(Work work, QString sessionFolder
             co_await pollGlossenTranscription(sessionFolder, chunkFile, *response, alive);
             break;
         case Work::redeliver:
-            co_await redeliverChunkTranscript(sessionFolder, chunkFile, alive);
+            // From the stored text: no gateway request; the file is written again only when missing.
+            co_await deliverChunkTranscript(sessionFolder, chunkFile, alive);
             break;
         case Work::markMissing:
             co_await markMissingAudio(sessionFolder, chunkFile, alive);
@@ -883,13 +884,6 @@ QCoro::Task<void> GlossenChunkPipeline::deliverChunkTranscript(QString sessionFo
     const RelayDelivery delivery = co_await with_.announcer.notifyRecordingChunkTranscribed(event);
     Q_UNUSED(delivery);
     ensureAlive(alive);
-}
-
-QCoro::Task<void> GlossenChunkPipeline::redeliverChunkTranscript(QString sessionFolder, QString chunkFile,
-                                                                 Alive alive)
-{
-    // From the stored text: no gateway request. The file is written again only when it is missing.
-    co_await deliverChunkTranscript(sessionFolder, chunkFile, alive);
 }
 
 QCoro::Task<void> GlossenChunkPipeline::markMissingAudio(QString sessionFolder, QString chunkFile,

@@ -182,7 +182,6 @@ private:
     // Writes the chunk's transcript file from its stored text, asks for the session's finalization, then
     // uploads the file and tells the relay.
     QCoro::Task<void> deliverChunkTranscript(QString sessionFolder, QString chunkFile, Alive alive);
-    QCoro::Task<void> redeliverChunkTranscript(QString sessionFolder, QString chunkFile, Alive alive);
     QCoro::Task<void> markMissingAudio(QString sessionFolder, QString chunkFile, Alive alive);
     // Records a failed status (no transcript members), reports it, then asks for the finalization.
     QCoro::Task<void> recordFailure(QString sessionFolder, QString chunkFile, ChunkTranscriptionStatus status,
