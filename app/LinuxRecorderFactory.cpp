@@ -5,8 +5,8 @@
 #include "capture/SystemAudioRecorder.h"
 #include "capture/WavFileWriter.h"
 #include "capture/linux/FfmpegAacWriter.h"
-#include "capture/linux/FfmpegAudioDuration.h"
 #include "capture/linux/FfmpegH264Writer.h"
+#include "capture/linux/FfmpegMediaDuration.h"
 #include "capture/linux/PulseAudioInputEngine.h"
 #include "capture/linux/PulseAudioSystemAudioSource.h"
 
@@ -49,7 +49,7 @@ std::unique_ptr<Recorder> LinuxRecorderFactory::makeScreenRecorder(const QString
 
 std::optional<double> LinuxRecorderFactory::recordedAudioSeconds(const QString& path) const
 {
-    return FfmpegAudioDuration::seconds(path);
+    return FfmpegMediaDuration::audioSeconds(path);
 }
 
 } // namespace ebbcast

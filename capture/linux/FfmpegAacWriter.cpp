@@ -1,64 +1,17 @@
 #include "capture/linux/FfmpegAacWriter.h"
 
-#include "capture/linux/FfmpegSupport.h"
-
 #include <QScopeGuard>
-
-#include <algorithm>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-}
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-RecorderError setupFailure(const QString& path, int code)
-{
-    return RecorderError::writerSetupFailed(u"Could not set up the AAC encoder for \""_s + path + u"\": "_s +
-                                            FfmpegSupport::errorText(code));
-}
-
-} // namespace
 
 FfmpegAacWriter::FfmpegAacWriter(const QString& path)
     : file_(path, "ipod",
             {u"Could not start the audio file"_s, u"Could not encode the audio for"_s,
              u"Could not write the audio file"_s, u"Could not finish the audio file"_s})
+    , encoder_(file_, channelCount, bitRate)
 {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (codec == nullptr)
-        throw setupFailure(path, AVERROR_ENCODER_NOT_FOUND);
-    encoder_.reset(avcodec_alloc_context3(codec));
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!encoder_ || !frame_ || !packet_)
-        throw setupFailure(path, AVERROR(ENOMEM));
-    encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    encoder_->sample_rate = sampleRate;
-    av_channel_layout_default(&encoder_->ch_layout, channelCount);
-    encoder_->bit_rate = bitRate;
-    encoder_->time_base = AVRational{1, sampleRate};
-    if ((file_.context()->oformat->flags & AVFMT_GLOBALHEADER) != 0)
-        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    // The fast coder holds the bit rate at about half the CPU of the default two-loop search; at 192 kb/s the
-    // difference in quality is not audible, and the audio shares the machine with the screen encoder.
-    FfmpegOptions encoderOptions;
-    encoderOptions.set("aac_coder", "fast");
-    const int opened = avcodec_open2(encoder_.get(), codec, encoderOptions.get());
-    if (opened < 0)
-        throw setupFailure(path, opened);
-    stream_ = file_.addStream(encoder_.get(), encoder_->time_base);
-    fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channelCount, encoder_->frame_size * 4));
-    if (!fifo_)
-        throw setupFailure(path, AVERROR(ENOMEM));
-
     FfmpegOptions fileOptions;
     fileOptions.set("movflags", "+empty_moov+default_base_moof").set("frag_duration", fragmentMicroseconds);
     file_.start(fileOptions);
@@ -71,93 +24,19 @@ AudioMediaWriterFactory FfmpegAacWriter::factory()
     };
 }
 
-void FfmpegAacWriter::ensureResampler(const AudioSampleBuffer& buffer)
-{
-    if (resampler_ && resamplerRate_ == buffer.sampleRate && resamplerChannels_ == buffer.channelCount)
-        return;
-    resampler_.reset();
-    AVChannelLayout input{};
-    av_channel_layout_default(&input, buffer.channelCount);
-    SwrContext* resampler = nullptr;
-    int result = swr_alloc_set_opts2(&resampler, &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, sampleRate, &input,
-                                     AV_SAMPLE_FMT_S16, buffer.sampleRate, 0, nullptr);
-    resampler_.reset(resampler);
-    av_channel_layout_uninit(&input);
-    if (result >= 0)
-        result = swr_init(resampler_.get());
-    if (result < 0) {
-        resampler_.reset();
-        throw file_.failure(u"Could not convert the audio for"_s, result);
-    }
-    resamplerRate_ = buffer.sampleRate;
-    resamplerChannels_ = buffer.channelCount;
-}
-
 void FfmpegAacWriter::append(const AudioSampleBuffer& buffer)
 {
     if (buffer.channelCount <= 0 || buffer.sampleRate <= 0)
         return;
     const int frames = static_cast<int>(buffer.data.size() / (2 * buffer.channelCount));
-    if (frames == 0)
-        return;
-    ensureResampler(buffer);
-
-    const int capacity = swr_get_out_samples(resampler_.get(), frames);
-    if (av_audio_fifo_realloc(fifo_.get(), av_audio_fifo_size(fifo_.get()) + capacity) < 0)
-        throw file_.failure(u"Could not buffer the audio for"_s, AVERROR(ENOMEM));
-    // Converting straight into the FIFO's free space would need its internals; a frame serves as scratch
-    // space.
-    const FfmpegFrame scratch(av_frame_alloc());
-    if (!scratch)
-        throw file_.failure(u"Could not buffer the audio for"_s, AVERROR(ENOMEM));
-    scratch->format = AV_SAMPLE_FMT_FLTP;
-    scratch->nb_samples = capacity;
-    av_channel_layout_copy(&scratch->ch_layout, &encoder_->ch_layout);
-    int result = av_frame_get_buffer(scratch.get(), 0);
-    if (result >= 0) {
-        const auto* input = reinterpret_cast<const std::uint8_t*>(buffer.data.constData());
-        result = swr_convert(resampler_.get(), scratch->data, capacity, &input, frames);
-        if (result > 0)
-            av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(scratch->data), result);
-    }
-    if (result < 0)
-        throw file_.failure(u"Could not convert the audio for"_s, result);
-    encodeAvailable(false);
-}
-
-void FfmpegAacWriter::encodeAvailable(bool flush)
-{
-    const int frameSize = encoder_->frame_size;
-    AVAudioFifo* fifo = fifo_.get();
-    AVFrame* frame = frame_.get();
-    while (av_audio_fifo_size(fifo) >= frameSize || (flush && av_audio_fifo_size(fifo) > 0)) {
-        const int count = std::min(av_audio_fifo_size(fifo), frameSize);
-        frame->format = AV_SAMPLE_FMT_FLTP;
-        frame->sample_rate = sampleRate;
-        frame->nb_samples = count;
-        av_channel_layout_copy(&frame->ch_layout, &encoder_->ch_layout);
-        int result = av_frame_get_buffer(frame, 0);
-        if (result >= 0)
-            result = av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), count);
-        frame->pts = samplesEncoded_;
-        samplesEncoded_ += count;
-        if (result >= 0)
-            result = avcodec_send_frame(encoder_.get(), frame);
-        av_frame_unref(frame);
-        if (result < 0)
-            throw file_.failure(u"Could not encode the audio for"_s, result);
-        file_.writeEncodedPackets(encoder_.get(), stream_, packet_.get());
-    }
-    if (flush) {
-        avcodec_send_frame(encoder_.get(), nullptr);
-        file_.writeEncodedPackets(encoder_.get(), stream_, packet_.get());
-    }
+    encoder_.append(buffer.data.constData(), frames, FfmpegAacEncoder::SampleFormat::s16, buffer.sampleRate,
+                    buffer.channelCount);
 }
 
 void FfmpegAacWriter::finish()
 {
     const auto closeFile = qScopeGuard([this] { file_.close(); });
-    encodeAvailable(true);
+    encoder_.finish();
     file_.finish();
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "capture/AudioMediaWriter.h"
-#include "capture/linux/FfmpegHandles.h"
+#include "capture/linux/FfmpegAacEncoder.h"
 #include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
-
-struct AVStream;
 
 namespace ebbcast {
 
@@ -24,25 +22,14 @@ public:
 
     static AudioMediaWriterFactory factory();
 
-    static constexpr int sampleRate = 48000;
+    static constexpr int sampleRate = FfmpegAacEncoder::sampleRate;
     static constexpr int channelCount = 2;
     static constexpr std::int64_t bitRate = 192000;
     static constexpr std::int64_t fragmentMicroseconds = 250000;
 
 private:
-    void ensureResampler(const AudioSampleBuffer& buffer);
-    void encodeAvailable(bool flush);
-
     FfmpegOutputFile file_;
-    FfmpegCodecContext encoder_;
-    AVStream* stream_ = nullptr; // owned by the file's muxer context
-    FfmpegResampler resampler_;
-    int resamplerRate_ = 0;
-    int resamplerChannels_ = 0;
-    FfmpegAudioFifo fifo_;
-    FfmpegFrame frame_;
-    FfmpegPacket packet_;
-    std::int64_t samplesEncoded_ = 0;
+    FfmpegAacEncoder encoder_;
 };
 
 } // namespace ebbcast

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "capture/VideoMediaWriter.h"
-#include "capture/linux/FfmpegHandles.h"
+#include "capture/linux/FfmpegH264Encoder.h"
 #include "capture/linux/FfmpegOutputFile.h"
 
 #include <cstdint>
-
-struct AVStream;
 
 namespace ebbcast {
 
@@ -29,20 +27,11 @@ public:
     // Chosen by measurement on two cores: 1920x1080 at 30 fps keeps up with room for the audio (see bench/).
     static constexpr const char* preset = "superfast";
     static constexpr std::int64_t averageBitRate = 12000000;
-    static constexpr std::int64_t keyframeIntervalMilliseconds = 1000;
     static constexpr std::int64_t fragmentMicroseconds = 125000;
 
 private:
-    int width_;
-    int height_;
     FfmpegOutputFile file_;
-    FfmpegCodecContext encoder_;
-    AVStream* stream_ = nullptr; // owned by the file's muxer context
-    FfmpegFrame frame_;
-    FfmpegPacket packet_;
-    bool firstFragmentWritten_ = false;
-    std::int64_t lastPtsMilliseconds_ = -1;
-    std::int64_t lastKeyframeMilliseconds_ = -1;
+    FfmpegH264Encoder encoder_;
 };
 
 } // namespace ebbcast

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
+#include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
 
@@ -35,6 +36,14 @@ void FfmpegFree::operator()(AVAudioFifo* fifo) const
 {
     if (fifo != nullptr)
         av_audio_fifo_free(fifo);
+}
+
+void FfmpegFree::operator()(AVIOContext* io) const
+{
+    if (io == nullptr)
+        return;
+    av_freep(&io->buffer);
+    avio_context_free(&io);
 }
 
 void FfmpegCloseInput::operator()(AVFormatContext* input) const

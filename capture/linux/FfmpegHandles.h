@@ -8,6 +8,7 @@ struct AVCodecContext;
 struct AVDictionary;
 struct AVFormatContext;
 struct AVFrame;
+struct AVIOContext;
 struct AVPacket;
 struct SwrContext;
 
@@ -20,6 +21,7 @@ struct FfmpegFree {
     void operator()(AVPacket* packet) const;
     void operator()(SwrContext* resampler) const;
     void operator()(AVAudioFifo* fifo) const;
+    void operator()(AVIOContext* io) const; // a custom one, with its buffer
 };
 
 // Closes a media input opened with avformat_open_input (or frees one allocated for it and never opened).
@@ -37,6 +39,7 @@ using FfmpegFrame = std::unique_ptr<AVFrame, FfmpegFree>;
 using FfmpegPacket = std::unique_ptr<AVPacket, FfmpegFree>;
 using FfmpegResampler = std::unique_ptr<SwrContext, FfmpegFree>;
 using FfmpegAudioFifo = std::unique_ptr<AVAudioFifo, FfmpegFree>;
+using FfmpegCustomIo = std::unique_ptr<AVIOContext, FfmpegFree>;
 using FfmpegInput = std::unique_ptr<AVFormatContext, FfmpegCloseInput>;
 using FfmpegOutput = std::unique_ptr<AVFormatContext, FfmpegCloseOutput>;
 

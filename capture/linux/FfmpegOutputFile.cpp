@@ -61,10 +61,13 @@ void FfmpegOutputFile::start(FfmpegOptions& options)
     avio_flush(context_->pb);
 }
 
-void FfmpegOutputFile::writeEncodedPackets(AVCodecContext* encoder, AVStream* stream, AVPacket* packet)
+void FfmpegOutputFile::writeEncodedPackets(AVCodecContext* encoder, AVStream* stream, AVPacket* packet,
+                                           std::int64_t durationIfMissing)
 {
     int result = 0;
     while ((result = avcodec_receive_packet(encoder, packet)) >= 0) {
+        if (packet->duration == 0)
+            packet->duration = durationIfMissing;
         av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
         packet->stream_index = stream->index;
         const int written = av_interleaved_write_frame(context_.get(), packet); // takes the packet's data
@@ -77,7 +80,10 @@ void FfmpegOutputFile::writeEncodedPackets(AVCodecContext* encoder, AVStream* st
 
 void FfmpegOutputFile::flush()
 {
-    const int flushed = av_write_frame(context_.get(), nullptr);
+    // Packets waiting to be interleaved with another stream's first, then the fragment they went into.
+    int flushed = av_interleaved_write_frame(context_.get(), nullptr);
+    if (flushed >= 0)
+        flushed = av_write_frame(context_.get(), nullptr);
     const int error = flushed < 0 ? flushed : writeError();
     if (error < 0)
         throw failure(wording_.write, error);

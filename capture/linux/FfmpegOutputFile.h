@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 struct AVCodecContext;
 struct AVPacket;
 struct AVRational;
@@ -43,9 +45,12 @@ public:
     // Creates the file, writes the header with the muxer's options and pushes it to the disk. A file that was
     // created but could not take its header is removed.
     void start(FfmpegOptions& options);
-    // Writes every packet the encoder has ready into the stream.
-    void writeEncodedPackets(AVCodecContext* encoder, AVStream* stream, AVPacket* packet);
-    // Pushes what the muxer holds (a fragment still open) to the file.
+    // Writes every packet the encoder has ready into the stream; one without a duration (libx264 gives
+    // none) gets `durationIfMissing`, in the encoder's time base. The muxer takes a packet's duration as the
+    // time to the stream's next packet until that one comes.
+    void writeEncodedPackets(AVCodecContext* encoder, AVStream* stream, AVPacket* packet,
+                             std::int64_t durationIfMissing = 0);
+    // Pushes what the muxer holds (packets waiting to be interleaved, a fragment still open) to the file.
     void flush();
     // Writes the trailer and closes the file; the file is closed even when this throws.
     void finish();

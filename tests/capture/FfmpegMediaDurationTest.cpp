@@ -1,4 +1,4 @@
-#include "capture/linux/FfmpegAudioDuration.h"
+#include "capture/linux/FfmpegMediaDuration.h"
 
 #include "capture/linux/FfmpegAacWriter.h"
 #include "support/MediaProbe.h"
@@ -33,12 +33,12 @@ void writeTone(const QString& path, int buffers)
     writer.finish();
 }
 
-TEST(FfmpegAudioDuration, MeasuresCompleteAndCutShortFilesByTheirPackets)
+TEST(FfmpegMediaDuration, AudioMeasuresCompleteAndCutShortFilesByTheirPackets)
 {
     test::TemporaryFolder folder;
     const QString complete = folder.file(u"system_chunk_0001.m4a"_s);
     writeTone(complete, 141);
-    EXPECT_NEAR(FfmpegAudioDuration::seconds(complete).value_or(-1), 141 * 1024 / 48000.0, 0.001)
+    EXPECT_NEAR(FfmpegMediaDuration::audioSeconds(complete).value_or(-1), 141 * 1024 / 48000.0, 0.001)
         << "the samples that went in";
 
     // A crash in the middle of a fragment: what is left decodes to less, and the reader says how much.
@@ -48,19 +48,19 @@ TEST(FfmpegAudioDuration, MeasuresCompleteAndCutShortFilesByTheirPackets)
     const double decoded = test::MediaProbe::decodeAudio(cut).seconds;
     ASSERT_GT(decoded, 0.5);
     ASSERT_LT(decoded, 2.5);
-    EXPECT_NEAR(FfmpegAudioDuration::seconds(cut).value_or(-1), decoded, 0.03);
+    EXPECT_NEAR(FfmpegMediaDuration::audioSeconds(cut).value_or(-1), decoded, 0.03);
 }
 
-TEST(FfmpegAudioDuration, FilesWithoutAudioSayNothingOrZero)
+TEST(FfmpegMediaDuration, AudioFilesWithoutAudioSayNothingOrZero)
 {
     test::TemporaryFolder folder;
     const QString noPackets = folder.file(u"empty.m4a"_s);
     writeTone(noPackets, 0); // a header, no packets
-    EXPECT_EQ(FfmpegAudioDuration::seconds(noPackets), 0.0);
+    EXPECT_EQ(FfmpegMediaDuration::audioSeconds(noPackets), 0.0);
     const QString text = folder.file(u"text.m4a"_s);
     test::TemporaryFolder::writeAll(text, "not a media file");
-    EXPECT_FALSE(FfmpegAudioDuration::seconds(text).has_value());
-    EXPECT_FALSE(FfmpegAudioDuration::seconds(folder.file(u"missing.m4a"_s)).has_value());
+    EXPECT_FALSE(FfmpegMediaDuration::audioSeconds(text).has_value());
+    EXPECT_FALSE(FfmpegMediaDuration::audioSeconds(folder.file(u"missing.m4a"_s)).has_value());
 }
 
 } // namespace
