@@ -1,6 +1,8 @@
 #include "app/PlatformBackends.h"
 
+#include "app/CameraChoice.h"
 #include "app/LinuxRecorderFactory.h"
+#include "capture/CameraSource.h"
 #include "capture/NullFrontmostApplicationSource.h"
 #include "capture/NullScreenFrameSource.h"
 #include "capture/linux/X11FrontmostApplicationSource.h"
@@ -44,6 +46,10 @@ PlatformBackends loadPlatformBackends(const QProcessEnvironment& environment)
         }
     }
     backends.inhibitor = std::make_unique<ScreenSaverInhibitor>();
+    const CameraChoice camera = CameraChoice::parse(environment.value(u"EBBCAST_CAMERA"_s));
+    backends.camera = camera.createSource();
+    if (!camera.note.isEmpty())
+        backends.notes.append(camera.note);
     return backends;
 }
 

@@ -8,6 +8,7 @@
 namespace ebbcast {
 
 class ActivityInhibitor;
+class CameraSource;
 class FrontmostApplicationSource;
 class LinuxRecorderFactory;
 class ScreenFrameSource;
@@ -19,6 +20,8 @@ struct PlatformBackends {
     std::unique_ptr<FrontmostApplicationSource> frontmostApplication;
     std::unique_ptr<ActivityInhibitor> inhibitor;
     std::unique_ptr<LinuxRecorderFactory> recorders;
+    // The camera of wrap-up notes (EBBCAST_CAMERA: app/CameraChoice.h).
+    std::unique_ptr<CameraSource> camera;
     // What a user who records should know about the choice, said once on standard error (a Wayland session
     // recorded through XWayland, or one without it).
     QStringList notes;
@@ -30,7 +33,8 @@ struct PlatformBackends {
 };
 
 // X11 (directly or through XWayland) when DISPLAY names a display, the Null backends otherwise; PulseAudio
-// (or PipeWire's PulseAudio server) for sound, FFmpeg for the files, the session bus for the screen saver.
+// (or PipeWire's PulseAudio server) for sound, FFmpeg for the files, the session bus for the screen saver,
+// the camera EBBCAST_CAMERA names (a Video4Linux2 camera by default).
 PlatformBackends loadPlatformBackends(const QProcessEnvironment& environment);
 
 } // namespace ebbcast
