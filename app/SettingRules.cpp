@@ -39,6 +39,8 @@ QString SettingRules::expectation(const QString& key, QMetaType type)
         return u"a number from 0 to 1"_s;
     case SettingForm::positiveSeconds:
         return u"a number of seconds above 0"_s;
+    case SettingForm::seconds:
+        return u"a number of seconds, 0 or more"_s;
     case SettingForm::displayID:
         return u"a display id, a whole number from 0 to 4294967295 (0: the main display)"_s;
     case SettingForm::folderPath:
@@ -61,6 +63,9 @@ std::optional<QString> SettingRules::problem(const QString& key, const QVariant&
         break;
     case SettingForm::positiveSeconds:
         acceptable = value.toDouble() > 0;
+        break;
+    case SettingForm::seconds:
+        acceptable = value.toDouble() >= 0;
         break;
     case SettingForm::folderPath:
         acceptable = value.toString().startsWith(u'/') || value.toString().startsWith(u'~');

@@ -2,6 +2,11 @@
 
 #include <QDir>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
@@ -46,6 +51,24 @@ QString AppPaths::settingsFilePath() const
 QString AppPaths::logFilePath() const
 {
     return stateDirectory_ + u"/app.log"_s;
+}
+
+QString AppPaths::expandHome(const QString& path)
+{
+    if (!path.startsWith(u'~'))
+        return path;
+    const qsizetype slash = path.indexOf(u'/');
+    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
+    const QString rest = slash < 0 ? QString() : path.mid(slash);
+    if (user.isEmpty())
+        return QDir::homePath() + rest;
+    const QByteArray name = user.toLocal8Bit();
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwnam_r(name.constData(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return path;
+    return QString::fromLocal8Bit(found->pw_dir) + rest;
 }
 
 } // namespace ebbcast

@@ -19,6 +19,9 @@ public:
     // there. The caller then reports missingHomeProblem() and creates nothing.
     static std::optional<AppPaths> fromEnvironment(const QProcessEnvironment& environment);
     static QString missingHomeProblem();
+    // "~" and "~/x" name the user's home; "~name/x" that user's home. Any other path, and one naming a user
+    // who does not exist, comes back unchanged.
+    static QString expandHome(const QString& path);
 
     const QString& configDirectory() const noexcept { return configDirectory_; }
     const QString& stateDirectory() const noexcept { return stateDirectory_; }

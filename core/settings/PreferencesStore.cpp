@@ -1,5 +1,6 @@
 #include "core/settings/PreferencesStore.h"
 
+#include "core/base/AppPaths.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
 #include "core/settings/SettingsFile.h"
@@ -9,37 +10,11 @@
 #include <QJsonObject>
 #include <QMetaProperty>
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace ebbcast {
-namespace {
-
-// "~" and "~/x" name the user's home; "~name/x" another user's home when that user exists.
-QString expandTilde(const QString& path)
-{
-    if (!path.startsWith(u'~'))
-        return path;
-    const qsizetype slash = path.indexOf(u'/');
-    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
-    const QString rest = slash < 0 ? QString() : path.mid(slash);
-    if (user.isEmpty())
-        return QDir::homePath() + rest;
-    const QByteArray name = user.toLocal8Bit();
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwnam_r(name.constData(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
-        return path;
-    return QString::fromLocal8Bit(found->pw_dir) + rest;
-}
-
-} // namespace
-
 PreferencesStore::PreferencesStore(SettingsFile& file, Logger& logger, QObject* parent)
     : QObject(parent)
     , file_(file)
@@ -57,7 +32,7 @@ QStringList PreferencesStore::defaultWatchList()
 
 QUrl PreferencesStore::recordingFolderURL() const
 {
-    const QString absolute = QFileInfo(expandTilde(recordingFolderPath())).absoluteFilePath();
+    const QString absolute = QFileInfo(AppPaths::expandHome(recordingFolderPath())).absoluteFilePath();
     return QUrl::fromLocalFile(absolute.endsWith(u'/') ? absolute : absolute + u'/');
 }
 

@@ -25,6 +25,7 @@ enum class SettingForm {
     any,
     fraction,        // a number from 0 to 1
     positiveSeconds, // a number of seconds above 0
+    seconds,         // a number of seconds, 0 or more
     displayID,       // a display id, 0 being the main display
     folderPath,      // an absolute folder, or one under a home folder written with ~
     webAddress,      // an http:// or https:// URL, or nothing to turn it off

@@ -31,7 +31,7 @@ QList<SettingDefinition> table()
         {u"onlyAutoRecordWatchedApps"_s, Kind::boolean, false},
         {u"promptWhenMicrophoneIsUsed"_s, Kind::boolean, true},
         {u"onlyPromptWatchedApps"_s, Kind::boolean, false},
-        {u"microphonePromptCooldownSeconds"_s, Kind::number, 120.0, Form::positiveSeconds},
+        {u"microphonePromptCooldownSeconds"_s, Kind::number, 120.0, Form::seconds},
         {u"enabledWatchListApps"_s, Kind::stringList,
          QStringList{u"Zoom"_s, u"Google Chrome"_s, u"Safari"_s, u"Slack"_s, u"OBS"_s, u"Premiere Pro"_s}},
         {u"recorderID"_s, Kind::string, u"velno"_s},

@@ -247,6 +247,12 @@ TEST_F(CommandLineInterfaceTest, RefusedValuesLeaveTheFileUnchanged)
     }
     EXPECT_EQ(run({u"settings"_s, u"set"_s, u"silenceThreshold"_s, u"loud"_s}).err,
               u"ebbcast: invalid value \"loud\" for silenceThreshold: expected a number from 0 to 1\n"_s);
+    EXPECT_EQ(
+        run({u"settings"_s, u"set"_s, u"microphonePromptCooldownSeconds"_s, u"-5"_s}).err,
+        u"ebbcast: invalid value \"-5\" for microphonePromptCooldownSeconds: expected a number of seconds, "
+        "0 or more\n"_s);
+    EXPECT_EQ(run({u"settings"_s, u"set"_s, u"microphonePromptCooldownSeconds"_s, u"0"_s}).status, 0)
+        << "no cooldown: every use of the microphone may ask";
 }
 
 TEST_F(CommandLineInterfaceTest, ARefusedSecretIsNeverRepeated)
