@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace ebbcast {
+
+// A session folder as the dashboard lists it.
+struct SessionFolderEntry {
+    QString path; // absolute
+    QString name; // the folder's name
+    // The session start its name gives, in local time; absent for a name of another form.
+    std::optional<QDateTime> start;
+};
+
+struct RecentSessionFolders {
+    // At most the limit, newest first.
+    std::vector<SessionFolderEntry> sessions;
+    // Folders without "metadata.json" yet that would be listed once it appears (a session being created):
+    // watching them tells when it does.
+    QStringList awaitingMetadata;
+};
+
+// The session start a folder name gives: "yyyy-MM-dd_HH-mm-ss" in local time (SessionFolder's naming),
+// optionally followed by "-<n>" for a later session that started in the same second.
+std::optional<QDateTime> sessionStartOfFolderName(const QString& name);
+
+// The newest session folders directly under `recordingsFolder` that hold a regular "metadata.json": newest
+// session start first (by the folder's name, not its modification time); a later suffix of the same second
+// first; names of another form after all others, in reverse name order. Symbolic links are not followed.
+// Empty when the folder cannot be listed.
+RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::size_t limit = 5);
+
+} // namespace ebbcast
