@@ -4,6 +4,7 @@
 #include "app/LevelMeter.h"
 #include "app/RunStatePill.h"
 #include "model/EbbcastAppModel.h"
+#include "support/ShellWindowTesting.h"
 #include "support/TemporaryFolder.h"
 #include "support/TimingScale.h"
 
@@ -32,7 +33,6 @@
 #include <sys/stat.h>
 
 #include <ctime>
-#include <functional>
 #include <set>
 
 using namespace Qt::StringLiterals;
@@ -40,45 +40,8 @@ using namespace Qt::StringLiterals;
 namespace ebbcast {
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    const double limit = milliseconds * test::timingScale();
-    while (!condition()) {
-        if (timer.elapsed() > limit)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-bool onXDisplay()
-{
-    return QGuiApplication::platformName() == u"xcb"_s;
-}
-
-QString artifactsFolder()
-{
-    // build/test-artifacts/ui, beside the tests' folder.
-    const QString folder = QCoreApplication::applicationDirPath() + u"/../test-artifacts/ui"_s;
-    QDir().mkpath(folder);
-    return folder;
-}
-
-// Counts the paint events a widget gets.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
+using test::onXDisplay;
+using test::waitUntil;
 
 // A screenshot shows a dashboard, not an empty or one-coloured window: many colours, and a good share of
 // pixels unlike the window's background.
@@ -625,7 +588,7 @@ TEST_F(DashboardTest, MetersRepaintAtMostThirtyTimesASecondAndOnlyWhileShown)
 {
     ASSERT_NO_FATAL_FAILURE(showAndWait());
     auto* meter = part<LevelMeter>(u"microphoneMeter"_s);
-    PaintCounter counter;
+    test::PaintCounter counter;
     meter->installEventFilter(&counter);
     QTest::qWait(100);
     counter.paints = 0;
@@ -768,12 +731,12 @@ TEST_F(DashboardTest, ScreenshotsInLightAndDarkPalettesAreReadable)
     ASSERT_NO_FATAL_FAILURE(showAndWait());
     const auto screenshot = [&](const QString& name) {
         QTest::qWait(300); // painted
-        const QImage picture = QGuiApplication::primaryScreen()->grabWindow(window()->winId()).toImage();
-        EXPECT_TRUE(picture.save(artifactsFolder() + u'/' + name));
+        const QImage picture = test::X11View::windowPixels(window()->winId());
+        test::saveScreenshot(picture, name);
         return picture;
     };
 
-    const QImage light = screenshot(u"dashboard-light.png"_s);
+    const QImage light = screenshot(u"dashboard-light"_s);
     ASSERT_EQ(light.size(), QSize(760, 680));
     EXPECT_FALSE(window()->findChild<QScrollArea*>()->verticalScrollBar()->isVisible())
         << "five sessions and a readiness advice fit without scrolling";
@@ -781,7 +744,7 @@ TEST_F(DashboardTest, ScreenshotsInLightAndDarkPalettesAreReadable)
     expectReadableLabels(window(), light);
 
     ApplicationPalette dark(darkPalette());
-    const QImage darkPicture = screenshot(u"dashboard-dark.png"_s);
+    const QImage darkPicture = screenshot(u"dashboard-dark"_s);
     ASSERT_EQ(darkPicture.size(), QSize(760, 680));
     EXPECT_EQ(window()->palette().color(QPalette::Window), darkPalette().color(QPalette::Window));
     expectNotBlank(darkPicture, darkPalette().color(QPalette::Window));
@@ -791,7 +754,7 @@ TEST_F(DashboardTest, ScreenshotsInLightAndDarkPalettesAreReadable)
 
 TEST(DashboardScale, TwiceTheScaleKeepsTheLogicalSizeWithTwiceThePixels)
 {
-    const QString output = artifactsFolder() + u"/dashboard-scale2.png"_s;
+    const QString output = test::artifactsFolder() + u"/dashboard-scale2.png"_s;
     QFile::remove(output);
     QProcess probe;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -6,6 +6,7 @@
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
 #include "support/FakeScreenFrameSource.h"
+#include "support/ShellWindowTesting.h"
 #include "support/TemporaryFolder.h"
 
 #include <QAccessible>
@@ -49,7 +50,7 @@ protected:
 
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != u"xcb"_s)
+        if (!test::onXDisplay())
             GTEST_SKIP() << "needs an X display (scripts/test.sh runs Xvfb)";
         palette_ = QApplication::palette();
     }
@@ -588,8 +589,6 @@ TEST_F(PreferencesWindowTest, ScreenshotsInLightAndDarkPalettesAreReadable)
     open();
     enter(u"silenceThreshold"_s, u"2"_s); // a message in view too
     controller_->scrollArea()->ensureWidgetVisible(control<QLabel>(u"silenceThresholdMessage"_s));
-    const QString folder = QCoreApplication::applicationDirPath() + u"/../test-artifacts/ui"_s;
-    ASSERT_TRUE(QDir().mkpath(folder));
 
     QPalette dark;
     dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
@@ -613,10 +612,9 @@ TEST_F(PreferencesWindowTest, ScreenshotsInLightAndDarkPalettesAreReadable)
         EXPECT_EQ(message->palette().color(QPalette::WindowText), PreferencesForm::messageColour(palette));
         EXPECT_GE(contrastRatio(message->palette().color(QPalette::WindowText), background), 4.5);
 
-        const QImage shot =
-            QGuiApplication::primaryScreen()->grabWindow(controller_->window()->winId()).toImage();
+        const QImage shot = test::X11View::windowPixels(controller_->window()->winId());
         ASSERT_EQ(shot.size(), controller_->window()->size() * controller_->window()->devicePixelRatio());
-        EXPECT_TRUE(shot.save(folder + u'/' + name + u".png"_s));
+        test::saveScreenshot(shot, name);
         const ColourSpread spread = colourSpread(shot);
         EXPECT_GE(spread.colours, 8);
         EXPECT_LT(spread.share, 0.95);

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -58,20 +57,6 @@ protected:
     void mousePressEvent(QMouseEvent*) override { ++presses; }
 };
 
-// Counts a widget's paint events.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 // How many pixels of a row, from x to x + width, have exactly this colour.
 int pixelsOfColour(const QImage& image, int y, int x, int width, const QColor& colour)
 {
@@ -90,7 +75,7 @@ class RecordingOverlayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != u"xcb"_s)
+        if (!test::onXDisplay())
             GTEST_SKIP() << "needs an X display (scripts/test.sh runs Xvfb)";
     }
 
@@ -295,7 +280,7 @@ TEST_F(RecordingOverlayTest, LevelsArrivingFastAreRepaintedAtMostThirtyTimesASec
 {
     ASSERT_NO_FATAL_FAILURE(showOverlay());
     RecordingOverlayWindow* window = controller_.windows().front();
-    PaintCounter counter;
+    test::PaintCounter counter;
     window->installEventFilter(&counter);
 
     // An audio callback's rate (every 2 ms) for about a second.
@@ -469,10 +454,9 @@ TEST_F(RecordingOverlayTest, TranslucentWhileACompositingManagerRuns)
 // twice the device pixels, the icons sharp.
 TEST(ShellWindowsAtScaleTwo, KeepTheirLogicalSizesWithTwiceTheDevicePixels)
 {
-    if (QGuiApplication::platformName() != u"xcb"_s)
+    if (!test::onXDisplay())
         GTEST_SKIP() << "needs an X display (scripts/test.sh runs Xvfb)";
-    const QString folder = QCoreApplication::applicationDirPath() + u"/../test-artifacts/ui"_s;
-    QDir().mkpath(folder);
+    const QString folder = test::artifactsFolder();
     QProcess probe;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"QT_SCALE_FACTOR"_s, u"2"_s);

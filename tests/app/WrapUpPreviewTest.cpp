@@ -1,9 +1,9 @@
 #include "app/CameraPreviewView.h"
 #include "app/WrapUpPreviewWindowController.h"
 #include "capture/CameraPreviewFeed.h"
-#include "capture/linux/XcbHandles.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/WallClock.h"
+#include "support/ShellWindowTesting.h"
 #include "support/TimingScale.h"
 
 #include <QApplication>
@@ -14,7 +14,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +23,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -35,6 +33,9 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
+
+using test::waitUntil;
+using test::X11View;
 
 struct Yuv {
     std::uint8_t y, u, v;
@@ -144,153 +145,24 @@ std::map<QString, int> colourCounts(const QImage& picture)
     return counts;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    const double limit = milliseconds * test::timingScale();
-    while (!condition()) {
-        if (timer.elapsed() > limit)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-// What the X server shows of the window (the picture fills all of it).
-QImage onScreen(QWidget* window)
-{
-    return QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage();
-}
-
-// The window's properties, as the window manager reads them.
-class X11 {
-public:
-    X11()
-        : connection_(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection())
-    {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-
-    xcb_atom_t atom(const char* name) const
-    {
-        const auto reply = ownedReply(xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr));
-        return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-    }
-
-    QString atomName(xcb_atom_t atom) const
-    {
-        const auto reply =
-            ownedReply(xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atom), nullptr));
-        return reply ? QString::fromLatin1(xcb_get_atom_name_name(reply.get()),
-                                           xcb_get_atom_name_name_length(reply.get()))
-                     : QString();
-    }
-
-    // A property of 32-bit values (atoms, cardinals, windows); empty when missing.
-    std::vector<std::uint32_t> values(xcb_window_t window, const char* property) const
-    {
-        const auto reply = ownedReply(xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, window, atom(property), XCB_ATOM_ANY, 0, 1024),
-            nullptr));
-        if (!reply || reply->format != 32)
-            return {};
-        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-        return {data, data + xcb_get_property_value_length(reply.get()) / 4};
-    }
-
-    QStringList states(xcb_window_t window) const
-    {
-        QStringList names;
-        for (std::uint32_t state : values(window, "_NET_WM_STATE"))
-            names.append(atomName(state));
-        return names;
-    }
-
-    // A window manager names a window of its own on the root, which names itself (EWMH); one that has gone
-    // leaves the root's property behind, naming a window that is gone.
-    bool windowManagerRuns() const
-    {
-        const std::vector<std::uint32_t> check = values(root_, "_NET_SUPPORTING_WM_CHECK");
-        return check.size() == 1 && values(check[0], "_NET_SUPPORTING_WM_CHECK") == check;
-    }
-
-    // Whether the window manager, if one runs, keeps this hint (it lists what it supports); without one the
-    // window keeps what the application set.
-    bool kept(const char* hint) const
-    {
-        if (!windowManagerRuns())
-            return true;
-        const std::vector<std::uint32_t> supported = values(root_, "_NET_SUPPORTED");
-        return std::find(supported.begin(), supported.end(), atom(hint)) != supported.end();
-    }
-
-    // The window's inside on the screen.
-    QRect contentOnScreen(xcb_window_t window) const
-    {
-        const auto geometry =
-            ownedReply(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
-        const auto origin = ownedReply(xcb_translate_coordinates_reply(
-            connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr));
-        if (!geometry || !origin)
-            return {};
-        return {origin->dst_x, origin->dst_y, geometry->width, geometry->height};
-    }
-
-    bool isViewable(xcb_window_t window) const
-    {
-        const auto attributes = ownedReply(xcb_get_window_attributes_reply(
-            connection_, xcb_get_window_attributes(connection_, window), nullptr));
-        return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    }
-
-    // The child of the root that holds the window (the window itself, or a window manager's frame).
-    xcb_window_t topLevel(xcb_window_t window) const
-    {
-        for (;;) {
-            const auto tree =
-                ownedReply(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
-            if (!tree || tree->parent == root_ || tree->parent == XCB_WINDOW_NONE)
-                return window;
-            window = tree->parent;
-        }
-    }
-
-    // Whether one window is stacked above another (their top-level windows, that is).
-    bool isAbove(xcb_window_t upper, xcb_window_t lower) const
-    {
-        const auto tree =
-            ownedReply(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
-        if (!tree)
-            return false;
-        const xcb_window_t* children = xcb_query_tree_children(tree.get()); // bottom to top
-        const xcb_window_t* end = children + xcb_query_tree_children_length(tree.get());
-        const xcb_window_t* upperPlace = std::find(children, end, topLevel(upper));
-        return upperPlace != end && upperPlace > std::find(children, end, topLevel(lower));
-    }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_window_t root_ = XCB_WINDOW_NONE;
-};
-
 // Above other windows and on every workspace, as far as the window manager (if any) says so: it owns the
 // properties of a mapped window and rewrites them in its own time. Openbox, for one, drops
 // _NET_WM_STATE_STICKY (which it does not support) but keeps _NET_WM_DESKTOP at all desktops.
-void expectAboveOnAllWorkspaces(const X11& x11, xcb_window_t window)
+void expectAboveOnAllWorkspaces(const X11View& x11, xcb_window_t window)
 {
+    const auto states = [&] {
+        return x11.atomNames(window, "_NET_WM_STATE");
+    };
     const auto hasState = [&](const char* state) {
-        return x11.states(window).contains(QString::fromLatin1(state));
+        return states().contains(QString::fromLatin1(state));
     };
     if (x11.kept("_NET_WM_STATE_ABOVE")) {
         EXPECT_TRUE(waitUntil([&] { return hasState("_NET_WM_STATE_ABOVE"); }))
-            << x11.states(window).join(u' ').toStdString();
+            << states().join(u' ').toStdString();
     }
     if (x11.kept("_NET_WM_STATE_STICKY")) {
         EXPECT_TRUE(waitUntil([&] { return hasState("_NET_WM_STATE_STICKY"); }))
-            << x11.states(window).join(u' ').toStdString();
+            << states().join(u' ').toStdString();
     }
     if (x11.kept("_NET_WM_DESKTOP")) {
         EXPECT_TRUE(waitUntil([&] {
@@ -303,7 +175,7 @@ class WrapUpPreviewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != u"xcb"_s)
+        if (!test::onXDisplay())
             GTEST_SKIP() << "needs an X display (scripts/test.sh runs Xvfb)";
     }
 
@@ -325,6 +197,9 @@ protected:
 
     xcb_window_t windowId() const { return static_cast<xcb_window_t>(controller_.window()->winId()); }
 
+    // What the X server shows of the window (the picture fills all of it).
+    QImage onScreen() const { return X11View::windowPixels(controller_.window()->winId()); }
+
     WrapUpPreviewWindowController controller_;
 };
 
@@ -333,7 +208,7 @@ TEST_F(WrapUpPreviewTest, WindowIsASmallStickyAlwaysOnTopWindowCentredOnThePrima
     CameraPreviewFeed feed;
     ASSERT_NO_FATAL_FAILURE(showAndWait(feed));
     QWidget* window = controller_.window();
-    const X11 x11;
+    const X11View x11;
     const xcb_window_t id = windowId();
 
     EXPECT_EQ(window->windowTitle(), u"Wrap Up Preview"_s);
@@ -386,7 +261,7 @@ TEST_F(WrapUpPreviewTest, ShowingAgainRaisesTheWindowAboveOthers)
     other.setGeometry(600, 300, 700, 500);
     other.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
-    const X11 x11;
+    const X11View x11;
     const auto otherId = static_cast<xcb_window_t>(other.winId());
     ASSERT_TRUE(waitUntil([&] { return x11.isAbove(otherId, windowId()); }));
 
@@ -406,7 +281,7 @@ TEST_F(WrapUpPreviewTest, PictureIsMirroredLeftToRightButNotUpsideDown)
         feed.publish(makeFrame(format, 640, 480, quadrants(640, 480), captureTime));
         ASSERT_TRUE(waitForPainted(painted, captureTime));
 
-        const QImage screen = onScreen(controller_.window());
+        const QImage screen = onScreen();
         ASSERT_EQ(screen.size(), QSize(520, 340));
         EXPECT_EQ(colourName(screen.pixel(130, 85)), u"blue"_s);
         EXPECT_EQ(colourName(screen.pixel(390, 85)), u"red"_s);
@@ -448,7 +323,7 @@ TEST_F(WrapUpPreviewTest, PictureCoversTheWholeViewCroppingTheCentredOverflow)
             feed.publish(makeFrame(format, picture.width, picture.height, picture.pattern, captureTime));
             ASSERT_TRUE(waitForPainted(painted, captureTime));
 
-            const QImage screen = onScreen(controller_.window());
+            const QImage screen = onScreen();
             ASSERT_EQ(screen.size(), QSize(520, 340));
             const std::map<QString, int> counts = colourCounts(screen);
             EXPECT_EQ(counts.size(), 1u) << "first colour: " << counts.begin()->first.toStdString();
@@ -464,7 +339,7 @@ TEST_F(WrapUpPreviewTest, BlackWithoutAPictureAndNothingLeftOverFromAnEarlierFee
 {
     CameraPreviewFeed empty;
     ASSERT_NO_FATAL_FAILURE(showAndWait(empty));
-    EXPECT_EQ(colourCounts(onScreen(controller_.window())), (std::map<QString, int>{{u"black"_s, 130 * 85}}));
+    EXPECT_EQ(colourCounts(onScreen()), (std::map<QString, int>{{u"black"_s, 130 * 85}}));
 
     CameraPreviewFeed earlier;
     const double captureTime = monotonicSeconds();
@@ -472,13 +347,13 @@ TEST_F(WrapUpPreviewTest, BlackWithoutAPictureAndNothingLeftOverFromAnEarlierFee
     QSignalSpy painted(controller_.view(), &CameraPreviewView::framePainted);
     controller_.show(earlier);
     ASSERT_TRUE(waitForPainted(painted, captureTime));
-    EXPECT_EQ(colourName(onScreen(controller_.window()).pixel(260, 170)), u"red"_s);
+    EXPECT_EQ(colourName(onScreen().pixel(260, 170)), u"red"_s);
 
     controller_.hide();
     CameraPreviewFeed later;
     ASSERT_NO_FATAL_FAILURE(showAndWait(later));
     QTest::qWait(100);
-    EXPECT_EQ(colourCounts(onScreen(controller_.window())), (std::map<QString, int>{{u"black"_s, 130 * 85}}));
+    EXPECT_EQ(colourCounts(onScreen()), (std::map<QString, int>{{u"black"_s, 130 * 85}}));
 }
 
 TEST_F(WrapUpPreviewTest, ShownAgainWithAnotherFeedItShowsThatFeedOnly)
@@ -497,14 +372,14 @@ TEST_F(WrapUpPreviewTest, ShownAgainWithAnotherFeedItShowsThatFeedOnly)
     second.publish(makeFrame(CameraFrame::PixelFormat::yuyv422, 320, 240, uniform(blue), secondTime));
     ASSERT_NO_FATAL_FAILURE(showAndWait(second));
     ASSERT_TRUE(waitForPainted(painted, secondTime));
-    EXPECT_EQ(colourName(onScreen(controller_.window()).pixel(260, 170)), u"blue"_s);
+    EXPECT_EQ(colourName(onScreen().pixel(260, 170)), u"blue"_s);
 
     // The first feed goes on (another note's camera, say): the window does not follow it any more.
     const int paintedSoFar = static_cast<int>(painted.count());
     first.publish(makeFrame(CameraFrame::PixelFormat::i420, 640, 480, uniform(green), monotonicSeconds()));
     QTest::qWait(200);
     EXPECT_EQ(painted.count(), paintedSoFar);
-    EXPECT_EQ(colourName(onScreen(controller_.window()).pixel(260, 170)), u"blue"_s);
+    EXPECT_EQ(colourName(onScreen().pixel(260, 170)), u"blue"_s);
 }
 
 TEST_F(WrapUpPreviewTest, ClosingTheWindowOnlyHidesItAndStopsFollowingTheFeed)
@@ -525,9 +400,9 @@ TEST_F(WrapUpPreviewTest, ClosingTheWindowOnlyHidesItAndStopsFollowingTheFeed)
     ASSERT_NO_FATAL_FAILURE(showAndWait(feed));
     EXPECT_EQ(controller_.window(), window);
     // Qt replaces the X window of a closed one: the new one is asked for every workspace too.
-    expectAboveOnAllWorkspaces(X11(), windowId());
+    expectAboveOnAllWorkspaces(X11View(), windowId());
     ASSERT_TRUE(waitForPainted(painted, captureTime));
-    EXPECT_EQ(colourName(onScreen(window).pixel(260, 170)), u"green"_s);
+    EXPECT_EQ(colourName(onScreen().pixel(260, 170)), u"green"_s);
 }
 
 TEST_F(WrapUpPreviewTest, AFastCameraReachesTheViewAtMostThirtyTimesASecondEndingWithItsLastFrame)
@@ -568,7 +443,7 @@ TEST_F(WrapUpPreviewTest, AFastCameraReachesTheViewAtMostThirtyTimesASecondEndin
     ASSERT_TRUE(waitUntil([&] { return !paints.empty() && paints.back().first == lastPublished; }))
         << "last painted frame was captured " << (paints.empty() ? 0 : lastPublished - paints.back().first)
         << " s before the last one";
-    EXPECT_EQ(colourName(onScreen(controller_.window()).pixel(260, 170)), u"blue"_s);
+    EXPECT_EQ(colourName(onScreen().pixel(260, 170)), u"blue"_s);
 
     // At least a thirtieth of a second between deliveries: at most one per started thirtieth while the camera
     // published, and one more for the last frame (31 for the second of 120 frames).
@@ -622,7 +497,7 @@ TEST_F(WrapUpPreviewTest, ConvertingAndPaintingA720pFrameIsCheap)
                   << " ms per frame, repaint of the same " << perRepaint << " ms\n";
         EXPECT_LT(perFrame, 20 * test::timingScale());
         EXPECT_LT(perRepaint, perFrame) << "a repaint without a new frame converts nothing";
-        EXPECT_EQ(colourName(onScreen(controller_.window()).pixel(390, 85)), u"red"_s);
+        EXPECT_EQ(colourName(onScreen().pixel(390, 85)), u"red"_s);
     }
 }
 
@@ -659,7 +534,7 @@ TEST(WrapUpPreviewDisplay, RefusedWithoutADisplayToShowItOn)
 
 TEST(WrapUpPreviewDisplay, ShownOnAnXDisplay)
 {
-    if (QGuiApplication::platformName() != u"xcb"_s)
+    if (!test::onXDisplay())
         GTEST_SKIP() << "needs an X display (scripts/test.sh runs Xvfb)";
     EXPECT_EQ(WrapUpPreviewWindowController::displayUnavailableReason(), std::nullopt);
     QProcess probe;

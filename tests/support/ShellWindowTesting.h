@@ -1,8 +1,8 @@
 #pragma once
 
 // Helpers of the tests of the shell's windows on the test X display: waiting, the X server's view of a
-// window, the pointer driven through xdotool (real X input, as a user's), and screenshots kept under
-// build/test-artifacts/ui/.
+// window, the pointer driven through xdotool (real X input, as a user's), counting paints, and screenshots
+// kept under build/test-artifacts/ui/.
 
 #include "capture/linux/XcbHandles.h"
 #include "support/TimingScale.h"
@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QObject>
 #include <QProcess>
 #include <QScreen>
 #include <QSet>
@@ -30,6 +32,12 @@
 #include <vector>
 
 namespace ebbcast::test {
+
+// Whether the tests run on an X display (scripts/test.sh runs Xvfb), where windows can be shown and seen.
+inline bool onXDisplay()
+{
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
 
 inline bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
 {
@@ -94,7 +102,8 @@ public:
         return names;
     }
 
-    // A window manager names a window of its own on the root, which names itself (EWMH).
+    // A window manager names a window of its own on the root, which names itself (EWMH); one that has gone
+    // leaves the root's property behind, naming a window that is gone.
     bool windowManagerRuns() const
     {
         const std::vector<std::uint32_t> check = values(root_, "_NET_SUPPORTING_WM_CHECK");
@@ -157,6 +166,12 @@ public:
     // What the screen shows (the root window's pixels), device pixels.
     static QImage screenPixels() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
 
+    // What the screen shows of a window (its inside, without a window manager's frame), device pixels.
+    static QImage windowPixels(WId window)
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+    }
+
 private:
     xcb_connection_t* connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
@@ -181,15 +196,36 @@ inline bool clickAt(QPoint point)
     return done;
 }
 
-// Keeps a screenshot under build/test-artifacts/ui/ (beside the tests' folder) for people to look at.
-inline QString saveScreenshot(const QImage& image, const QString& name)
+// The folder build/test-artifacts/ui/ (beside the tests' folder), made if missing: screenshots for people
+// to look at.
+inline QString artifactsFolder()
 {
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../test-artifacts/ui");
     QDir().mkpath(folder);
-    const QString path = QDir(folder).absoluteFilePath(name + QStringLiteral(".png"));
+    return folder;
+}
+
+// Keeps a screenshot, NAME.png, in the artifacts folder.
+inline QString saveScreenshot(const QImage& image, const QString& name)
+{
+    const QString path = QDir(artifactsFolder()).absoluteFilePath(name + QStringLiteral(".png"));
     EXPECT_TRUE(image.save(path)) << path.toStdString();
     return path;
 }
+
+// Counts the paint events of the widget it filters.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
 
 // How many different colours the picture has (on a grid of `step` pixels), and whether it has at least
 // `colours` of them with some other than `background`: a picture of something, not a blank area.
