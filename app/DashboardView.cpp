@@ -614,9 +614,8 @@ void DashboardView::showSessions(const std::vector<SessionFolderEntry>& sessions
         QString text = session.name;
         if (session.start) {
             text = locale.toString(*session.start, u"ddd d MMM yyyy, HH:mm:ss"_s);
-            const qsizetype suffixAt = session.name.indexOf(u'-', 19);
-            if (suffixAt > 0)
-                text += u" ("_s + QString::number(session.name.mid(suffixAt + 1).toInt() + 1) + u')';
+            if (session.suffix > 0)
+                text += u" ("_s + QString::number(session.suffix + 1) + u')';
         }
         QLabel* label = addLabel(row, u"sessionName"_s, font());
         label->setText(text);

@@ -1,5 +1,6 @@
 #include "app/MiniRecorderWindowController.h"
 
+#include "app/RunStateColour.h"
 #include "app/ThemedIcon.h"
 #include "model/EbbcastAppModel.h"
 #include "model/EbbcastRunState.h"
@@ -42,30 +43,6 @@ bool mayStartRecording(EbbcastRunState state)
     return !sessionRecords(state) && state != EbbcastRunState::wrapUp;
 }
 
-// The state's colour: grey while idle, red while recording, amber during a wrap-up note, blue while
-// delivering, green when done, dark red on an error.
-QColor stateColour(EbbcastRunState state)
-{
-    switch (state) {
-    case EbbcastRunState::recording:
-        return {0xd3, 0x2f, 0x2f};
-    case EbbcastRunState::wrapUp:
-    case EbbcastRunState::paused:
-        return {0xf5, 0x9e, 0x0b};
-    case EbbcastRunState::uploading:
-    case EbbcastRunState::aiProcessing:
-        return {0x1e, 0x88, 0xe5};
-    case EbbcastRunState::completed:
-        return {0x2e, 0x7d, 0x32};
-    case EbbcastRunState::error:
-        return {0x8e, 0x24, 0x24};
-    case EbbcastRunState::idle:
-    case EbbcastRunState::armed:
-        break;
-    }
-    return {0x75, 0x75, 0x75};
-}
-
 // The run state as a round mark in its colour, ringed in the text colour so that it stands out on light and
 // dark backgrounds alike. Mouse presses go on to the window (it is part of the background that drags).
 class StateMark : public QWidget {
@@ -79,6 +56,8 @@ public:
 
     void setState(EbbcastRunState state)
     {
+        if (state == state_)
+            return; // the elapsed time changes every second; the mark only with the state
         state_ = state;
         update();
     }
@@ -89,7 +68,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(palette().color(QPalette::WindowText), 1.5));
-        painter.setBrush(stateColour(state_));
+        painter.setBrush(runStateColour(state_));
         painter.drawEllipse(QRectF(rect()).adjusted(2, 2, -2, -2));
     }
 

@@ -118,15 +118,16 @@ PreferencesForm::PreferencesForm(PreferencesStore& preferences, PreferencesSourc
     addSwitch(form, u"autoStartRecording"_s, u"Auto-start recording on microphone activity"_s);
     addSwitch(form, u"onlyAutoRecordWatchedApps"_s, u"Only auto-record watched apps"_s);
     addTextField(form, u"autoStopSilenceSeconds"_s, u"Auto-stop after seconds of silence"_s,
-                 numberCheck(0, false, std::nullopt, u"Enter a number of seconds greater than 0."_s));
+                 numberCheck(u"autoStopSilenceSeconds"_s, u"Enter a number of seconds greater than 0."_s));
     addTextField(form, u"silenceThreshold"_s, u"Silence threshold"_s,
-                 numberCheck(0, true, 1.0, u"Enter a number between 0 and 1."_s));
+                 numberCheck(u"silenceThreshold"_s, u"Enter a number between 0 and 1."_s));
 
     sections->addWidget(addSection(u"Recording Prompts"_s, form));
     addSwitch(form, u"promptWhenMicrophoneIsUsed"_s, u"Ask to record when another app uses the microphone"_s);
     addSwitch(form, u"onlyPromptWatchedApps"_s, u"Only prompt for watched apps"_s);
-    addTextField(form, u"microphonePromptCooldownSeconds"_s, u"Prompt cooldown seconds"_s,
-                 numberCheck(0, true, std::nullopt, u"Enter a number of seconds, 0 or more."_s));
+    addTextField(
+        form, u"microphonePromptCooldownSeconds"_s, u"Prompt cooldown seconds"_s,
+        numberCheck(u"microphonePromptCooldownSeconds"_s, u"Enter a number of seconds, 0 or more."_s));
 
     buildWatchList(sections);
     sections->addStretch(1);
@@ -312,20 +313,17 @@ void PreferencesForm::buildWatchList(QVBoxLayout* sections)
     watchList_->addWidget(makeMessage(watchListKey));
 }
 
-PreferencesForm::Check PreferencesForm::numberCheck(double minimum, bool minimumIncluded,
-                                                    std::optional<double> maximum,
-                                                    const QString& problem) const
+PreferencesForm::Check PreferencesForm::numberCheck(const QString& key, const QString& problem) const
 {
-    return [=](const QString& text) {
+    return [key, problem](const QString& text) {
         const QString trimmed = text.trimmed();
         // In the user's language first ("0,5" in German), else as written in C ("0.5").
         bool ok = false;
         double number = QLocale().toDouble(trimmed, &ok);
         if (!ok)
             number = QLocale::c().toDouble(trimmed, &ok);
-        const bool inRange = ok && std::isfinite(number) &&
-                             (minimumIncluded ? number >= minimum : number > minimum) &&
-                             (!maximum || number <= *maximum);
+        // The range is the setting's own, as the command line checks it.
+        const bool inRange = ok && std::isfinite(number) && !SettingRules::problem(key, QVariant(number));
         return inRange ? Checked{QVariant(number), {}} : Checked{std::nullopt, problem};
     };
 }
@@ -355,7 +353,7 @@ PreferencesForm::Checked PreferencesForm::recordingFolderCheck(const QString& te
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return {std::nullopt, u"Enter the folder to keep recordings in."_s};
-    if (!trimmed.startsWith(u'/') && !trimmed.startsWith(u'~'))
+    if (SettingRules::problem(u"recordingFolderPath"_s, QVariant(trimmed)))
         return {std::nullopt, u"Enter a full folder path, starting with / or ~."_s};
     const QString expanded = AppPaths::expandHome(trimmed);
     if (expanded.startsWith(u'~'))

@@ -82,8 +82,8 @@ private:
     void buildRecordingSection(QVBoxLayout* sections);
     void buildWatchList(QVBoxLayout* sections);
 
-    Check numberCheck(double minimum, bool minimumIncluded, std::optional<double> maximum,
-                      const QString& problem) const;
+    // A number in the user's language or in C, within the setting's range (SettingRules).
+    Check numberCheck(const QString& key, const QString& problem) const;
     Check webAddressCheck(const QString& key) const;
     Check driveFolderCheck() const;
     static Checked recordingFolderCheck(const QString& text);

@@ -1,8 +1,9 @@
 #include "app/RecentSessionFolders.h"
 
+#include "core/documents/SessionFolder.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <tuple>
@@ -18,7 +19,6 @@ constexpr qsizetype maximumAwaited = 16;
 
 struct Candidate {
     SessionFolderEntry entry;
-    int suffix = 0;
     bool hasMetadata = false;
 };
 
@@ -31,29 +31,15 @@ bool newerThan(const Candidate& left, const Candidate& right)
         return leftDated;
     if (leftDated && *left.entry.start != *right.entry.start)
         return *left.entry.start > *right.entry.start;
-    return std::tie(left.suffix, left.entry.name) > std::tie(right.suffix, right.entry.name);
-}
-
-int suffixOf(const QString& name)
-{
-    static const QRegularExpression pattern(u"^\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2}-(\\d{1,9})$"_s);
-    const QRegularExpressionMatch match = pattern.match(name);
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    return std::tie(left.entry.suffix, left.entry.name) > std::tie(right.entry.suffix, right.entry.name);
 }
 
 } // namespace
 
 std::optional<QDateTime> sessionStartOfFolderName(const QString& name)
 {
-    static const QRegularExpression pattern(u"^(\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2})(?:-\\d{1,9})?$"_s);
-    const QRegularExpressionMatch match = pattern.match(name);
-    if (!match.hasMatch())
-        return std::nullopt;
-    // Local time, as the folder was named (format strings use the C locale: ASCII digits).
-    const QDateTime start = QDateTime::fromString(match.captured(1), u"yyyy-MM-dd_HH-mm-ss"_s);
-    if (!start.isValid())
-        return std::nullopt;
-    return start;
+    const std::optional<SessionFolder::Name> parsed = SessionFolder::parseName(name);
+    return parsed ? std::optional(parsed->start) : std::nullopt;
 }
 
 RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::size_t limit)
@@ -70,8 +56,10 @@ RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::
         Candidate candidate;
         candidate.entry.path = folder.absoluteFilePath();
         candidate.entry.name = folder.fileName();
-        candidate.entry.start = sessionStartOfFolderName(candidate.entry.name);
-        candidate.suffix = suffixOf(candidate.entry.name);
+        if (const auto parsed = SessionFolder::parseName(candidate.entry.name)) {
+            candidate.entry.start = parsed->start;
+            candidate.entry.suffix = parsed->suffix;
+        }
         candidate.hasMetadata = QFileInfo(QDir(candidate.entry.path).filePath(u"metadata.json"_s)).isFile();
         candidates.push_back(std::move(candidate));
     }

@@ -16,6 +16,7 @@ struct SessionFolderEntry {
     QString name; // the folder's name
     // The session start its name gives, in local time; absent for a name of another form.
     std::optional<QDateTime> start;
+    int suffix = 0; // the number after the start for a later session of the same second
 };
 
 struct RecentSessionFolders {

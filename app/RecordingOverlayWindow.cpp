@@ -1,5 +1,7 @@
 #include "app/RecordingOverlayWindow.h"
 
+#include "app/ColourContrast.h"
+
 #include <QEvent>
 #include <QFont>
 #include <QPainter>
@@ -18,13 +20,6 @@ namespace {
 
 const QColor frameColour(0xe5, 0x39, 0x35);
 const QColor levelColour(0x2e, 0xa0, 0x43);
-
-QColor mixed(const QColor& from, const QColor& to, double share)
-{
-    return QColor::fromRgbF(static_cast<float>(from.redF() + (to.redF() - from.redF()) * share),
-                            static_cast<float>(from.greenF() + (to.greenF() - from.greenF()) * share),
-                            static_cast<float>(from.blueF() + (to.blueF() - from.blueF()) * share));
-}
 
 QPainterPath pillPath(const QRect& pill)
 {
@@ -152,7 +147,7 @@ void RecordingOverlayWindow::paintPill(QPainter& painter, const QRect& pill, con
 
     painter.setRenderHint(QPainter::Antialiasing, false);
     const QRect track = levelTrack(pill);
-    painter.fillRect(track, mixed(background, text, 0.25));
+    painter.fillRect(track, blend(background, text, 0.25));
     const int filled = static_cast<int>(std::lround(track.width() * level));
     if (filled > 0)
         painter.fillRect(QRect(track.x(), track.y(), filled, track.height()), levelColour);

@@ -1,5 +1,6 @@
 #include "app/TrayIcon.h"
 
+#include "app/RunStateColour.h"
 #include "core/base/Logger.h"
 #include "model/EbbcastAppModel.h"
 #include "model/EbbcastRunState.h"
@@ -24,34 +25,10 @@ namespace {
 // Once the wait is over, how often a late tray is looked for.
 constexpr int lateTrayPollMs = 5000;
 
-// A round mark in the state's colour: grey while idle, red while recording, amber during a wrap-up note,
-// blue while delivering, green when done, dark red on an error.
+// A round mark in the state's colour (runStateColour).
 QIcon stateIcon(EbbcastRunState state)
 {
-    QColor colour;
-    switch (state) {
-    case EbbcastRunState::recording:
-        colour = QColor(0xd3, 0x2f, 0x2f);
-        break;
-    case EbbcastRunState::wrapUp:
-    case EbbcastRunState::paused:
-        colour = QColor(0xf5, 0x9e, 0x0b);
-        break;
-    case EbbcastRunState::uploading:
-    case EbbcastRunState::aiProcessing:
-        colour = QColor(0x1e, 0x88, 0xe5);
-        break;
-    case EbbcastRunState::completed:
-        colour = QColor(0x2e, 0x7d, 0x32);
-        break;
-    case EbbcastRunState::error:
-        colour = QColor(0x8e, 0x24, 0x24);
-        break;
-    case EbbcastRunState::idle:
-    case EbbcastRunState::armed:
-        colour = QColor(0x75, 0x75, 0x75);
-        break;
-    }
+    const QColor colour = runStateColour(state);
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48}) {
         QPixmap pixmap(size, size);

@@ -27,14 +27,6 @@ xcb_connection_t* qtConnection()
     return x11 != nullptr ? x11->connection() : nullptr;
 }
 
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
-{
-    const auto reply = ownedReply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-        nullptr));
-    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
-
 // The number of the X screen the display name chooses (":0.1" is screen 1), 0 when it names none.
 int screenNumber()
 {
@@ -56,9 +48,9 @@ void showOnAllWorkspaces(QWidget& window, bool mapped)
     if (connection == nullptr)
         return;
     const auto windowId = static_cast<xcb_window_t>(window.winId());
-    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
-    const xcb_atom_t sticky = internAtom(connection, "_NET_WM_STATE_STICKY");
-    const xcb_atom_t desktop = internAtom(connection, "_NET_WM_DESKTOP");
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE", false);
+    const xcb_atom_t sticky = internAtom(connection, "_NET_WM_STATE_STICKY", false);
+    const xcb_atom_t desktop = internAtom(connection, "_NET_WM_DESKTOP", false);
     if (state == XCB_ATOM_NONE || sticky == XCB_ATOM_NONE || desktop == XCB_ATOM_NONE)
         return;
     constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
@@ -106,7 +98,7 @@ bool compositingManagerRuns()
     if (connection == nullptr)
         return false;
     const std::string name = "_NET_WM_CM_S" + std::to_string(screenNumber());
-    const xcb_atom_t selection = internAtom(connection, name.c_str());
+    const xcb_atom_t selection = internAtom(connection, name.c_str(), false);
     if (selection == XCB_ATOM_NONE)
         return false;
     const auto owner = ownedReply(

@@ -2,6 +2,7 @@
 
 #include "core/base/WallClock.h"
 
+#include <QMetaMethod>
 #include <QTimer>
 
 #include <cmath>
@@ -14,9 +15,13 @@ CameraPreviewFeed::CameraPreviewFeed(QObject* parent)
 
 void CameraPreviewFeed::publish(const CameraFrame& frame)
 {
+    static const QMetaMethod frameReadySignal = QMetaMethod::fromSignal(&CameraPreviewFeed::frameReady);
     {
         const std::lock_guard lock(mutex_);
         latest_ = frame;
+        // Nobody shows the pictures (no preview, or it is hidden): the GUI thread is not woken for them.
+        if (!isSignalConnected(frameReadySignal))
+            return;
         if (deliveryPending_)
             return; // the news already on its way carries this frame too
         deliveryPending_ = true;

@@ -20,8 +20,9 @@ public:
 
     explicit CameraPreviewFeed(QObject* parent = nullptr);
 
-    // Any thread. Keeps the frame as the newest one and tells the feed's thread, unless news is already on
-    // its way; news less than a thirtieth of a second after the last waits for the rest of that time.
+    // Any thread. Keeps the frame as the newest one and tells the feed's thread, unless nothing listens to
+    // frameReady or news is already on its way; news less than a thirtieth of a second after the last waits
+    // for the rest of that time.
     void publish(const CameraFrame& frame);
     // The newest frame, none before the first or after clear().
     std::optional<CameraFrame> latestFrame() const;

@@ -126,9 +126,13 @@ void FfmpegCameraInput::readLoop()
         if (!stopping_ && stopped_)
             stopped_(FfmpegSupport::errorText(result));
     };
+    // Each picture's packet is its own: raw pictures are handed on in the packet's buffer, without copying,
+    // so a packet that carried one is given away and the next read gets a new one. Polls that find nothing
+    // reuse the empty packet.
+    std::shared_ptr<AVPacket> packet;
     while (!stopping_) {
-        // Each packet is a frame's own: raw pictures are handed on in the packet's buffer, without copying.
-        const std::shared_ptr<AVPacket> packet = FfmpegPacket(av_packet_alloc());
+        if (!packet)
+            packet = FfmpegPacket(av_packet_alloc());
         if (!packet) {
             reportStop(AVERROR(ENOMEM));
             return;
@@ -143,9 +147,12 @@ void FfmpegCameraInput::readLoop()
             return;
         }
         const double arrival = monotonicSeconds();
-        if (packet->stream_index != streamIndex_)
+        if (packet->stream_index != streamIndex_) {
+            av_packet_unref(packet.get());
             continue;
-        std::optional<CameraFrame> frame = decoder_->decode(packet);
+        }
+        const std::shared_ptr<AVPacket> picture = std::move(packet);
+        std::optional<CameraFrame> frame = decoder_->decode(picture);
         if (!frame)
             continue;
         frame->captureTimeSeconds = arrival;

@@ -24,13 +24,6 @@ struct X11FrontmostApplicationSource::Connection {
 
 namespace {
 
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
-{
-    const auto reply = ownedReply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(strlen(name)), name), nullptr));
-    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
-
 QByteArray property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
 {
     if (name == XCB_ATOM_NONE)
@@ -97,8 +90,8 @@ bool X11FrontmostApplicationSource::connectLocked()
     if (screens.rem == 0)
         return false;
     connection->root = screens.data->root;
-    connection->activeWindow = internAtom(connection->xcb.get(), "_NET_ACTIVE_WINDOW");
-    connection->processID = internAtom(connection->xcb.get(), "_NET_WM_PID");
+    connection->activeWindow = internAtom(connection->xcb.get(), "_NET_ACTIVE_WINDOW", true);
+    connection->processID = internAtom(connection->xcb.get(), "_NET_WM_PID", true);
     connection_ = std::move(connection);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace ebbcast {
@@ -27,6 +28,18 @@ template <typename Reply>
 XcbReply<Reply> ownedReply(Reply* reply)
 {
     return XcbReply<Reply>(reply);
+}
+
+// The atom of a name; XCB_ATOM_NONE when the request fails, or, with `onlyIfExists`, when no client has made
+// the atom yet (a property nobody set cannot be there).
+inline xcb_atom_t internAtom(xcb_connection_t* connection, const char* name, bool onlyIfExists)
+{
+    const auto reply =
+        ownedReply(xcb_intern_atom_reply(connection,
+                                         xcb_intern_atom(connection, onlyIfExists ? 1 : 0,
+                                                         static_cast<std::uint16_t>(std::strlen(name)), name),
+                                         nullptr));
+    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
 
 } // namespace ebbcast

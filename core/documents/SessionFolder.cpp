@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sys/stat.h>
 
@@ -43,6 +44,20 @@ QString SessionFolder::create(const QString& recordingsRoot, const QString& sess
 QString SessionFolder::ofMetadataPath(const QString& metadataPath)
 {
     return QFileInfo(metadataPath).absolutePath();
+}
+
+std::optional<SessionFolder::Name> SessionFolder::parseName(const QString& folderName)
+{
+    static const QRegularExpression pattern(
+        u"^(\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2})(?:-(\\d{1,9}))?$"_s);
+    const QRegularExpressionMatch match = pattern.match(folderName);
+    if (!match.hasMatch())
+        return std::nullopt;
+    // Format strings use the C locale: ASCII digits, as the name was written.
+    const QDateTime start = QDateTime::fromString(match.captured(1), u"yyyy-MM-dd_HH-mm-ss"_s);
+    if (!start.isValid())
+        return std::nullopt;
+    return Name{start, match.captured(2).toInt()};
 }
 
 } // namespace ebbcast

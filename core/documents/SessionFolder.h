@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 namespace ebbcast {
 
 // Names and creates session folders under the recordings root. A folder is named by the session's start time
@@ -21,6 +23,14 @@ public:
 
     // The folder of a session document: the parent of its "metadata.json" path.
     static QString ofMetadataPath(const QString& metadataPath);
+
+    // What a folder's name says: the session start (local time) and the number appended for a later session
+    // of the same second (0 for none). Nothing for a name of another form.
+    struct Name {
+        QDateTime start;
+        int suffix = 0;
+    };
+    static std::optional<Name> parseName(const QString& folderName);
 };
 
 } // namespace ebbcast
