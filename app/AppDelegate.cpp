@@ -175,10 +175,8 @@ void AppDelegate::createComponents()
     c_->trayIcon = factory_.createTrayIcon(*c_->model,
                                            {.startRecording = [this] { startRecording(false); },
                                             .stopRecording = [this] { stopRecording(); },
-                                            .quit =
-                                                [this] {
-                                                    quit_->requestQuit(QuitReason::menu());
-                                                }},
+                                            .quit = [this] { quit_->requestQuit(QuitReason::menu()); },
+                                            .open = {}},
                                            *c_->logger);
     c_->shutdownInhibitor = factory_.createShutdownInhibitor(*c_->logger);
     quit_->quitOn(*c_->shutdownInhibitor);

@@ -1,11 +1,14 @@
 #include "app/RecentSessionFolders.h"
 
 #include "core/documents/SessionFolder.h"
+#include "core/documents/SessionMetadata.h"
+#include "core/json/JsonDocumentFile.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -73,6 +76,24 @@ RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::
             result.awaitingMetadata.append(candidate.entry.path);
     }
     return result;
+}
+
+std::optional<QString> newestCompletedSessionFolder(const QString& recordingsFolder,
+                                                    const QStringList& excluded)
+{
+    const RecentSessionFolders folders =
+        recentSessionFolders(recordingsFolder, std::numeric_limits<std::size_t>::max());
+    for (const SessionFolderEntry& entry : folders.sessions) {
+        if (excluded.contains(entry.path))
+            continue;
+        const std::optional<QJsonObject> stored =
+            JsonDocumentFile::readObject(QDir(entry.path).filePath(u"metadata.json"_s));
+        const std::optional<SessionMetadata> session =
+            stored ? SessionMetadata::fromJson(*stored) : std::nullopt;
+        if (session && session->endTime)
+            return entry.path;
+    }
+    return std::nullopt;
 }
 
 } // namespace ebbcast

@@ -37,4 +37,10 @@ std::optional<QDateTime> sessionStartOfFolderName(const QString& name);
 // Empty when the folder cannot be listed.
 RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::size_t limit = 5);
 
+// The newest session folder in the same order whose document says the session ended (it has an end time),
+// leaving out the absolute paths `excluded` (a session being recorded, a note's target). A folder the
+// recording still writes has no end time, so its half-written files are never taken for a finished session.
+std::optional<QString> newestCompletedSessionFolder(const QString& recordingsFolder,
+                                                    const QStringList& excluded = {});
+
 } // namespace ebbcast

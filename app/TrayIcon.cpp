@@ -1,16 +1,17 @@
 #include "app/TrayIcon.h"
 
 #include "app/RunStateColour.h"
+#include "app/ThemedIcon.h"
 #include "core/base/Logger.h"
 #include "model/EbbcastAppModel.h"
 #include "model/EbbcastRunState.h"
 
 #include <QAction>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -25,24 +26,39 @@ namespace {
 // Once the wait is over, how often a late tray is looked for.
 constexpr int lateTrayPollMs = 5000;
 
-// A round mark in the state's colour (runStateColour).
+// The state's symbol: the states a user must notice keep their colour (runStateColour); Idle and Completed
+// are drawn in the palette's text colour, like the other symbols of a desktop panel.
 QIcon stateIcon(EbbcastRunState state)
 {
-    const QColor colour = runStateColour(state);
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(Qt::white, std::max(1, size / 12)));
-        painter.setBrush(colour);
-        const int margin = std::max(1, size / 8);
-        painter.drawEllipse(margin, margin, size - 2 * margin, size - 2 * margin);
-        painter.end();
-        icon.addPixmap(pixmap);
+    QString symbol = u"tray-idle.svg"_s;
+    switch (state) {
+    case EbbcastRunState::idle:
+    case EbbcastRunState::armed:
+        break;
+    case EbbcastRunState::recording:
+        symbol = u"tray-recording.svg"_s;
+        break;
+    case EbbcastRunState::paused:
+        symbol = u"tray-paused.svg"_s;
+        break;
+    case EbbcastRunState::wrapUp:
+        symbol = u"camera.svg"_s;
+        break;
+    case EbbcastRunState::uploading:
+    case EbbcastRunState::aiProcessing:
+        symbol = u"tray-busy.svg"_s;
+        break;
+    case EbbcastRunState::completed:
+        symbol = u"tray-completed.svg"_s;
+        break;
+    case EbbcastRunState::error:
+        symbol = u"tray-error.svg"_s;
+        break;
     }
-    return icon;
+    const bool monochrome = state == EbbcastRunState::idle || state == EbbcastRunState::completed;
+    const QColor colour =
+        monochrome ? QGuiApplication::palette().color(QPalette::WindowText) : runStateColour(state);
+    return symbolIcon(u":/shell-icons/"_s + symbol, colour);
 }
 
 } // namespace
@@ -74,6 +90,13 @@ TrayIcon::TrayIcon(EbbcastAppModel& model, Actions actions, Logger& logger, Opti
             actions_.quit();
     });
     icon_->setContextMenu(menu_.get());
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        // A left click (or the host's primary activation) opens the dashboard; the menu is on the right.
+        if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) && actions_.open)
+            actions_.open();
+    });
+    // Idle and Completed follow the palette's text colour: drawn again when a dark or light theme comes.
+    qApp->installEventFilter(this);
     connect(&model_, &EbbcastAppModel::stateChanged, this, &TrayIcon::showState);
     connect(&model_, &EbbcastAppModel::elapsedTextChanged, this, &TrayIcon::showToolTip);
     showState();
@@ -116,6 +139,20 @@ void TrayIcon::promptToRecord(const QString& applicationName, std::function<void
     recordPrompt_->activateWindow();
 }
 
+void TrayIcon::useMenu(QMenu& menu)
+{
+    icon_->setContextMenu(&menu);
+    menu_.reset();
+    start_ = stop_ = quit_ = nullptr;
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        icon_->setIcon(stateIcon(model_.state()));
+    return QObject::eventFilter(watched, event);
+}
+
 QString TrayIcon::missingTrayMessage()
 {
     return u"No system tray appeared, so Ebbcast has no icon for now. It keeps running and recording as set "
@@ -136,9 +173,11 @@ void TrayIcon::showState()
 {
     const EbbcastRunState state = model_.state();
     icon_->setIcon(stateIcon(state));
-    const bool recording = state == EbbcastRunState::recording || state == EbbcastRunState::wrapUp;
-    start_->setEnabled(!recording);
-    stop_->setEnabled(recording);
+    if (menu_) {
+        const bool recording = state == EbbcastRunState::recording || state == EbbcastRunState::wrapUp;
+        start_->setEnabled(!recording);
+        stop_->setEnabled(recording);
+    }
     showToolTip();
 }
 

@@ -26,7 +26,7 @@ struct TrayIconOptions {
 };
 
 // The application's presence in the desktop's system tray (StatusNotifierItem or XEmbed, whichever the
-// desktop offers): an icon per run state, the tooltip "Ebbcast — <state>" (with the elapsed time while a
+// desktop offers): a symbol per run state, the tooltip "Ebbcast — <state>" (with the elapsed time while a
 // session records) and a menu to start and stop a recording and to quit.
 //
 // Trays often start after the applications of a session, so a missing tray is waited for: when none has
@@ -41,6 +41,8 @@ public:
         std::function<void()> startRecording;
         std::function<void()> stopRecording;
         std::function<void()> quit;
+        // A left click on the icon.
+        std::function<void()> open;
     };
 
     using Options = TrayIconOptions;
@@ -53,17 +55,24 @@ public:
 
     static QString missingTrayMessage();
 
+    // Shows `menu` (the tray menu, MenuBarController's) instead of the start, stop and quit menu the icon
+    // begins with; `menu` must outlive the icon.
+    void useMenu(QMenu& menu);
+
     // Asks whether to record because `applicationName` uses the microphone: "Start Recording" runs `start`,
     // "Not Now" nothing. One question at a time; the window does not block the event loop.
     void promptToRecord(const QString& applicationName, std::function<void()> start);
 
     QString toolTip() const;
-    // The menu's actions, for tests: "Start Recording", "Stop Recording", "Quit".
+    // The first menu's actions, for tests: "Start Recording", "Stop Recording", "Quit" (null after useMenu).
     QAction* startAction() const { return start_; }
     QAction* stopAction() const { return stop_; }
     QAction* quitAction() const { return quit_; }
     // Whether the missing-tray message was shown.
     bool reportedMissingTray() const { return reportedMissingTray_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showState();
