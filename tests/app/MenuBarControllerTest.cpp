@@ -738,5 +738,62 @@ TEST_F(MessageBoxAlertsTest, AQuestionIsAwaitedWithoutALoopOfItsOwn)
     EXPECT_FALSE(*answer);
 }
 
+TEST_F(MessageBoxAlertsTest, ErrorAndQuestionBoxesAreRaisedAndReadable)
+{
+    if (!test::onXDisplay())
+        GTEST_SKIP() << "needs an X display";
+    MessageBoxAlerts boxes(console);
+    boxes.showError(u"The update check failed."_s, u"The update feed did not answer."_s);
+    auto asking = [&boxes]() -> QCoro::Task<> {
+        (void)co_await boxes.ask(u"Ebbcast update available"_s,
+                                 u"Installed version: 1.2.0 (120). Available version: 1.3.0 (130)."_s,
+                                 u"Download Update"_s, u"Later"_s);
+    };
+    QCoro::Task<> question = asking();
+    ASSERT_TRUE(test::waitUntil([&boxes] {
+        const QList<QMessageBox*> open = boxes.openBoxes();
+        return open.size() == 2 && std::all_of(open.begin(), open.end(), [](QMessageBox* box) {
+                   return box->windowHandle() && box->windowHandle()->isExposed();
+               });
+    }));
+    QTest::qWait(100);
+    for (const auto& [box, name] : {std::pair{boxes.openBoxes()[0], u"alert-error"_s},
+                                    std::pair{boxes.openBoxes()[1], u"alert-update"_s}}) {
+        SCOPED_TRACE(name.toStdString());
+        // Above every other window of the application, the later box on top.
+        const QImage shot = test::X11View::windowPixels(box->winId());
+        test::saveScreenshot(shot, name);
+        EXPECT_TRUE(test::showsSomething(shot, box->palette().color(QPalette::Window).rgb(), 8));
+    }
+    EXPECT_TRUE(test::X11View().isAbove(boxes.openBoxes()[1]->winId(), boxes.openBoxes()[0]->winId()));
+    boxes.openBoxes()[1]->reject();
+    QCoreApplication::processEvents();
+}
+
+TEST_F(MenuBarControllerTest, ShortcutsWorkInTheWindowsTheyAreInstalledOn)
+{
+    if (!test::onXDisplay())
+        GTEST_SKIP() << "needs an X display";
+    QWidget window;
+    window.resize(200, 100);
+    controller().installShortcuts(window);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QTest::keyClick(&window, Qt::Key_M, Qt::ControlModifier); // nothing to mark while idle
+    QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(calls.lines, QStringList{u"showPreferences"_s});
+
+    startRecording();
+    QTest::keyClick(&window, Qt::Key_M, Qt::ControlModifier);
+    QTest::keyClick(&window, Qt::Key_Period, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls.lines, (QStringList{u"session.marker"_s, u"session.stop suppressUpload=0"_s}));
+    calls.lines.clear();
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(calls.lines, QStringList{u"quit"_s});
+}
+
 } // namespace
 } // namespace ebbcast
