@@ -160,6 +160,11 @@ QString TrayIcon::missingTrayMessage()
            "and its icon appears when a tray starts. Run \"ebbcast --headless\" to run without a tray."_s;
 }
 
+QIcon TrayIcon::icon() const
+{
+    return icon_->icon();
+}
+
 QString TrayIcon::toolTip() const
 {
     const EbbcastRunState state = model_.state();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -64,6 +65,8 @@ public:
     void promptToRecord(const QString& applicationName, std::function<void()> start);
 
     QString toolTip() const;
+    // The symbol shown for the current run state.
+    QIcon icon() const;
     // The first menu's actions, for tests: "Start Recording", "Stop Recording", "Quit" (null after useMenu).
     QAction* startAction() const { return start_; }
     QAction* stopAction() const { return stop_; }
