@@ -4,6 +4,7 @@
 #include "app/SettingRules.h"
 #include "app/SettingValueText.h"
 #include "core/base/AppPaths.h"
+#include "core/base/EbbcastError.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/RecordingAudioFormat.h"
 
@@ -40,6 +41,7 @@ const QString displayKey = u"defaultDisplayID"_s;
 const QString microphoneKey = u"micInputDeviceName"_s;
 const QString audioFormatKey = u"audioFormat"_s;
 const QString watchListKey = u"enabledWatchListApps"_s;
+const QString startAtLoginKey = u"startAtLogin"_s;
 
 // Whether a file can be made in the folder: tried, since modes say nothing of read-only mounts or of root.
 bool canWriteInto(const QString& folder)
@@ -74,6 +76,7 @@ PreferencesForm::PreferencesForm(PreferencesStore& preferences, PreferencesSourc
         return Checked{QVariant(text.trimmed()), {}};
     };
 
+    addStartup(sections, form);
     sections->addWidget(addSection(u"Ebbcast Identity"_s, form));
     addTextField(form, u"recorderID"_s, u"Recorder ID"_s, anyText);
     addTextField(form, u"recorderName"_s, u"Recorder name"_s, anyText);
@@ -165,6 +168,43 @@ void PreferencesForm::addNote(QFormLayout* form, const QString& text)
     note->setTextFormat(Qt::PlainText);
     note->setObjectName(u"note"_s);
     form->addRow(note);
+}
+
+void PreferencesForm::addStartup(QVBoxLayout* sections, QFormLayout*& form)
+{
+    if (!sources_.startsAtLogin || !sources_.setStartsAtLogin)
+        return;
+    sections->addWidget(addSection(u"Startup"_s, form));
+    const QString label = u"Start Ebbcast at login"_s;
+    startAtLogin_ = new QCheckBox(label);
+    startAtLogin_->setObjectName(startAtLoginKey);
+    startAtLogin_->setAccessibleName(label);
+    connect(startAtLogin_, &QCheckBox::toggled, this, &PreferencesForm::changeStartAtLogin);
+    auto* cell = new QWidget;
+    auto* column = new QVBoxLayout(cell);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addWidget(startAtLogin_);
+    column->addWidget(makeMessage(startAtLoginKey));
+    form->addRow(cell);
+    addNote(form, u"Ebbcast starts in the tray when you log in to the desktop."_s);
+}
+
+void PreferencesForm::changeStartAtLogin(bool enabled)
+{
+    if (updating_)
+        return;
+    try {
+        sources_.setStartsAtLogin(enabled);
+        showMessage(startAtLoginKey, {});
+    } catch (...) {
+        showMessage(startAtLoginKey, u"Ebbcast could not change its start at login: "_s +
+                                         describeError(std::current_exception()));
+    }
+    // Whatever happened, the switch shows what the desktop will do.
+    updating_ = true;
+    startAtLogin_->setChecked(sources_.startsAtLogin());
+    updating_ = false;
 }
 
 QCheckBox* PreferencesForm::addSwitch(QFormLayout* form, const QString& key, const QString& label)
@@ -474,6 +514,8 @@ void PreferencesForm::reload()
     for (auto it = switches_.cbegin(); it != switches_.cend(); ++it)
         it.value()->setChecked(preferences_.value(it.key()).toBool());
     audioFormat_->setCurrentIndex(audioFormat_->findData(preferences_.audioFormat().rawValue()));
+    if (startAtLogin_ != nullptr)
+        startAtLogin_->setChecked(sources_.startsAtLogin());
     updating_ = false;
     showDisplays();
     showAudioInputs();

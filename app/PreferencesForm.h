@@ -74,6 +74,8 @@ private:
     QGroupBox* addSection(const QString& title, QFormLayout*& form);
     void addNote(QFormLayout* form, const QString& text);
     QCheckBox* addSwitch(QFormLayout* form, const QString& key, const QString& label);
+    void addStartup(QVBoxLayout* sections, QFormLayout*& form);
+    void changeStartAtLogin(bool enabled);
     // Masked when the setting is a secret.
     QLineEdit* addTextField(QFormLayout* form, const QString& key, const QString& label, Check check);
     // The field with the message under it, as the form's row; the label names the buddy.
@@ -118,6 +120,7 @@ private:
     std::vector<std::pair<QString, QCheckBox*>> watchedDefaults_;
     std::vector<std::pair<QString, QCheckBox*>> watchedOthers_;
     bool updating_ = false; // controls are being set from the store
+    QCheckBox* startAtLogin_ = nullptr;
 };
 
 } // namespace ebbcast

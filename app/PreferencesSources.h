@@ -23,6 +23,10 @@ struct PreferencesSources {
     std::function<QStringList()> audioInputNames;
     // The Drive folder id a folder link or bare id names, or nothing when it names none.
     std::function<std::optional<QString>(const QString& text)> driveFolderID;
+    // Whether Ebbcast starts at login, and the switch that changes it (throws when it cannot); without them
+    // the form has no Startup section.
+    std::function<bool()> startsAtLogin;
+    std::function<void(bool enabled)> setStartsAtLogin;
 };
 
 // The real sources: the screen source's displays, the sound server's inputs (PulseAudio or PipeWire's

@@ -1,4 +1,5 @@
 #include "app/ColourContrast.h"
+#include "app/LoginAutostart.h"
 #include "app/PreferencesForm.h"
 #include "app/PreferencesSources.h"
 #include "app/PreferencesWindowController.h"
@@ -63,6 +64,14 @@ protected:
         sources.audioInputNames = [] {
             return QStringList{u"Built-in Microphone"_s, u"USB Headset"_s};
         };
+        if (autostart_) {
+            sources.startsAtLogin = [this] {
+                return autostart_->isEnabled();
+            };
+            sources.setStartsAtLogin = [this](bool enabled) {
+                autostart_->setEnabled(enabled);
+            };
+        }
         return sources;
     }
 
@@ -107,6 +116,7 @@ protected:
     test::FakeScreenFrameSource screens_;
     std::unique_ptr<PreferencesStore> store_;
     std::unique_ptr<PreferencesWindowController> controller_;
+    std::optional<LoginAutostart> autostart_;
     QPalette palette_;
 };
 
@@ -621,6 +631,37 @@ TEST_F(PreferencesWindowTest, ScreenshotsInLightAndDarkPalettesAreReadable)
         // Mostly the palette's background: the picture is the window, in its palette.
         EXPECT_EQ(qGray(spread.commonest) < 100, name.endsWith(u"dark"_s)) << qGray(spread.commonest);
     }
+}
+
+TEST_F(PreferencesWindowTest, StartAtLoginIsTheDesktopsAutostartEntry)
+{
+    const QString entry = folder_.file(u"config/autostart/com.tavilon.Ebbcast.desktop"_s);
+    autostart_.emplace(entry, u"/usr/bin/ebbcast"_s);
+    open();
+    auto* box = control<QCheckBox>(u"startAtLogin"_s);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->accessibleName(), u"Start Ebbcast at login"_s);
+    EXPECT_FALSE(box->isChecked());
+    const QByteArray settingsBefore = settingsBytes();
+    box->click();
+    EXPECT_TRUE(QFileInfo::exists(entry));
+    EXPECT_EQ(settingsBytes(), settingsBefore); // the entry is the state, not a setting
+
+    open();
+    box = control<QCheckBox>(u"startAtLogin"_s);
+    EXPECT_TRUE(box->isChecked());
+    box->click();
+    EXPECT_FALSE(QFileInfo::exists(entry));
+
+    // The autostart folder cannot be made: the switch says why and stays off.
+    QDir(folder_.path()).rmpath(u"config/autostart"_s);
+    test::TemporaryFolder::writeAll(folder_.file(u"config/autostart"_s), "a file in the way");
+    box->click();
+    EXPECT_FALSE(box->isChecked());
+    const QLabel* message = control<QLabel>(u"startAtLoginMessage"_s);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_TRUE(message->text().startsWith(u"Ebbcast could not change its start at login: "_s))
+        << message->text().toStdString();
 }
 
 TEST_F(PreferencesWindowTest, AFailedSaveShowsUnderTheControl)
