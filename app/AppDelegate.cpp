@@ -343,8 +343,12 @@ void AppDelegate::installMonitorCallbacks()
         onMain([this, name = application.name] {
             if (c_->session->isRecording() || c_->session->isTransitioning())
                 return;
-            // A prompted session is not stopped by silence.
-            c_->trayIcon->promptToRecord(name, [this] { startRecording(false); });
+            // A prompted session is not stopped by silence. The answer may come long after the question: a
+            // session or note begun meanwhile is not joined by a second one.
+            c_->trayIcon->promptToRecord(name, [this] {
+                if (!tornDown_ && !c_->session->isRecording() && !c_->session->isTransitioning())
+                    startRecording(false);
+            });
         });
     };
 }

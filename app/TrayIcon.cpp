@@ -119,24 +119,42 @@ TrayIcon::~TrayIcon()
 
 void TrayIcon::promptToRecord(const QString& applicationName, std::function<void()> start)
 {
+    // One question at a time: a prompt still open is not stacked on (a zero cooldown would otherwise pile
+    // them up while the user is away).
     if (recordPrompt_)
         return;
     recordPrompt_ = new QMessageBox(QMessageBox::Information, u"Start recording?"_s,
                                     u"The microphone appears to be active while "_s + applicationName +
-                                        u" is frontmost. Do you want Ebbcast to start a session?"_s);
+                                        u" is frontmost. Do you want Ebbcast to start a session?"_s,
+                                    QMessageBox::NoButton);
+    recordPrompt_->setTextFormat(Qt::PlainText);
     recordPrompt_->setAttribute(Qt::WA_DeleteOnClose);
     QPushButton* startButton = recordPrompt_->addButton(u"Start Recording"_s, QMessageBox::AcceptRole);
-    recordPrompt_->addButton(u"Not Now"_s, QMessageBox::RejectRole);
-    recordPrompt_->setDefaultButton(startButton);
+    QPushButton* notNow = recordPrompt_->addButton(u"Not Now"_s, QMessageBox::RejectRole);
+    // The meeting keeps the keyboard: the box is shown without taking the focus, and Enter or Space typed
+    // into the meeting never records; only a click (or Tab into the box) does. Escape is "Not Now".
+    for (QPushButton* button : {startButton, notNow}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    recordPrompt_->setEscapeButton(notNow);
     recordPrompt_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    recordPrompt_->setAttribute(Qt::WA_ShowWithoutActivating);
+    recordPrompt_->setWindowModality(Qt::NonModal);
     connect(recordPrompt_, &QMessageBox::buttonClicked, this,
-            [this, startButton, start = std::move(start)](QAbstractButton* button) {
+            [startButton, start = std::move(start)](QAbstractButton* button) {
                 if (button == startButton && start)
                     start();
             });
     recordPrompt_->show();
+    // The button box makes its first accept button the default when shown: undone, so Enter stays inert.
+    startButton->setDefault(false);
     recordPrompt_->raise();
-    recordPrompt_->activateWindow();
+}
+
+QMessageBox* TrayIcon::recordPrompt() const
+{
+    return recordPrompt_.data();
 }
 
 void TrayIcon::useMenu(QMenu& menu)

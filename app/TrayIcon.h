@@ -60,9 +60,12 @@ public:
     // begins with; `menu` must outlive the icon.
     void useMenu(QMenu& menu);
 
-    // Asks whether to record because `applicationName` uses the microphone: "Start Recording" runs `start`,
-    // "Not Now" nothing. One question at a time; the window does not block the event loop.
+    // Asks whether to record because `applicationName` uses the microphone: "Start Recording" runs `start`
+    // (which checks again whether a start still makes sense), "Not Now" or Escape nothing. One question at a
+    // time; the box neither blocks the event loop nor takes the keyboard from the frontmost application.
     void promptToRecord(const QString& applicationName, std::function<void()> start);
+    // The question on screen, if any.
+    QMessageBox* recordPrompt() const;
 
     QString toolTip() const;
     // The symbol shown for the current run state.

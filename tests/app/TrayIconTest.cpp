@@ -3,11 +3,15 @@
 #include "app/RunStateColour.h"
 #include "core/base/Logger.h"
 #include "model/EbbcastAppModel.h"
+#include "support/ShellWindowTesting.h"
 #include "support/TemporaryFolder.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QPalette>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +92,42 @@ TEST_F(TrayIconTest, TooltipGivesTheStateAndWhileRecordingTheElapsedTime)
     model_.startElapsedTimer(QDateTime::currentDateTime().addSecs(-65));
     EXPECT_EQ(tray.toolTip(), u"Ebbcast — Recording "_s + model_.elapsedText());
     EXPECT_TRUE(model_.elapsedText().contains(u"1:05"_s)) << model_.elapsedText().toStdString();
+}
+
+TEST_F(TrayIconTest, TheRecordPromptNeverTakesTheMeetingsKeysAndAsksOnce)
+{
+    TrayIcon tray(model_, {}, logger_, {.trayWait = std::chrono::hours(1), .errorLine = [](const QString&) {
+                                        }});
+    int starts = 0;
+    tray.promptToRecord(u"zoom.us"_s, [&starts] { ++starts; });
+    tray.promptToRecord(u"Slack"_s, [&starts] { starts += 100; }); // one question at a time
+    QMessageBox* prompt = tray.recordPrompt();
+    ASSERT_NE(prompt, nullptr);
+    ASSERT_TRUE(test::waitUntil([prompt] { return prompt->isVisible(); }));
+    EXPECT_EQ(prompt->text(), u"The microphone appears to be active while zoom.us is frontmost. Do you want "
+                              "Ebbcast to start a session?"_s);
+    EXPECT_TRUE(prompt->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_NE(QApplication::activeWindow(), prompt);
+
+    // Enter and Space meant for the meeting do not record, whatever has the box's focus.
+    QTest::keyClick(prompt, Qt::Key_Return);
+    QTest::keyClick(prompt, Qt::Key_Enter);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(starts, 0);
+    ASSERT_TRUE(prompt->isVisible());
+    // Escape is "Not Now".
+    QTest::keyClick(prompt, Qt::Key_Escape);
+    ASSERT_TRUE(test::waitUntil([&tray] { return tray.recordPrompt() == nullptr; }));
+    EXPECT_EQ(starts, 0);
+
+    tray.promptToRecord(u"zoom.us"_s, [&starts] { ++starts; });
+    ASSERT_NE(tray.recordPrompt(), nullptr);
+    QAbstractButton* start = nullptr;
+    for (QAbstractButton* button : tray.recordPrompt()->buttons())
+        start = button->text() == u"Start Recording"_s ? button : start;
+    ASSERT_NE(start, nullptr);
+    start->click();
+    EXPECT_EQ(starts, 1);
 }
 
 } // namespace
