@@ -44,17 +44,6 @@ int patience()
     return static_cast<int>(generous * timingScale());
 }
 
-void endProcess(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 ::testing::AssertionResult installed(const QStringList& programs)
 {
     for (const QString& program : programs) {
@@ -231,7 +220,7 @@ public:
         process_.setProcessEnvironment(environment);
         process_.start(QStringLiteral(EBBCAST_TRAY_PROBE), {});
     }
-    ~TrayProbe() { endProcess(process_); }
+    ~TrayProbe() { stopProcess(process_); }
 
     TrayProbe(const TrayProbe&) = delete;
     TrayProbe& operator=(const TrayProbe&) = delete;
@@ -356,7 +345,7 @@ protected:
     {
         // Stopped first, then the tray and the display it was on.
         probe_.reset();
-        endProcess(tray_);
+        stopProcess(tray_);
     }
 
     // Clicks the icon with a button (1 left, 3 right), through XTEST.

@@ -26,17 +26,6 @@ int startDeadlineMilliseconds()
     return static_cast<int>(20000 * timingScale());
 }
 
-void stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 } // namespace
 
 PrivateBus::PrivateBus()
@@ -65,13 +54,13 @@ PrivateBus::PrivateBus()
         daemon_.waitForReadyRead(100);
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
     if (address_.isEmpty()) {
-        stop(daemon_);
+        stopProcess(daemon_);
         throw std::runtime_error("the private dbus-daemon did not start");
     }
     connectionName_ = u"ebbcast-test-bus-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!QDBusConnection::connectToBus(address_, connectionName_).isConnected()) {
         QDBusConnection::disconnectFromBus(connectionName_);
-        stop(daemon_);
+        stopProcess(daemon_);
         throw std::runtime_error("no connection to the private dbus-daemon");
     }
 }
@@ -79,7 +68,7 @@ PrivateBus::PrivateBus()
 PrivateBus::~PrivateBus()
 {
     QDBusConnection::disconnectFromBus(connectionName_);
-    stop(daemon_);
+    stopProcess(daemon_);
 }
 
 StandInService::StandInService(const PrivateBus& bus, const QString& name, const QStringList& arguments,
@@ -95,7 +84,7 @@ StandInService::StandInService(const PrivateBus& bus, const QString& name, const
     QDeadlineTimer deadline(startDeadlineMilliseconds());
     while (!busInterface->isServiceRegistered(name).value()) {
         if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) {
-            stop(process_);
+            stopProcess(process_);
             throw std::runtime_error("the stand-in for " + name.toStdString() + " did not take its name: " +
                                      TemporaryFolder::readAll(log).toStdString());
         }
@@ -105,7 +94,7 @@ StandInService::StandInService(const PrivateBus& bus, const QString& name, const
 
 StandInService::~StandInService()
 {
-    stop(process_);
+    stopProcess(process_);
 }
 
 QList<QJsonObject> readRecord(const QString& path)
@@ -142,6 +131,17 @@ QList<QJsonObject> FakeNotificationServer::waitForCalls(qsizetype count) const
     // The caller compares the count.
     static_cast<void>(QTest::qWaitFor([&] { return calls().size() >= count; }, startDeadlineMilliseconds()));
     return calls();
+}
+
+void stopProcess(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
 }
 
 } // namespace ebbcast::test

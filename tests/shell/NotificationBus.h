@@ -72,4 +72,7 @@ private:
     StandInService service_;
 };
 
+// Ends a process the test started: SIGTERM, then SIGKILL when it has not ended 5 s later.
+void stopProcess(QProcess& process);
+
 } // namespace ebbcast::test
