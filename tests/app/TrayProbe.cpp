@@ -17,6 +17,7 @@
 #include "shell/StopSignals.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -169,70 +170,76 @@ int main(int argc, char* argv[])
     QObject::connect(&stopSignals, &StopSignals::caught, &application, &QCoreApplication::quit);
     stopSignals.install();
 
-    QTemporaryDir folder;
-    Logger logger(folder.filePath(u"probe.log"_s));
-    EbbcastAppModel model(QUrl(u"http://127.0.0.1:9"_s));
-    PrintingRecording recording(folder.filePath(u"Recordings"_s));
-    PrintingWrapUp wrapUp;
-    PrintingUploads uploads;
-    PrintingAlerts alerts;
+    int status = 0;
+    {
+        QTemporaryDir folder;
+        Logger logger(folder.filePath(u"probe.log"_s));
+        EbbcastAppModel model(QUrl(u"http://127.0.0.1:9"_s));
+        PrintingRecording recording(folder.filePath(u"Recordings"_s));
+        PrintingWrapUp wrapUp;
+        PrintingUploads uploads;
+        PrintingAlerts alerts;
 
-    std::optional<DashboardShower> shower;
-    MenuBarActions actions;
-    actions.showDashboard = [&shower] {
-        say(u"menu.showDashboard"_s);
-        shower->show();
-    };
-    actions.toggleMiniController = [] {
-        say(u"menu.toggleMiniController"_s);
-    };
-    actions.showPreferences = [] {
-        say(u"menu.showPreferences"_s);
-    };
-    actions.recordingsFolder = [&folder] {
-        return folder.filePath(u"Recordings"_s);
-    };
-    actions.openFolder = [](const QString& path) {
-        say(u"menu.openFolder "_s + path);
-    };
-    actions.quit = [] {
-        say(u"menu.quit"_s);
-    };
-    MenuBarController controller(MenuBarComponents{recording, wrapUp, uploads, alerts, model, logger},
-                                 actions);
-    QObject::connect(controller.menu(), &QMenu::aboutToShow, [] { say(u"menu.aboutToShow"_s); });
+        std::optional<DashboardShower> shower;
+        MenuBarActions actions;
+        actions.showDashboard = [&shower] {
+            say(u"menu.showDashboard"_s);
+            shower->show();
+        };
+        actions.toggleMiniController = [] {
+            say(u"menu.toggleMiniController"_s);
+        };
+        actions.showPreferences = [] {
+            say(u"menu.showPreferences"_s);
+        };
+        actions.recordingsFolder = [&folder] {
+            return folder.filePath(u"Recordings"_s);
+        };
+        actions.openFolder = [](const QString& path) {
+            say(u"menu.openFolder "_s + path);
+        };
+        actions.quit = [] {
+            say(u"menu.quit"_s);
+        };
+        MenuBarController controller(MenuBarComponents{recording, wrapUp, uploads, alerts, model, logger},
+                                     actions);
+        QObject::connect(controller.menu(), &QMenu::aboutToShow, [] { say(u"menu.aboutToShow"_s); });
 
-    DashboardSources sources;
-    sources.recordingsFolder = actions.recordingsFolder;
-    sources.readiness = [] {
-        return std::vector<DeviceReadiness>{};
-    };
-    sources.revealFolder = [](const QString&) {
-    };
-    DashboardWindowController dashboard(model, controller.dashboardActions(), sources);
-    shower.emplace(dashboard);
+        DashboardSources sources;
+        sources.recordingsFolder = actions.recordingsFolder;
+        sources.readiness = [] {
+            return std::vector<DeviceReadiness>{};
+        };
+        sources.revealFolder = [](const QString&) {
+        };
+        DashboardWindowController dashboard(model, controller.dashboardActions(), sources);
+        shower.emplace(dashboard);
 
-    TrayIcon::Actions trayActions;
-    trayActions.open = [&shower] {
-        say(u"tray.open"_s);
-        shower->show();
-    };
-    TrayIcon tray(model, trayActions, logger);
-    tray.useMenu(*controller.menu());
+        TrayIcon::Actions trayActions;
+        trayActions.open = [&shower] {
+            say(u"tray.open"_s);
+            shower->show();
+        };
+        TrayIcon tray(model, trayActions, logger);
+        tray.useMenu(*controller.menu());
 
-    // The icon is shown once a tray (an XEmbed tray manager or a StatusNotifierItem host) takes it.
-    QTimer readiness;
-    readiness.setInterval(20);
-    QObject::connect(&readiness, &QTimer::timeout, [&] {
-        const auto* icon = tray.findChild<QSystemTrayIcon*>();
-        if (icon && icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
-            readiness.stop();
-            say(u"ready"_s);
-        }
-    });
-    readiness.start();
+        // The icon is shown once a tray (an XEmbed tray manager or a StatusNotifierItem host) takes it.
+        QTimer readiness;
+        readiness.setInterval(20);
+        QObject::connect(&readiness, &QTimer::timeout, [&] {
+            const auto* icon = tray.findChild<QSystemTrayIcon*>();
+            if (icon && icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
+                readiness.stop();
+                say(u"ready"_s);
+            }
+        });
+        readiness.start();
 
-    const int status = QApplication::exec();
-    shower.reset();
+        status = QApplication::exec();
+        shower.reset();
+    }
+    // A menu's platform counterpart (the exported D-Bus menu of a StatusNotifierItem) is deleted later by
+    // the menu's destructor: done here, as the event loop no longer runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;
 }
