@@ -3,6 +3,7 @@
 #include "app/RecentSessionFolders.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
+#include "core/base/ServiceURL.h"
 #include "model/EbbcastAppModel.h"
 #include "model/EbbcastRunState.h"
 
@@ -17,13 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
-
-// An address the browser may be asked to open: only web addresses, never a local file or a program's scheme.
-bool isWebAddress(const QUrl& url)
-{
-    return url.isValid() && (url.scheme() == u"https"_s || url.scheme() == u"http"_s) &&
-           !url.host().isEmpty();
-}
 
 QString versionText(const QString& version, qint64 build)
 {

@@ -39,12 +39,6 @@ bool newerThan(const Candidate& left, const Candidate& right)
 
 } // namespace
 
-std::optional<QDateTime> sessionStartOfFolderName(const QString& name)
-{
-    const std::optional<SessionFolder::Name> parsed = SessionFolder::parseName(name);
-    return parsed ? std::optional(parsed->start) : std::nullopt;
-}
-
 RecentSessionFolders recentSessionFolders(const QString& recordingsFolder, std::size_t limit)
 {
     RecentSessionFolders result;

@@ -27,10 +27,6 @@ struct RecentSessionFolders {
     QStringList awaitingMetadata;
 };
 
-// The session start a folder name gives: "yyyy-MM-dd_HH-mm-ss" in local time (SessionFolder's naming),
-// optionally followed by "-<n>" for a later session that started in the same second.
-std::optional<QDateTime> sessionStartOfFolderName(const QString& name);
-
 // The newest session folders directly under `recordingsFolder` that hold a regular "metadata.json": newest
 // session start first (by the folder's name, not its modification time); a later suffix of the same second
 // first; names of another form after all others, in reverse name order. Symbolic links are not followed.

@@ -1,6 +1,7 @@
 #include "app/SettingRules.h"
 
 #include "app/SettingValueText.h"
+#include "core/base/ServiceURL.h"
 #include "core/settings/SettingDefinitions.h"
 
 #include <QUrl>
@@ -14,12 +15,6 @@ SettingForm formOf(const QString& key)
 {
     const SettingDefinition* setting = SettingDefinitions::find(key);
     return setting == nullptr ? SettingForm::any : setting->form;
-}
-
-bool isWebAddress(const QString& text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty();
 }
 
 } // namespace
@@ -71,7 +66,7 @@ std::optional<QString> SettingRules::problem(const QString& key, const QVariant&
         acceptable = value.toString().startsWith(u'/') || value.toString().startsWith(u'~');
         break;
     case SettingForm::webAddress:
-        acceptable = value.toString().isEmpty() || isWebAddress(value.toString());
+        acceptable = value.toString().isEmpty() || isWebAddress(QUrl(value.toString(), QUrl::StrictMode));
         break;
     }
     return acceptable ? std::nullopt : std::optional(expectation(key, value.metaType()));

@@ -26,6 +26,12 @@ bool isAllowedServiceURL(const QUrl& url)
            (secure || loopbackHttp);
 }
 
+bool isWebAddress(const QUrl& url)
+{
+    return url.isValid() && (url.scheme() == u"http"_s || url.scheme() == u"https"_s) &&
+           !url.host().isEmpty();
+}
+
 QString allowedServiceURLRule()
 {
     return u"an https address, or an http address on a loopback host (127.0.0.1, ::1, localhost), without "

@@ -9,6 +9,9 @@ namespace ebbcast {
 // loopback host (a local stand-in); a valid host, no user name, no fragment.
 bool isAllowedServiceURL(const QUrl& url);
 
+// Whether an address is a web page's: http or https with a host. What may be handed to the browser.
+bool isWebAddress(const QUrl& url);
+
 // The rule above in words, to follow "<variable> must be ": "an https address, or an http address on a
 // loopback host (127.0.0.1, ::1, localhost), without user name or fragment".
 QString allowedServiceURLRule();

@@ -1,5 +1,6 @@
 #include "app/RecentSessionFolders.h"
 
+#include "core/documents/SessionFolder.h"
 #include "support/TemporaryFolder.h"
 
 #include <QDir>
@@ -124,6 +125,10 @@ TEST_F(RecentSessionFoldersTest, NothingWithoutARecordingsFolder)
 TEST(SessionStartOfFolderName, TheLocalStartTimeTheFolderWasNamedBy)
 {
     // The tests run in Europe/Berlin: 10:00 in March is 09:00 UTC, in July 08:00 UTC.
+    const auto sessionStartOfFolderName = [](const QString& name) {
+        const std::optional<SessionFolder::Name> parsed = SessionFolder::parseName(name);
+        return parsed ? std::optional(parsed->start) : std::nullopt;
+    };
     EXPECT_EQ(sessionStartOfFolderName(u"2024-03-01_10-00-00"_s)->toUTC(),
               QDateTime(QDate(2024, 3, 1), QTime(9, 0), Qt::UTC));
     EXPECT_EQ(sessionStartOfFolderName(u"2024-07-01_10-00-00-3"_s)->toUTC(),
