@@ -85,7 +85,9 @@ protected:
         const QString lines = log().mid(logBefore);
         EXPECT_LE(lines.count(u"Microphone chunk rotation failed"_s), 4);
         EXPECT_LE(lines.count(u"Microphone full-file write failed"_s), 1);
-        EXPECT_LE(lines.count(u"System audio write failed"_s), 1);
+        // The full file fails once and ends the track; until then the first chunk's set-up may fail once a
+        // period.
+        EXPECT_LE(lines.count(u"System audio write failed"_s), 1 + 4);
 
         // What reached the disk before it filled still plays; a movie without a frame is not left behind.
         if (QFileInfo::exists(session + u"/microphone.wav"_s)) {
