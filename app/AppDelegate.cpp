@@ -14,6 +14,7 @@
 #include "core/base/Logger.h"
 #include "core/base/RetryTimer.h"
 #include "core/base/UserNotifier.h"
+#include "core/base/WallClock.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
 #include "drive/DriveInfo.h"
@@ -59,6 +60,7 @@ AppDelegate::AppDelegate(AppComponentFactory& factory, Options options)
     : factory_(factory)
     , options_(std::move(options))
     , context_(std::make_unique<QObject>())
+    , automaticStarts_(monotonicSeconds)
 {}
 
 AppDelegate::~AppDelegate()
@@ -264,6 +266,7 @@ void AppDelegate::stateChanged(bool recording)
     // otherwise never does; while idle it listens again when automatic recording is on.
     AudioActivityMonitor& audio = *c_->audioActivityMonitor;
     if (recording) {
+        automaticStarts_.succeeded();
         audio.stop();
         audio.setRecordingAutoStopEnabled(c_->session->currentRecordingWasAutoStarted());
     } else if (options_.startMonitors && c_->preferences->autoStartRecording()) {
@@ -323,11 +326,20 @@ void AppDelegate::installMonitorCallbacks()
 {
     AudioActivityMonitor& audio = *c_->audioActivityMonitor;
     audio.onActivityStart = [this, &audio] {
-        if (c_->session->isRecording() || c_->session->isTransitioning())
+        if (tornDown_ || (quit_ && quit_->isQuitting()) || c_->session->isRecording() ||
+            c_->session->isTransitioning() || !automaticStarts_.tryBegin())
             return;
         audio.setRecordingAutoStopEnabled(true);
-        startRecording(true);
+        QCoro::Task<void> starting = startAutomatically();
+        Q_UNUSED(starting);
     };
+    PreferencesStore& preferences = *c_->preferences;
+    const auto changed = [this](auto) {
+        automaticRecordingSettingsChanged();
+    };
+    connect(&preferences, &PreferencesStore::autoStartRecordingChanged, context_.get(), changed);
+    connect(&preferences, &PreferencesStore::silenceThresholdChanged, context_.get(), changed);
+    connect(&preferences, &PreferencesStore::onlyAutoRecordWatchedAppsChanged, context_.get(), changed);
     audio.onSilenceTimeout = [this] {
         if (c_->session->isRecording())
             stopRecording();
@@ -446,6 +458,40 @@ QCoro::Task<void> AppDelegate::startDetached(bool autoStarted)
         co_await c_->session->start(autoStarted);
     } catch (...) {
         c_->logger->error(u"Recording start failed: "_s + describeError(std::current_exception()));
+    }
+}
+
+QCoro::Task<void> AppDelegate::startAutomatically()
+{
+    const TaskCount counted(*this);
+    try {
+        co_await c_->session->start(true);
+    } catch (...) {
+        c_->logger->error(u"Recording start failed: "_s + describeError(std::current_exception()));
+    }
+    if (tornDown_)
+        co_return;
+    if (c_->session->isRecording()) {
+        automaticStarts_.succeeded();
+    } else if (automaticStarts_.failed()) {
+        c_->logger->info(
+            u"Automatic recording pauses for five minutes after a failed start (until a recording "
+            "starts or its settings change)"_s);
+    }
+}
+
+void AppDelegate::automaticRecordingSettingsChanged()
+{
+    automaticStarts_.reset();
+    if (!options_.startMonitors || c_->session->isRecording() || c_->session->isTransitioning())
+        return;
+    // While a recording runs the monitor is off and its end decides (stateChanged).
+    AudioActivityMonitor& audio = *c_->audioActivityMonitor;
+    if (c_->preferences->autoStartRecording() && !audio.isMonitoring()) {
+        audio.setRecordingAutoStopEnabled(false);
+        audio.start();
+    } else if (!c_->preferences->autoStartRecording() && audio.isMonitoring()) {
+        audio.stop();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AutomaticStartGate.h"
 #include "app/TrayIcon.h"
 #include "core/base/CoroutineWaiters.h"
 #include "shell/QuitCoordinator.h"
@@ -167,6 +168,9 @@ private:
     void sessionCompleted(const QString& folder);
     QCoro::Task<void> announceSessionStart(QString folder);
     QCoro::Task<void> startDetached(bool autoStarted);
+    QCoro::Task<void> startAutomatically();
+    // Automatic recording switched on or off, or its rules changed: while idle the sound monitor follows.
+    void automaticRecordingSettingsChanged();
     QCoro::Task<void> stopDetached();
     QCoro::Task<void> refreshGoogleConnected();
     QString recordingsFolder() const;
@@ -181,6 +185,7 @@ private:
     bool tornDown_ = false;
     int runningTasks_ = 0;
     CoroutineWaiters tasksDone_;
+    AutomaticStartGate automaticStarts_;
     // Set when a stop completed a session, so the "not recording" that follows keeps "Session saved: …".
     bool sessionJustSaved_ = false;
 

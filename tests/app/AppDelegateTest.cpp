@@ -9,6 +9,7 @@
 #include "capture/Recorder.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/DriveWebLinks.h"
+#include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
 #include "core/base/UserNotifier.h"
 #include "core/documents/SessionMetadata.h"
@@ -67,6 +68,7 @@ struct TrackScript {
     bool holdStart = false;
     bool holdStop = false;
     bool chunkOnStop = false; // the microphone reports one chunk as it stops
+    bool failStart = false;   // each track's start throws "no input device"
     int starts = 0;
     int stops = 0;
 };
@@ -85,6 +87,8 @@ public:
         ++script_.starts;
         while (script_.holdStart)
             co_await QCoro::sleepFor(5ms);
+        if (script_.failStart)
+            throw EbbcastError(u"no input device"_s);
     }
     QCoro::Task<> stop() override
     {
@@ -444,6 +448,82 @@ TEST_F(AppDelegateTest, AutomaticRecordingStartsTheSoundMonitorAtLaunchAndAfterE
     // The stop completed the session: its status stays instead of "Ready".
     EXPECT_EQ(model.statusMessage(), u"Session saved: "_s + QFileInfo(folder).fileName());
     EXPECT_EQ(model.lastSessionFolder(), folder);
+}
+
+// Loud sound arrives with every buffer, about fifty a second, for as long as a start takes.
+TEST_F(AppDelegateTest, LoudSoundStartsOneRecordingAtATimeAndAFailedStartPausesAutomaticStarts)
+{
+    settings({{u"autoStartRecording"_s, true}});
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    ASSERT_TRUE(delegate.audioActivityMonitor()->isMonitoring());
+    const auto loudBuffers = [&](int count) {
+        for (int index = 0; index < count; ++index) {
+            components.audioEngine->deliver(1, 1024, 0.9F);
+            QTest::qWait(2);
+        }
+    };
+
+    // A slow start: loud buffers keep coming while it runs, and none of them begins another.
+    components.script.holdStart = true;
+    loudBuffers(40);
+    EXPECT_EQ(components.script.starts, 1) << "the first track of one session started, no more";
+    components.script.holdStart = false;
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    EXPECT_EQ(components.script.starts, 3);
+    delegate.stopRecording();
+    ASSERT_TRUE(waitFor(
+        [&] { return !delegate.session()->isRecording() && !delegate.session()->isTransitioning(); }));
+    ASSERT_TRUE(waitFor([&] { return delegate.audioActivityMonitor()->isMonitoring(); }));
+
+    // A start that fails alerts once; the sound that goes on does not try again and again.
+    components.script.failStart = true;
+    loudBuffers(40);
+    ASSERT_TRUE(waitFor([&] { return !delegate.session()->isTransitioning(); }));
+    loudBuffers(40);
+    QTest::qWait(50);
+    EXPECT_EQ(components.alerts.size(), 1) << components.alerts.join(u'\n').toStdString();
+    EXPECT_FALSE(delegate.session()->isRecording());
+
+    // A changed setting ends the pause: the cause may be gone.
+    components.script.failStart = false;
+    delegate.preferences()->setSilenceThreshold(0.05);
+    loudBuffers(5);
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    EXPECT_EQ(components.alerts.size(), 1);
+
+    delegate.logger()->flush();
+    const QStringList log = logLines();
+    EXPECT_EQ(log.filter(u"Ignored recording start request"_s).size(), 0) << log.join(u'\n').toStdString();
+    EXPECT_EQ(log.filter(u"Automatic recording pauses"_s).size(), 1);
+}
+
+TEST_F(AppDelegateTest, WhileIdleTheSoundMonitorFollowsAutomaticRecordingAtOnce)
+{
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    AudioActivityMonitor& monitor = *delegate.audioActivityMonitor();
+    PreferencesStore& preferences = *delegate.preferences();
+    EXPECT_FALSE(monitor.isMonitoring());
+
+    preferences.setAutoStartRecording(true);
+    EXPECT_TRUE(monitor.isMonitoring());
+    preferences.setAutoStartRecording(false);
+    EXPECT_FALSE(monitor.isMonitoring()) << "the microphone is not kept open for a switched-off rule";
+
+    // While recording the recording measures; the end of the recording follows the setting.
+    delegate.startRecording(false);
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    preferences.setAutoStartRecording(true);
+    EXPECT_FALSE(monitor.isMonitoring());
+    delegate.stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !delegate.session()->isRecording() && monitor.isMonitoring(); }));
+    preferences.setAutoStartRecording(false);
+    EXPECT_FALSE(monitor.isMonitoring());
 }
 
 TEST_F(AppDelegateTest, LiveTranscriptionResumesTheLatestSessionAtLaunchAndSendsEachChunkOnce)
