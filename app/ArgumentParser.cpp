@@ -17,6 +17,15 @@ bool ArgumentParser::looksLikeOption(const QString& word)
     return !negativeNumber;
 }
 
+std::optional<double> ArgumentParser::positiveSeconds(const QString& text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value > 0) || value > 1e7)
+        return std::nullopt;
+    return value;
+}
+
 bool ArgumentParser::asksForHelp(const QStringList& arguments)
 {
     for (const QString& argument : arguments) {

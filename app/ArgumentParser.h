@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 namespace ebbcast {
@@ -34,6 +35,8 @@ public:
     static bool asksForHelp(const QStringList& arguments);
     // Whether the word would be read as an option rather than as an argument.
     static bool looksLikeOption(const QString& word);
+    // A number of seconds above 0 (at most 10^7, about 116 days), as options like --duration take them.
+    static std::optional<double> positiveSeconds(const QString& text);
 };
 
 } // namespace ebbcast

@@ -27,7 +27,8 @@ CommandDispatcher::CommandDispatcher(Console& console, std::vector<Command*> com
 
 QString CommandDispatcher::help() const
 {
-    QString text = u"Usage: ebbcast [--headless | COMMAND [ARGUMENTS]]\n\n"
+    QString text = u"Usage: ebbcast [--headless] [--chunk-seconds SECONDS]\n"
+                   "       ebbcast COMMAND [ARGUMENTS]\n\n"
                    "Ebbcast records the screen, the microphone and the computer's own sound, and keeps\n"
                    "each session in a folder of its own.\n\n"
                    "Without a command, Ebbcast runs as a tray application until you quit it from its menu\n"
@@ -39,6 +40,8 @@ QString CommandDispatcher::help() const
     text += u"  help [COMMAND]             this help, or a command's own\n\n"
             "Options:\n"
             "  --headless       run without a tray or windows\n"
+            "  --chunk-seconds SECONDS\n"
+            "                   cut the audio chunks at this length instead of 300 s\n"
             "  -h, --help       show this help; after a command, that command's help\n"
             "  -V, --version    show the version\n\n"
             "Files:\n"_s;
@@ -81,13 +84,8 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
         return Invocation::run(Application::tray);
 
     const QString first = words.first();
-    if (first == u"--headless") {
-        if (words.size() == 1)
-            return Invocation::run(Application::headless);
-        if (ArgumentParser::asksForHelp(words.mid(1)))
-            return Invocation::answer(0, help());
-        return usageError(u"--headless takes no arguments"_s, QString());
-    }
+    if (first == u"--headless" || first.startsWith(u"--chunk-seconds"))
+        return parseApplication(words);
     if (first == u"-h" || first == u"--help" || (first == u"help" && words.size() == 1))
         return Invocation::answer(0, help());
     if (first == u"-V" || first == u"--version")
@@ -100,7 +98,8 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
     const bool asksForHelp = first == u"help";
     const QString name = asksForHelp ? words.at(1) : first;
     if (!asksForHelp && ArgumentParser::looksLikeOption(name)) {
-        const auto suggestion = closestMatch(name, {u"--help"_s, u"--version"_s, u"--headless"_s});
+        const auto suggestion =
+            closestMatch(name, {u"--help"_s, u"--version"_s, u"--headless"_s, u"--chunk-seconds"_s});
         return usageError(u"unknown option "_s + SettingValueText::escaped(name) +
                               (suggestion ? u"; did you mean "_s + *suggestion + u'?' : QString()),
                           QString());
@@ -122,6 +121,30 @@ CommandDispatcher::Invocation CommandDispatcher::parse(const QStringList& argume
         return Invocation::answer(2, QString(), u"ebbcast: "_s + error->message + u'\n');
     }
     return Invocation::of(*command);
+}
+
+CommandDispatcher::Invocation CommandDispatcher::parseApplication(const QStringList& words) const
+{
+    if (ArgumentParser::asksForHelp(words))
+        return Invocation::answer(0, help());
+    const auto parsed =
+        ArgumentParser::parse(words, {{u"--headless"_s, false}, {u"--chunk-seconds"_s, true}});
+    if (const auto* error = std::get_if<UsageError>(&parsed))
+        return usageError(error->message, QString());
+    const auto& options = std::get<ArgumentParser::Parsed>(parsed);
+    if (!options.arguments.isEmpty()) {
+        return usageError(options.has(u"--headless"_s) ? u"--headless takes no arguments"_s
+                                                       : u"the application takes no arguments"_s,
+                          QString());
+    }
+    Invocation invocation =
+        Invocation::run(options.has(u"--headless"_s) ? Application::headless : Application::tray);
+    if (options.has(u"--chunk-seconds"_s)) {
+        invocation.chunkSeconds = ArgumentParser::positiveSeconds(options.values.value(u"--chunk-seconds"_s));
+        if (!invocation.chunkSeconds)
+            return usageError(u"--chunk-seconds takes a number of seconds above 0"_s, QString());
+    }
+    return invocation;
 }
 
 int CommandDispatcher::answer(const Invocation& invocation)

@@ -31,18 +31,19 @@ public:
         QString output;                              // for standard output (help, version)
         QString error;                               // for standard error (a usage error)
         Application application = Application::none; // the application to run instead of a command
+        std::optional<double> chunkSeconds;          // the application's chunk length (--chunk-seconds)
 
         static Invocation of(Command& command)
         {
-            return {&command, 0, QString(), QString(), Application::none};
+            return {&command, 0, QString(), QString(), Application::none, std::nullopt};
         }
         static Invocation answer(int status, const QString& output, const QString& error = QString())
         {
-            return {nullptr, status, output, error, Application::none};
+            return {nullptr, status, output, error, Application::none, std::nullopt};
         }
         static Invocation run(Application application)
         {
-            return {nullptr, 0, QString(), QString(), application};
+            return {nullptr, 0, QString(), QString(), application, std::nullopt};
         }
     };
 
@@ -64,6 +65,8 @@ private:
     QCoro::Task<> runToEnd(Command& command, CommandContext& context, int& status);
     Command* find(const QString& name) const;
     Invocation usageError(const QString& message, const QString& helpCommand) const;
+    // "--headless" and "--chunk-seconds S", in any order.
+    Invocation parseApplication(const QStringList& words) const;
     int finish(int status);
 
     Console& console_;

@@ -31,15 +31,6 @@ namespace {
 
 constexpr qint64 longestTimerInterval = 24 * 3600 * 1000; // a QTimer holds at most about 24 days
 
-std::optional<double> positiveSeconds(const QString& text)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !(value > 0) || value > 1e7)
-        return std::nullopt;
-    return value;
-}
-
 // Takes the recording lock: nothing when this process holds it now, else the exit status (with the reason on
 // standard error).
 std::optional<int> lockOrExplain(CommandContext& context)
@@ -113,7 +104,7 @@ std::optional<UsageError> RecordCommand::parse(const QStringList& arguments)
     for (const QString& option : {u"--duration"_s, u"--chunk-seconds"_s}) {
         if (!options.has(option))
             continue;
-        const auto seconds = positiveSeconds(options.values.value(option));
+        const auto seconds = ArgumentParser::positiveSeconds(options.values.value(option));
         if (!seconds)
             return UsageError{option + u" takes a number of seconds above 0"_s, false};
         (option == u"--duration" ? duration_ : chunkSeconds_) = seconds;

@@ -147,9 +147,10 @@ int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Co
 }
 
 // Runs the application until it quits; its exit status.
-int runApplication(bool tray, ebbcast::Console& console, ebbcast::StopSignals& stopSignals,
-                   const ebbcast::GoogleEndpoints& googleEndpoints)
+int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebbcast::Console& console,
+                   ebbcast::StopSignals& stopSignals, const ebbcast::GoogleEndpoints& googleEndpoints)
 {
+    const bool tray = invocation.application == ebbcast::CommandDispatcher::Application::tray;
     const auto paths = ebbcast::AppPaths::fromEnvironment(QProcessEnvironment::systemEnvironment());
     if (!paths) {
         console.error(ebbcast::AppPaths::missingHomeProblem());
@@ -176,6 +177,8 @@ int runApplication(bool tray, ebbcast::Console& console, ebbcast::StopSignals& s
     }
 
     ebbcast::LinuxAppComponentFactory factory(*paths, googleEndpoints, console, {.tray = tray});
+    if (invocation.chunkSeconds)
+        factory.backends().recorders->setChunkSeconds(*invocation.chunkSeconds);
     ebbcast::AppDelegate delegate(factory);
     if (tray) {
         QObject::connect(qApp, &QGuiApplication::commitDataRequest, &delegate,
@@ -212,14 +215,30 @@ bool hasDisplay(const QProcessEnvironment& environment)
 
 int main(int argc, char* argv[])
 {
-    // The tray needs a GUI application, everything else a core one; which is known from the arguments alone.
     QStringList arguments;
     for (int index = 1; index < argc; ++index)
         arguments.append(QString::fromLocal8Bit(argv[index]));
-    const bool trayWanted = arguments.isEmpty();
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    ebbcast::Console console;
+    ebbcast::RecordCommand record;
+    ebbcast::RecoverCommand recover;
+    ebbcast::SettingsCommand settings;
+    ebbcast::DriveCommand drive;
+    ebbcast::UploadCommand upload;
+    ebbcast::TranscribeCommand transcribe;
+    ebbcast::CommandDispatcher commandLine(console,
+                                           {&record, &recover, &settings, &drive, &upload, &transcribe},
+                                           ebbcast::AppPaths::fromEnvironment(environment));
+
+    // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
+    // and SIGTERM does so before anything exists that a signal could leave half made.
+    const ebbcast::CommandDispatcher::Invocation invocation = commandLine.parse(arguments);
+    using Application = ebbcast::CommandDispatcher::Application;
+
+    // The tray needs a GUI application, everything else a core one.
+    const bool trayWanted = invocation.application == Application::tray;
     if (trayWanted && !hasDisplay(environment)) {
-        ebbcast::Console console;
         console.error(
             QStringLiteral("ebbcast: no display to show a tray icon on (DISPLAY is not set); "
                            "'ebbcast --headless' runs without one, 'ebbcast --help' lists the commands."));
@@ -236,24 +255,8 @@ int main(int argc, char* argv[])
     }
     QCoreApplication::setApplicationName(QStringLiteral("ebbcast"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ebbcast::BuildInfo::version));
-    QGuiApplication::setDesktopFileName(QStringLiteral("ebbcast"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tavilon.Ebbcast"));
 
-    ebbcast::Console console;
-    ebbcast::RecordCommand record;
-    ebbcast::RecoverCommand recover;
-    ebbcast::SettingsCommand settings;
-    ebbcast::DriveCommand drive;
-    ebbcast::UploadCommand upload;
-    ebbcast::TranscribeCommand transcribe;
-    ebbcast::CommandDispatcher commandLine(console,
-                                           {&record, &recover, &settings, &drive, &upload, &transcribe},
-                                           ebbcast::AppPaths::fromEnvironment(environment));
-
-    // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
-    // and SIGTERM does so before anything exists that a signal could leave half made.
-    const ebbcast::CommandDispatcher::Invocation invocation =
-        commandLine.parse(QCoreApplication::arguments().mid(1));
-    using Application = ebbcast::CommandDispatcher::Application;
     if (invocation.command == nullptr && invocation.application == Application::none)
         return commandLine.answer(invocation);
     ebbcast::GoogleEndpoints googleEndpoints;
@@ -266,8 +269,7 @@ int main(int argc, char* argv[])
     if (invocation.application != Application::none) {
         ebbcast::StopSignals quitSignals(ebbcast::StopSignals::quitSignals());
         quitSignals.install();
-        return runApplication(invocation.application == Application::tray, console, quitSignals,
-                              googleEndpoints);
+        return runApplication(invocation, console, quitSignals, googleEndpoints);
     }
     ebbcast::StopSignals stopSignals;
     if (invocation.command->catchesStopSignals())

@@ -338,6 +338,21 @@ TEST_F(CommandLineInterfaceTest, ApplicationHelpVersionAndUnknownCommands)
     const Result extra = run({u"--headless"_s, u"record"_s});
     EXPECT_EQ(extra.status, 2);
     EXPECT_EQ(extra.err, u"ebbcast: --headless takes no arguments\nTry 'ebbcast --help'.\n"_s);
+    // The application's chunk length, for demonstrations and tests, in the tray or headless.
+    const auto headlessShort = parse({u"--headless"_s, u"--chunk-seconds"_s, u"2.5"_s});
+    EXPECT_EQ(headlessShort.application, CommandDispatcher::Application::headless);
+    EXPECT_EQ(headlessShort.chunkSeconds, 2.5);
+    const auto trayShort = parse({u"--chunk-seconds=4"_s});
+    EXPECT_EQ(trayShort.application, CommandDispatcher::Application::tray);
+    EXPECT_EQ(trayShort.chunkSeconds, 4.0);
+    EXPECT_EQ(parse({u"--headless"_s}).chunkSeconds, std::nullopt);
+    for (const QString& bad : {u"0"_s, u"-1"_s, u"soon"_s, u"nan"_s}) {
+        const Result refused = run({u"--chunk-seconds"_s, bad, u"--headless"_s});
+        EXPECT_EQ(refused.status, 2) << bad.toStdString();
+        EXPECT_TRUE(refused.err.startsWith(u"ebbcast: --chunk-seconds takes a number of seconds above 0"_s))
+            << refused.err.toStdString();
+    }
+    EXPECT_EQ(run({u"--headless"_s, u"--chunk-seconds"_s}).status, 2);
     EXPECT_EQ(run({u"--headles"_s}).err,
               u"ebbcast: unknown option --headles; did you mean --headless?\nTry 'ebbcast --help'.\n"_s);
 
