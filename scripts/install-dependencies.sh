@@ -3,6 +3,8 @@
 #   --run     what running ebbcast needs       (debian-packages-run.txt)
 #   --build   ... and building it (the default) (debian-packages-build.txt)
 #   --test    ... and running the test suite   (debian-packages-test.txt)
+#   --package what building and making the Debian package need (debian-packages-package.txt, after the
+#             run and build sets)
 # Returns at once when all are installed.
 set -euo pipefail
 
@@ -11,7 +13,8 @@ case "${1:---build}" in
     --run) sets=(run) ;;
     --build) sets=(run build) ;;
     --test) sets=(run build test) ;;
-    *) echo "usage: $0 [--run|--build|--test]" >&2; exit 2 ;;
+    --package) sets=(run build package) ;;
+    *) echo "usage: $0 [--run|--build|--test|--package]" >&2; exit 2 ;;
 esac
 
 packages=()

@@ -63,7 +63,7 @@ void DesktopNotifier::showNotification(const QString& title, const QString& body
     askForCapabilities();
 
     const QVariantMap hints{
-        {u"desktop-entry"_s, u"ebbcast"_s},
+        {u"desktop-entry"_s, u"com.tavilon.Ebbcast"_s},
         {u"category"_s, kind == Kind::failure ? u"transfer.error"_s : u"transfer.complete"_s},
     };
     QDBusMessage call = notificationCall(u"Notify"_s);

@@ -68,8 +68,8 @@ TEST_F(DesktopNotifierTest, SendsEveryFieldAndHintOfBothKinds)
     EXPECT_EQ(done[u"summary"_s].toString(), u"Upload complete"_s);
     EXPECT_EQ(done[u"body"_s].toString(), u"Session 2026-12-08_14-03-11 is on Google Drive."_s);
     EXPECT_EQ(done[u"actions"_s].toArray(), QJsonArray());
-    EXPECT_EQ(done[u"hints"_s].toObject(),
-              (QJsonObject{{u"desktop-entry"_s, u"ebbcast"_s}, {u"category"_s, u"transfer.complete"_s}}));
+    EXPECT_EQ(done[u"hints"_s].toObject(), (QJsonObject{{u"desktop-entry"_s, u"com.tavilon.Ebbcast"_s},
+                                                        {u"category"_s, u"transfer.complete"_s}}));
     EXPECT_EQ(done[u"hint_types"_s].toObject(),
               (QJsonObject{{u"desktop-entry"_s, u"s"_s}, {u"category"_s, u"s"_s}}));
     EXPECT_EQ(done[u"expire_timeout"_s].toInt(0), -1);
@@ -77,8 +77,8 @@ TEST_F(DesktopNotifierTest, SendsEveryFieldAndHintOfBothKinds)
     const QJsonObject& failure = calls[1];
     EXPECT_EQ(failure[u"summary"_s].toString(), u"Upload failed"_s);
     EXPECT_EQ(failure[u"body"_s].toString(), u"Drive refused the file."_s);
-    EXPECT_EQ(failure[u"hints"_s].toObject(),
-              (QJsonObject{{u"desktop-entry"_s, u"ebbcast"_s}, {u"category"_s, u"transfer.error"_s}}));
+    EXPECT_EQ(failure[u"hints"_s].toObject(), (QJsonObject{{u"desktop-entry"_s, u"com.tavilon.Ebbcast"_s},
+                                                           {u"category"_s, u"transfer.error"_s}}));
 
     QTest::qWait(100); // the replies
     EXPECT_EQ(countLogLines(logger_, u"Desktop notification"_s), 0) << "answered calls leave no log line";
