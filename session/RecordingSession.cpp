@@ -92,6 +92,7 @@ QCoro::Task<> RecordingSession::start(bool autoStarted)
         co_return;
     }
     isStarting_ = true;
+    lastStartFailure_.reset();
     std::optional<QString> failure;
     try {
         co_await startSteps(autoStarted);
@@ -102,6 +103,7 @@ QCoro::Task<> RecordingSession::start(bool autoStarted)
     }
     if (failure) {
         logger_.error(u"Failed to start recording: "_s + *failure);
+        lastStartFailure_ = failure;
         alerts_.showError(*failure);
         co_await cleanUpPartialStart();
     }
@@ -352,16 +354,17 @@ QCoro::Task<std::optional<RecordingSession::StopOutcome>> RecordingSession::stop
     co_return outcome;
 }
 
-void RecordingSession::createMarker(const QString& label)
+std::optional<double> RecordingSession::createMarker(const QString& label)
 {
     if (!document_ || !startDate_)
-        return;
+        return std::nullopt;
     const QDateTime now = clock_();
     const SessionMarker marker{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
                                secondsBetween(*startDate_, now), now, label};
     document_->addMarker(marker);
     logger_.info(u"Marker created at "_s + QString::fromLatin1(ShortestNumber::format(marker.timestamp)) +
                  u"s"_s);
+    return marker.timestamp;
 }
 
 void RecordingSession::markWrapUpPending(const QString& sessionFolder)

@@ -78,7 +78,8 @@ public:
     QCoro::Task<> start(bool autoStarted);
     // Nothing when no recording was running or a stop was already under way.
     QCoro::Task<std::optional<StopOutcome>> stop(bool suppressUpload);
-    void createMarker(const QString& label = QStringLiteral("Marker"));
+    // The marker's time in the session, in seconds; nothing when no recording runs.
+    std::optional<double> createMarker(const QString& label = QStringLiteral("Marker"));
     void markWrapUpPending(const QString& sessionFolder);
     void markWrapUpCompleted(const QString& sessionFolder, const QString& wrapUpFile,
                              const QString& wrapUpMetadata);
@@ -94,12 +95,16 @@ public:
     bool isRecording() const { return isRecording_; }
     // A start or a stop is under way.
     bool isTransitioning() const { return isStarting_ || isStopping_; }
+    bool isStarting() const { return isStarting_; }
+    bool isStopping() const { return isStopping_; }
     // Resumes (from the event loop) once no start or stop is under way; at once when none is.
     QCoro::Task<> waitUntilSettled();
     bool currentRecordingWasAutoStarted() const { return currentRecordingWasAutoStarted_; }
     std::optional<QString> lastCompletedSessionFolder() const { return lastCompletedSessionFolder_; }
     // The folder of the running (or starting) session, once it exists.
     std::optional<QString> currentSessionFolder() const { return sessionFolder_; }
+    // Why the last start failed (the text of its alert); nothing when it succeeded or was ignored.
+    std::optional<QString> lastStartFailure() const { return lastStartFailure_; }
 
     std::function<void(bool recording)> onStateChange;
     std::function<void(float level)> onMicLevel;
@@ -153,6 +158,7 @@ private:
     std::vector<std::unique_ptr<Recorder>> tracks_;
     std::optional<QDateTime> startDate_;
     std::optional<QString> sessionFolder_;
+    std::optional<QString> lastStartFailure_;
     std::unique_ptr<FileLock> sessionLock_; // held from the folder's creation to the end of the stop
     bool activity_ = false;
     CoroutineWaiters settledWaiters_;
