@@ -159,21 +159,30 @@ int CommandDispatcher::run(Command& command, CommandContext& context)
 {
     for (const QString& problem : SettingsFileCheck::problems(context.paths.settingsFilePath()))
         console_.error(u"warning: "_s + problem);
+    return runUnderEventLoop([&command, &context] { return command.run(context); });
+}
 
+int CommandDispatcher::runAlone(const std::function<QCoro::Task<int>()>& start)
+{
+    return runUnderEventLoop(start);
+}
+
+int CommandDispatcher::runUnderEventLoop(const std::function<QCoro::Task<int>()>& start)
+{
     // The coroutine starts once the event loop runs, so that its end, even a synchronous one, can end the
     // loop.
     int status = 1;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&] { runToEnd(command, context, status); }, Qt::QueuedConnection);
+        QCoreApplication::instance(), [&] { runToEnd(start, status); }, Qt::QueuedConnection);
     QCoreApplication::exec();
     return finish(status);
 }
 
-QCoro::Task<> CommandDispatcher::runToEnd(Command& command, CommandContext& context, int& status)
+QCoro::Task<> CommandDispatcher::runToEnd(std::function<QCoro::Task<int>()> start, int& status)
 {
     QString failure;
     try {
-        auto running = command.run(context);
+        auto running = start();
         status = co_await running;
     } catch (const EbbcastError& error) {
         failure = error.description();

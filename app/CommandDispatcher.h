@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -58,11 +59,15 @@ public:
     // Says what is wrong with the settings file (once), runs the command under QCoreApplication::exec() and
     // returns its exit status; a failed write to standard output turns a success into 1.
     int run(Command& command, CommandContext& context);
+    // Runs a command that needs none of the application's components ("ctl") the same way: `start` makes
+    // its coroutine once the event loop runs.
+    int runAlone(const std::function<QCoro::Task<int>()>& start);
 
     QString help() const;
 
 private:
-    QCoro::Task<> runToEnd(Command& command, CommandContext& context, int& status);
+    int runUnderEventLoop(const std::function<QCoro::Task<int>()>& start);
+    QCoro::Task<> runToEnd(std::function<QCoro::Task<int>()> start, int& status);
     Command* find(const QString& name) const;
     Invocation usageError(const QString& message, const QString& helpCommand) const;
     // "--headless" and "--chunk-seconds S", in any order.

@@ -6,6 +6,8 @@
 #include "app/CommandContext.h"
 #include "app/CommandDispatcher.h"
 #include "app/Console.h"
+#include "app/ControlService.h"
+#include "app/CtlCommand.h"
 #include "app/DriveCommand.h"
 #include "app/LinuxAppComponentFactory.h"
 #include "app/LinuxRecorderFactory.h"
@@ -13,6 +15,7 @@
 #include "app/RecordCommand.h"
 #include "app/RecordingProcessLock.h"
 #include "app/RecoverCommand.h"
+#include "app/SessionControl.h"
 #include "app/SettingsCommand.h"
 #include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
@@ -36,12 +39,16 @@
 #include "drive/GoogleEndpoints.h"
 #include "drive/KeychainStore.h"
 #include "drive/UploadManager.h"
+#include "model/EbbcastAppModel.h"
 #include "session/ActivityInhibitor.h"
 #include "session/RecordingSession.h"
 #include "shell/StopSignals.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
@@ -147,6 +154,43 @@ int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Co
 }
 
 // Runs the application until it quits; its exit status.
+// Whether an application runs already and took this launch's arguments and working folder (Activate).
+bool handedToRunningApplication(QDBusConnection bus)
+{
+    if (!bus.isConnected() || bus.interface() == nullptr ||
+        !bus.interface()->isServiceRegistered(ebbcast::ControlService::serviceName).value())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        ebbcast::ControlService::serviceName, ebbcast::ControlService::objectPath,
+        ebbcast::ControlService::interfaceName, QStringLiteral("Activate"));
+    call << QCoreApplication::arguments().mid(1) << QDir::currentPath();
+    // Before the event loop runs: a plain blocking call, no nested loop.
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 10000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// Puts the control interface on the session bus, and takes it off again before the teardown.
+void publishControl(ebbcast::ControlService& service, ebbcast::AppDelegate& delegate)
+{
+    using Publication = ebbcast::ControlService::Publication;
+    const Publication published = service.publish(QDBusConnection::sessionBus());
+    if (published != Publication::published) {
+        delegate.logger()->info(
+            published == Publication::nameTaken
+                ? QStringLiteral("Another process owns com.tavilon.Ebbcast on the session "
+                                 "bus: 'ebbcast ctl' will not reach this one")
+                : QStringLiteral("No D-Bus session bus: 'ebbcast ctl' will not work"));
+        return;
+    }
+    ebbcast::EbbcastAppModel& model = *delegate.model();
+    for (const auto change :
+         {&ebbcast::EbbcastAppModel::stateChanged, &ebbcast::EbbcastAppModel::currentSessionFolderChanged,
+          &ebbcast::EbbcastAppModel::lastSessionFolderChanged,
+          &ebbcast::EbbcastAppModel::transcriptStatusChanged,
+          &ebbcast::EbbcastAppModel::lastUploadStatusChanged})
+        QObject::connect(&model, change, &service, &ebbcast::ControlService::announceStateChange);
+}
+
 int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebbcast::Console& console,
                    ebbcast::StopSignals& stopSignals, const ebbcast::GoogleEndpoints& googleEndpoints)
 {
@@ -156,7 +200,10 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
         console.error(ebbcast::AppPaths::missingHomeProblem());
         return 1;
     }
-    // One application per user: a second one would record and upload the same sessions twice.
+    // One application per user: a second one would record and upload the same sessions twice. The running one
+    // is asked over the session bus to take this launch's arguments; without a bus the lock below decides.
+    if (handedToRunningApplication(QDBusConnection::sessionBus()))
+        return 0;
     std::unique_ptr<ebbcast::FileLock> instance;
     try {
         QDir().mkpath(paths->stateDirectory());
@@ -184,11 +231,18 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
         QObject::connect(qApp, &QGuiApplication::commitDataRequest, &delegate,
                          &ebbcast::AppDelegate::sessionEnding);
     }
+    ebbcast::SessionControl control(delegate, [&delegate](const QStringList& arguments, const QString&) {
+        if (ebbcast::Logger* logger = delegate.logger())
+            logger->info(
+                QStringLiteral("Another launch of Ebbcast handed over (%1 arguments)").arg(arguments.size()));
+    });
+    ebbcast::ControlService controlService(control);
     int failed = 0;
     QTimer::singleShot(0, &delegate, [&] {
         try {
             delegate.launch();
             delegate.quitOn(stopSignals);
+            publishControl(controlService, delegate);
         } catch (const ebbcast::EbbcastError& error) {
             console.error(QStringLiteral("Ebbcast could not start: ") + error.description());
             failed = 1;
@@ -200,6 +254,7 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
         }
     });
     const int status = QCoreApplication::exec();
+    controlService.withdraw();
     return failed != 0 ? failed : status;
 }
 
@@ -227,8 +282,9 @@ int main(int argc, char* argv[])
     ebbcast::DriveCommand drive;
     ebbcast::UploadCommand upload;
     ebbcast::TranscribeCommand transcribe;
+    ebbcast::CtlCommand ctl;
     ebbcast::CommandDispatcher commandLine(console,
-                                           {&record, &recover, &settings, &drive, &upload, &transcribe},
+                                           {&record, &recover, &settings, &drive, &upload, &transcribe, &ctl},
                                            ebbcast::AppPaths::fromEnvironment(environment));
 
     // Parse, then build, then run: help and usage errors create nothing, and a command that catches SIGINT
@@ -259,6 +315,10 @@ int main(int argc, char* argv[])
 
     if (invocation.command == nullptr && invocation.application == Application::none)
         return commandLine.answer(invocation);
+    if (invocation.command == &ctl) {
+        // Talks to the running application only: nothing of its own is built.
+        return commandLine.runAlone([&] { return ctl.control(console, QDBusConnection::sessionBus()); });
+    }
     ebbcast::GoogleEndpoints googleEndpoints;
     try {
         googleEndpoints = ebbcast::GoogleEndpoints::fromEnvironment(environment);

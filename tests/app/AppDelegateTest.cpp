@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppComponentFactory.h"
+#include "app/SessionControl.h"
 #include "app/SettingsWiring.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/AudioActivityMonitor.h"
@@ -524,6 +525,43 @@ TEST_F(AppDelegateTest, WhileIdleTheSoundMonitorFollowsAutomaticRecordingAtOnce)
     ASSERT_TRUE(waitFor([&] { return !delegate.session()->isRecording() && monitor.isMonitoring(); }));
     preferences.setAutoStartRecording(false);
     EXPECT_FALSE(monitor.isMonitoring());
+}
+
+// What "ebbcast ctl" and the D-Bus interface get: outcomes once the work has ended, the reason of a failure.
+TEST_F(AppDelegateTest, SessionControlAnswersWithTheSessionFolderAndTheReasonOfAFailedStart)
+{
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    SessionControl control(delegate, {});
+
+    EXPECT_EQ(test::runTask(control.stop()), QString()) << "idle: nothing to stop";
+    EXPECT_EQ(control.createMarker(u"Too early"_s), std::nullopt);
+    EXPECT_EQ(control.status().value(u"state"_s).toString(), u"idle"_s);
+
+    components.script.failStart = true;
+    try {
+        test::runTask(control.start());
+        ADD_FAILURE() << "a failed start must throw";
+    } catch (const EbbcastError& error) {
+        EXPECT_TRUE(error.description().contains(u"no input device"_s)) << error.description().toStdString();
+    }
+    EXPECT_FALSE(delegate.session()->isRecording());
+
+    components.script.failStart = false;
+    const QString folder = test::runTask(control.start());
+    ASSERT_TRUE(delegate.session()->isRecording());
+    EXPECT_EQ(folder, delegate.session()->currentSessionFolder().value_or(QString()));
+    EXPECT_EQ(test::runTask(control.start()), folder) << "already recording: the same session";
+    EXPECT_EQ(control.status().value(u"state"_s).toString(), u"recording"_s);
+    EXPECT_EQ(control.status().value(u"sessionFolder"_s).toString(), folder);
+    const std::optional<double> marker = control.createMarker(u"Decision"_s);
+    ASSERT_TRUE(marker.has_value());
+    EXPECT_GE(*marker, 0.0);
+
+    EXPECT_EQ(test::runTask(control.stop()), folder);
+    EXPECT_FALSE(delegate.session()->isRecording());
 }
 
 TEST_F(AppDelegateTest, LiveTranscriptionResumesTheLatestSessionAtLaunchAndSendsEachChunkOnce)

@@ -1,10 +1,14 @@
 #include "app/RecordingProcess.h"
 #include "shell/FakeLogind.h"
+#include "shell/NotificationBus.h"
 #include "support/MediaProbe.h"
 #include "support/PrivateServers.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -131,6 +135,86 @@ TEST_F(ApplicationProcessTest, LogindWaitsForTheCompleteSessionAndItsShutdownQui
     }
 }
 
+// Desktop actions, hotkeys and scripts reach the running application through "ebbcast ctl"; a second launch
+// hands over to it. On a bus of the test's own, as a desktop session has one.
+TEST_F(ApplicationProcessTest, HeadlessAnswersCtlOverTheSessionBusAndASecondLaunchHandsOver)
+{
+    set(u"clockSyncEnabled"_s, u"false"_s);
+    PrivateBus bus;
+    QProcessEnvironment environment;
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+    const auto ctl = [&](const QStringList& arguments) {
+        return runEbbcast(QStringList{u"ctl"_s} + arguments, environment);
+    };
+
+    const Finished before = ctl({u"status"_s});
+    EXPECT_EQ(before.exitCode, 3);
+    EXPECT_EQ(before.err, u"ebbcast: Ebbcast is not running."_s);
+
+    QProcess application;
+    configure(application, environment);
+    application.start(executable(), {u"--headless"_s});
+    ASSERT_TRUE(application.waitForStarted());
+    const auto ended = qScopeGuard([&] {
+        if (application.state() != QProcess::NotRunning) {
+            application.kill();
+            application.waitForFinished();
+        }
+    });
+    Finished status;
+    ASSERT_TRUE(waitUntil([&] { return (status = ctl({u"status"_s})).exitCode == 0; }, 60000))
+        << status.err.toStdString() << application.readAllStandardError().constData();
+    EXPECT_TRUE(status.out.startsWith(u"state: idle\n"_s)) << status.out.toStdString();
+
+    const Finished second = runEbbcast({u"--headless"_s}, environment);
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    const QString log = folder_.file(u"state/Tavilon/app.log"_s);
+    EXPECT_TRUE(waitUntil([&] { return TemporaryFolder::readAll(log).contains("Another launch of Ebbcast"); },
+                          10000));
+
+    // Idle: a stop is done at once, a marker has nothing to go to.
+    const Finished idleStop = ctl({u"stop"_s});
+    EXPECT_EQ(idleStop.exitCode, 0) << idleStop.err.toStdString();
+    EXPECT_EQ(idleStop.out, QString());
+    const Finished idleMarker = ctl({u"marker"_s});
+    EXPECT_EQ(idleMarker.exitCode, 1);
+    EXPECT_EQ(idleMarker.err, u"ebbcast: Ebbcast is not recording."_s);
+
+    // The start answers once the session records; a second start is the same session.
+    const Finished started = ctl({u"start"_s});
+    ASSERT_EQ(started.exitCode, 0) << started.err.toStdString();
+    const QString session = started.out;
+    EXPECT_EQ(session, recordingSession());
+    EXPECT_EQ(ctl({u"start"_s}).out, session);
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(session + u"/screen.mov"_s).size() > 4096; }, 30000));
+
+    const Finished marker = ctl({u"marker"_s, u"Decision taken"_s});
+    ASSERT_EQ(marker.exitCode, 0) << marker.err.toStdString();
+    EXPECT_GT(marker.out.toDouble(), 0.0) << marker.out.toStdString();
+    const Finished json = ctl({u"status"_s, u"--json"_s});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QJsonObject state = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(state.value(u"state"_s).toString(), u"recording"_s) << json.out.toStdString();
+    EXPECT_EQ(state.value(u"sessionFolder"_s).toString(), session);
+    EXPECT_GT(state.value(u"elapsedSeconds"_s).toDouble(), 0.0);
+
+    // The stop answers once the session is saved.
+    const Finished stopped = ctl({u"stop"_s});
+    ASSERT_EQ(stopped.exitCode, 0) << stopped.err.toStdString();
+    EXPECT_EQ(stopped.out, session);
+    const auto metadata = document(session);
+    ASSERT_TRUE(metadata);
+    EXPECT_TRUE(metadata->endTime.has_value());
+    ASSERT_EQ(metadata->markers.size(), 1U);
+    EXPECT_EQ(metadata->markers.front().label, u"Decision taken"_s);
+    EXPECT_FALSE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
+
+    ::kill(static_cast<pid_t>(application.processId()), SIGTERM);
+    ASSERT_TRUE(application.waitForFinished(60000));
+    EXPECT_EQ(application.exitCode(), 0) << application.readAllStandardError().constData();
+    EXPECT_EQ(ctl({u"status"_s}).exitCode, 3) << "the name is free once the application has ended";
+}
+
 TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsCleanly)
 {
     PrivateDisplay display;
@@ -205,13 +289,15 @@ private:
     QString display_;
 };
 
-TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicationIsRefused)
+TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicationHandsOver)
 {
     set(u"clockSyncEnabled"_s, u"false"_s);
     PrivateDisplay display(u"640x480x24"_s);
+    PrivateBus bus;
     QProcessEnvironment environment;
     environment.insert(u"DISPLAY"_s, display.name());
     environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
     QProcess tray;
     QProcessEnvironment trayEnvironment = QProcessEnvironment::systemEnvironment();
     trayEnvironment.insert(u"DISPLAY"_s, display.name());
@@ -234,8 +320,13 @@ TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicat
         return Finished{process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
                         QString::fromLocal8Bit(process.readAllStandardError())};
     }();
-    EXPECT_EQ(second.exitCode, 3);
-    EXPECT_TRUE(second.err.contains(u"already running"_s)) << second.err.toStdString();
+    // On the session bus the running application takes the launch over; without one the lock refuses it.
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    QProcessEnvironment noBus = environment;
+    noBus.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+    const Finished withoutBus = runEbbcast({u"--headless"_s}, noBus);
+    EXPECT_EQ(withoutBus.exitCode, 3);
+    EXPECT_TRUE(withoutBus.err.contains(u"already running"_s)) << withoutBus.err.toStdString();
 
     const TrayMenu menu(display.name());
     menu.choose(u"Down"_s); // Start Recording

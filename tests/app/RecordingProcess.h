@@ -68,13 +68,13 @@ protected:
         QString out;
         QString err;
     };
-    // Runs `ebbcast ARGUMENTS` to its end.
-    Finished runEbbcast(const QStringList& arguments)
+    // Runs `ebbcast ARGUMENTS` to its end (with the environment changed by `changes`).
+    Finished runEbbcast(const QStringList& arguments, const QProcessEnvironment& changes = {})
     {
         QProcess process;
-        configure(process);
+        configure(process, changes);
         process.start(executable(), arguments);
-        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_TRUE(process.waitForFinished(60000));
         return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed(),
                 QString::fromLocal8Bit(process.readAllStandardError()).trimmed()};
     }
