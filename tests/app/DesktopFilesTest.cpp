@@ -97,12 +97,15 @@ TEST(DesktopEntry, PassesTheValidatorAndAgreesWithTheAutostartEntry)
     EXPECT_EQ(QFileInfo(desktopEntryPath).completeBaseName(), u"com.tavilon.Ebbcast"_s);
     EXPECT_EQ(LoginAutostart::entryFileName(), QFileInfo(desktopEntryPath).fileName());
 
-    // An action runs a command the built ebbcast knows.
-    for (const QString& action : entry.value(u"Actions"_s).split(u';', Qt::SkipEmptyParts)) {
+    // The actions control the running application, through a command the built ebbcast knows.
+    const QStringList actions = entry.value(u"Actions"_s).split(u';', Qt::SkipEmptyParts);
+    EXPECT_EQ(actions, (QStringList{u"Start"_s, u"Stop"_s, u"AddMarker"_s}));
+    for (const QString& action : actions) {
         const QStringList exec =
             launcher.value(u"Desktop Action "_s + action).value(u"Exec"_s).split(u' ', Qt::SkipEmptyParts);
         ASSERT_GE(exec.size(), 2) << action.toStdString();
         EXPECT_EQ(exec.constFirst(), u"ebbcast"_s);
+        EXPECT_EQ(exec.at(1), u"ctl"_s);
         const Outcome usage = run(QString::fromUtf8(EBBCAST_EXECUTABLE), {exec.at(1), u"--help"_s});
         EXPECT_EQ(usage.exitCode, 0) << action.toStdString() << ": " << usage.err.toStdString();
     }
