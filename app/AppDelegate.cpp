@@ -350,8 +350,18 @@ void AppDelegate::installMonitorCallbacks()
     };
     microphone.onMicrophoneUseDetected = [this](const ActiveAppMetadata& application) {
         c_->logger->info(u"Microphone in use while "_s + application.name + u" is frontmost"_s);
-        if (!c_->trayIcon)
+        if (!c_->trayIcon) {
+            // Headless there is nobody to ask: the question is a line (on standard error), answered "Not
+            // Now".
+            onMain([this, name = application.name] {
+                c_->notifier->showNotification(u"Start recording?"_s,
+                                               u"The microphone appears to be active while "_s + name +
+                                                   u" is frontmost. Not Now (no window to ask in): "
+                                                   "'ebbcast ctl start' records."_s,
+                                               UserNotifier::Kind::information);
+            });
             return;
+        }
         onMain([this, name = application.name] {
             if (c_->session->isRecording() || c_->session->isTransitioning())
                 return;

@@ -527,6 +527,21 @@ TEST_F(AppDelegateTest, WhileIdleTheSoundMonitorFollowsAutomaticRecordingAtOnce)
     EXPECT_FALSE(monitor.isMonitoring());
 }
 
+TEST_F(AppDelegateTest, HeadlessAMicrophonePromptIsALineAnsweredNotNow)
+{
+    settings({{u"promptWhenMicrophoneIsUsed"_s, true}, {u"microphonePromptCooldownSeconds"_s, 0}});
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    components.usage.busy = true;
+    delegate.microphoneUsageMonitor()->poll();
+    ASSERT_TRUE(waitFor([&] { return components.notifications.contains(u"Start recording?"_s); }));
+    QTest::qWait(50);
+    EXPECT_FALSE(delegate.session()->isRecording() || delegate.session()->isTransitioning());
+    EXPECT_EQ(components.script.starts, 0);
+}
+
 // What "ebbcast ctl" and the D-Bus interface get: outcomes once the work has ended, the reason of a failure.
 TEST_F(AppDelegateTest, SessionControlAnswersWithTheSessionFolderAndTheReasonOfAFailedStart)
 {
