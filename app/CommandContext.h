@@ -8,6 +8,7 @@ class Console;
 class DriveWebLinks;
 class GoogleAuthManager;
 class GoogleDriveClient;
+class InstanceLock;
 class Logger;
 class PreferencesStore;
 struct PlatformBackends;
@@ -36,6 +37,8 @@ struct CommandContext {
     Logger& logger;
     // The application, for the commands that run it headless ("record", "transcribe"); null for the others.
     AppDelegate* application = nullptr;
+    // The lock "record" shares with the application and "recover"; null for the commands that take none.
+    InstanceLock* instanceLock = nullptr;
 };
 
 } // namespace ebbcast

@@ -4,6 +4,7 @@
 #include "app/ArgumentParser.h"
 #include "app/CommandContext.h"
 #include "app/Console.h"
+#include "app/InstanceLock.h"
 #include "app/LinuxRecorderFactory.h"
 #include "app/MissingDisplayNote.h"
 #include "app/PlatformBackends.h"
@@ -87,7 +88,8 @@ QString RecordCommand::usage() const
            "  --no-wait                end at the stop, without waiting for transcripts and uploads\n"
            "  -h, --help               show this help\n\n"
            "Exit status: 0 recorded and completed; 1 could not start, or the session document could not\n"
-           "be completed; 2 usage error; 3 another process is recording (its folder and pid are named);\n"
+           "be completed; 2 usage error; 3 another process is recording (its folder and pid are named),\n"
+           "or the application or 'ebbcast recover' runs ('ebbcast ctl start' records with the application);\n"
            "4 saved, but a track stopped early (each is named on standard error).\n"_s;
 }
 
@@ -127,6 +129,13 @@ QCoro::Task<int> RecordCommand::run(CommandContext& context)
         co_return endedBySignal;
     if (const auto refused = lockOrExplain(context))
         co_return *refused;
+    if (context.instanceLock != nullptr) {
+        if (const auto refused =
+                context.instanceLock->takeOrExplain(InstanceLock::Role::record, context.console)) {
+            context.processLock.release();
+            co_return *refused;
+        }
+    }
     // The application's launch: repair, restores, resumed transcription and uploads (no monitors).
     if (const auto repaired = context.application->start())
         context.console.write(u"Repaired interrupted session: "_s + *repaired + u'\n');

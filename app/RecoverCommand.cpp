@@ -27,7 +27,8 @@ QString RecoverCommand::usage() const
            "another process still records is never touched. 'ebbcast record' does the same first.\n\n"
            "Options:\n"
            "  -h, --help    show this help\n\n"
-           "Exit status: 0 repaired, or nothing to repair; 1 the repair failed; 2 usage error.\n"_s;
+           "Exit status: 0 repaired, or nothing to repair; 1 the repair failed; 2 usage error;\n"
+           "3 the application or 'ebbcast record' runs (they repair at their start themselves).\n"_s;
 }
 
 std::optional<UsageError> RecoverCommand::parse(const QStringList& arguments)

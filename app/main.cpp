@@ -9,6 +9,7 @@
 #include "app/ControlService.h"
 #include "app/CtlCommand.h"
 #include "app/DriveCommand.h"
+#include "app/InstanceLock.h"
 #include "app/LinuxAppComponentFactory.h"
 #include "app/LinuxRecorderFactory.h"
 #include "app/PlatformBackends.h"
@@ -30,7 +31,6 @@
 #include "core/base/BuildInfo.h"
 #include "core/base/DriveWebLinks.h"
 #include "core/base/EbbcastError.h"
-#include "core/base/FileLock.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
@@ -128,6 +128,9 @@ int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Co
         return 1;
     }
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
+    // "record" takes the lock it shares with the application once it knows it may record (so that a second
+    // "record" hears where the first one records); "transcribe" works beside them.
+    ebbcast::InstanceLock instance(paths->stateDirectory() + QStringLiteral("/app.lock"));
     const ebbcast::DriveWebLinks driveLinks(googleEndpoints.driveWebURL);
     ebbcast::CommandContext context{console,
                                     stopSignals,
@@ -142,7 +145,8 @@ int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Co
                                     driveLinks,
                                     *delegate.uploads(),
                                     *delegate.logger(),
-                                    &delegate};
+                                    &delegate,
+                                    transcriptionRequested ? nullptr : &instance};
     const int status = commandLine.run(command, context);
     if (delegate.hasWorkInFlight()) {
         delegate.logger()->info(QStringLiteral("Ebbcast ends with work in flight; the next run resumes it"));
@@ -204,24 +208,9 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
     // is asked over the session bus to take this launch's arguments; without a bus the lock below decides.
     if (handedToRunningApplication(QDBusConnection::sessionBus()))
         return 0;
-    std::unique_ptr<ebbcast::FileLock> instance;
-    try {
-        QDir().mkpath(paths->stateDirectory());
-        auto attempt =
-            ebbcast::FileLock::tryAcquire(paths->stateDirectory() + QStringLiteral("/app.lock"), true);
-        if (attempt.attempt == ebbcast::FileLock::Attempt::heldElsewhere) {
-            console.error(QStringLiteral("Ebbcast is already running (%1).")
-                              .arg(QString::fromUtf8(ebbcast::FileLock::readNote(paths->stateDirectory() +
-                                                                                 QStringLiteral("/app.lock")))
-                                       .trimmed()));
-            return 3;
-        }
-        instance = std::move(attempt.lock);
-        instance->writeNote("pid " + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
-    } catch (const ebbcast::EbbcastError& error) {
-        console.error(error.description());
-        return 1;
-    }
+    ebbcast::InstanceLock instance(paths->stateDirectory() + QStringLiteral("/app.lock"));
+    if (const auto refused = instance.takeOrExplain(ebbcast::InstanceLock::Role::application, console))
+        return *refused;
 
     ebbcast::LinuxAppComponentFactory factory(*paths, googleEndpoints, console, {.tray = tray});
     if (invocation.chunkSeconds)
@@ -338,6 +327,16 @@ int main(int argc, char* argv[])
         return stopSignals.exitStatus(runCommandInApplication(commandLine, *invocation.command, console,
                                                               stopSignals, googleEndpoints,
                                                               invocation.command == &transcribe));
+    // A repair waits for the application and "record": they repair, or record, themselves.
+    std::optional<ebbcast::InstanceLock> repairing;
+    if (invocation.command == &recover) {
+        const auto paths = ebbcast::AppPaths::fromEnvironment(environment);
+        if (paths) {
+            repairing.emplace(paths->stateDirectory() + QStringLiteral("/app.lock"));
+            if (const auto refused = repairing->takeOrExplain(ebbcast::InstanceLock::Role::recover, console))
+                return *refused;
+        }
+    }
     // Only "drive sign-in" may open the browser; every other command fails when it is not signed in.
     const bool interactiveSignIn = invocation.command == &drive && drive.signsIn();
     return stopSignals.exitStatus(buildAndRun(commandLine, *invocation.command, console, stopSignals,

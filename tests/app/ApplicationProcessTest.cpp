@@ -172,6 +172,17 @@ TEST_F(ApplicationProcessTest, HeadlessAnswersCtlOverTheSessionBusAndASecondLaun
     EXPECT_TRUE(waitUntil([&] { return TemporaryFolder::readAll(log).contains("Another launch of Ebbcast"); },
                           10000));
 
+    // The application, "record" and "recover" share one lock: the later ones are told to use ctl.
+    const Finished record = runEbbcast({u"record"_s, u"--duration"_s, u"1"_s}, environment);
+    EXPECT_EQ(record.exitCode, 3);
+    EXPECT_EQ(record.err, u"ebbcast: Ebbcast is running (pid "_s + QString::number(application.processId()) +
+                              u"): 'ebbcast ctl start' records with it."_s);
+    const Finished recover = runEbbcast({u"recover"_s}, environment);
+    EXPECT_EQ(recover.exitCode, 3);
+    EXPECT_TRUE(recover.err.contains(u"repairs interrupted sessions itself at launch"_s))
+        << recover.err.toStdString();
+    EXPECT_EQ(recordingSession(), QString()) << "neither recorded nor repaired anything";
+
     // Idle: a stop is done at once, a marker has nothing to go to.
     const Finished idleStop = ctl({u"stop"_s});
     EXPECT_EQ(idleStop.exitCode, 0) << idleStop.err.toStdString();

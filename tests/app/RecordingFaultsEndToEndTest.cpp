@@ -124,8 +124,9 @@ TEST_F(RecordingFaultsEndToEndTest, ASecondProcessNeitherRepairsNorRecordsOverAL
     ASSERT_FALSE(session.isEmpty()) << first.readAllStandardError().constData();
 
     const Finished recover = runEbbcast({u"recover"_s});
-    EXPECT_EQ(recover.exitCode, 0);
-    EXPECT_EQ(recover.out, u"No interrupted session to repair"_s);
+    EXPECT_EQ(recover.exitCode, 3);
+    EXPECT_EQ(recover.err, u"ebbcast: 'ebbcast record' is running (pid "_s +
+                               QString::number(first.processId()) + u"): its session is not interrupted."_s);
     const auto live = document(session);
     ASSERT_TRUE(live.has_value());
     EXPECT_FALSE(live->endTime.has_value()) << "the live session was not stamped as interrupted";
