@@ -94,7 +94,12 @@ TEST_F(CommandLineProcessTest, ArgumentsGiveTheirOutputAndExitStatus)
     const QString tryRecord = u"\nTry 'ebbcast record --help'\\.\n"_s;
     const Case cases[] = {
         // Every command has its own help, on standard output, with status 0; nothing runs.
-        {{u"--help"_s}, {}, 0, u"Usage: ebbcast \\[--headless \\| COMMAND.*"_s, none},
+        {{u"--help"_s},
+         {},
+         0,
+         u"Usage: ebbcast \\[--headless\\] \\[--chunk-seconds SECONDS\\]\n       ebbcast COMMAND.*"_s,
+         none},
+        {{u"ctl"_s, u"--help"_s}, {}, 0, u"Usage: ebbcast ctl start\\|stop.*Exit status.*"_s, none},
         {{u"help"_s, u"recover"_s}, {}, 0, u"Usage: ebbcast recover\n.*"_s, none},
         {{u"record"_s, u"--help"_s},
          {},
