@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# What asking the running application costs: `ebbcast ctl status` against `gdbus call` on the same
+# com.tavilon.Ebbcast.Control1.Status (what a script would otherwise use), CALLS of each, wall time per call,
+# in one run. A headless Ebbcast runs on a private session bus (dbus-run-session) with a private HOME and the
+# test services (scripts/test-services.sh: PulseAudio, Xvfb, keyring). Both clients start a process per call,
+# as a desktop action or a hotkey does.
+# Usage: bench/control.sh [CALLS]   (default 50; builds ebbcast first under the build lock)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${EBBCAST_BUILD_DIR:-$root/build}"
+calls="${1:-50}"
+ebbcast="$build/app/ebbcast"
+
+if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
+    [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    flock "${EBBCAST_BUILD_LOCK:-/tmp/ebbcast-build.lock}" cmake --build "$build" --target ebbcast >/dev/null
+    for tool in gdbus dbus-run-session; do
+        command -v "$tool" >/dev/null || { echo "control.sh needs $tool" >&2; exit 1; }
+    done
+    sandbox="$(mktemp -d -t ebbcast-bench.XXXXXX)"
+    trap 'rm -rf "$sandbox"' EXIT
+    export HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/runtime"
+    export XDG_CONFIG_HOME="$HOME/.config" XDG_STATE_HOME="$HOME/.local/state"
+    unset PULSE_SERVER PULSE_COOKIE WAYLAND_DISPLAY
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
+    for number in $(seq 500 599); do
+        if [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ]; then
+            export DISPLAY=":$number"
+            break
+        fi
+    done
+    EBBCAST_BENCH_INSIDE=1 dbus-run-session -- "$0" "$calls" 2> >(grep --line-buffered -v '^dbus-daemon\[' >&2)
+    exit
+fi
+
+trap '"$root/scripts/test-services.sh" stop >/dev/null 2>&1 || true' EXIT
+"$root/scripts/test-services.sh" start >/dev/null
+"$ebbcast" settings set clockSyncEnabled false >/dev/null
+"$ebbcast" --headless 2>"$XDG_RUNTIME_DIR/ebbcast.err" &
+application=$!
+deadline=$((SECONDS + 60))
+until "$ebbcast" ctl status >/dev/null 2>&1; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+        echo "Ebbcast did not come up:" >&2
+        cat "$XDG_RUNTIME_DIR/ebbcast.err" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+
+per_call_ms() { # command...
+    local start end
+    start=$(date +%s%N)
+    for _ in $(seq "$calls"); do "$@" >/dev/null; done
+    end=$(date +%s%N)
+    awk -v ns="$((end - start))" -v n="$calls" 'BEGIN { printf "%.2f\n", ns / 1e6 / n }'
+}
+
+"$ebbcast" ctl status >/dev/null # warm caches for both
+ours=$(per_call_ms "$ebbcast" ctl status)
+theirs=$(per_call_ms gdbus call --session --dest com.tavilon.Ebbcast --object-path /com/tavilon/Ebbcast \
+    --method com.tavilon.Ebbcast.Control1.Status)
+kill -TERM "$application"
+wait "$application" || true
+
+printf '%-34s %10s\n' "Status, $calls calls" "ms / call"
+printf '%-34s %10s\n' "ebbcast ctl status" "$ours"
+printf '%-34s %10s\n' "gdbus call ... Control1.Status" "$theirs"
+printf '%-34s %10s\n' "ratio ebbcast / gdbus" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f\n", a / b }')"
