@@ -20,16 +20,9 @@ if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
     done
     sandbox="$(mktemp -d -t ebbcast-bench.XXXXXX)"
     trap 'rm -rf "$sandbox"' EXIT
-    export HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/runtime"
-    export XDG_CONFIG_HOME="$HOME/.config" XDG_STATE_HOME="$HOME/.local/state"
-    unset PULSE_SERVER PULSE_COOKIE WAYLAND_DISPLAY
-    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
-    for number in $(seq 500 599); do
-        if [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ]; then
-            export DISPLAY=":$number"
-            break
-        fi
-    done
+    # shellcheck source=bench/sandbox.sh
+    . "$root/bench/sandbox.sh"
+    enter_sandbox "$sandbox"
     EBBCAST_BENCH_INSIDE=1 dbus-run-session -- "$0" "$calls" 2> >(grep --line-buffered -v '^dbus-daemon\[' >&2)
     exit
 fi
