@@ -67,8 +67,8 @@ QString TranscribeCommand::usage() const
            "  -h, --help  show this help\n\n"
            "Exit status: 0 every chunk has a transcript (or was silent) and the final documents exist;\n"
            "1 a chunk failed (the final documents name it), the gateway is not configured, FOLDER is not\n"
-           "a stopped session (an interrupted one needs 'ebbcast recover' first), another process works\n"
-           "on it, or Ctrl-C stopped it (run the command again to go on); 2 usage error.\n"_s;
+           "a stopped session (an interrupted one needs 'ebbcast recover' first), or Ctrl-C stopped it\n"
+           "(run the command again to go on); 2 usage error; 3 another process works on it.\n"_s;
 }
 
 std::optional<UsageError> TranscribeCommand::parse(const QStringList& arguments)
@@ -118,7 +118,7 @@ QCoro::Task<int> TranscribeCommand::run(CommandContext& context)
                           ? u"Another Ebbcast process is working on "_s + folder_ +
                                 u"; try again once it is done."_s
                           : u"Cannot lock "_s + folder_ + u" (see the log)."_s);
-        co_return 1;
+        co_return refusal == GlossenChunkPipeline::Resume::heldElsewhere ? 3 : 1;
     }
 
     QObject::connect(&pipeline, &GlossenChunkPipeline::chunkOutcome, &pipeline,

@@ -507,7 +507,7 @@ TEST_F(TranscribeProcessTest, ItRefusesWhatItCannotWorkOnWithALineAndStatusOne)
     {
         const FileLock held(session.folder + u"/.ebbcast_transcription.lock"_s);
         run = transcribe({session.folder});
-        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.exitCode, 3);
         EXPECT_TRUE(run.err.contains(u"Another Ebbcast process is working on "_s + session.folder))
             << run.err.toStdString();
     }
