@@ -294,6 +294,10 @@ TEST(Installation, PutsEachFileWhereTheDesktopLooksForIt)
                   prefix.file(u"share/icons/hicolor/scalable/apps/com.tavilon.Ebbcast.svg"_s)),
               test::TemporaryFolder::readAll(iconPath));
     EXPECT_TRUE(QFileInfo(prefix.file(u"share/doc/ebbcast/copyright"_s)).isFile());
+    // No service file: a D-Bus call never launches a recorder.
+    EXPECT_TRUE(
+        QFileInfo(prefix.file(u"share/dbus-1/interfaces/com.tavilon.Ebbcast.Control1.xml"_s)).isFile());
+    EXPECT_FALSE(QFileInfo::exists(prefix.file(u"share/dbus-1/services"_s)));
 
     const auto expectPlainGzip = [](const QString& path) {
         const QByteArray bytes = test::TemporaryFolder::readAll(path);
