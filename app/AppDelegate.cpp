@@ -474,11 +474,7 @@ QCoro::Task<void> AppDelegate::startDetached(bool autoStarted)
 QCoro::Task<void> AppDelegate::startAutomatically()
 {
     const TaskCount counted(*this);
-    try {
-        co_await c_->session->start(true);
-    } catch (...) {
-        c_->logger->error(u"Recording start failed: "_s + describeError(std::current_exception()));
-    }
+    co_await startDetached(true);
     if (tornDown_)
         co_return;
     if (c_->session->isRecording()) {

@@ -159,15 +159,10 @@ int CommandDispatcher::run(Command& command, CommandContext& context)
 {
     for (const QString& problem : SettingsFileCheck::problems(context.paths.settingsFilePath()))
         console_.error(u"warning: "_s + problem);
-    return runUnderEventLoop([&command, &context] { return command.run(context); });
+    return runAlone([&command, &context] { return command.run(context); });
 }
 
 int CommandDispatcher::runAlone(const std::function<QCoro::Task<int>()>& start)
-{
-    return runUnderEventLoop(start);
-}
-
-int CommandDispatcher::runUnderEventLoop(const std::function<QCoro::Task<int>()>& start)
 {
     // The coroutine starts once the event loop runs, so that its end, even a synchronous one, can end the
     // loop.

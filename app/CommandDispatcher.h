@@ -66,7 +66,6 @@ public:
     QString help() const;
 
 private:
-    int runUnderEventLoop(const std::function<QCoro::Task<int>()>& start);
     QCoro::Task<> runToEnd(std::function<QCoro::Task<int>()> start, int& status);
     Command* find(const QString& name) const;
     Invocation usageError(const QString& message, const QString& helpCommand) const;

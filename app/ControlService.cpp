@@ -47,7 +47,6 @@ ControlService::Publication ControlService::publish(QDBusConnection bus)
         return Publication::unavailable;
     }
     bus_ = bus;
-    ownsName_ = true;
     return Publication::published;
 }
 
@@ -56,9 +55,8 @@ void ControlService::withdraw()
     if (!bus_)
         return;
     bus_->unregisterObject(objectPath);
-    if (ownsName_ && bus_->interface() != nullptr)
+    if (bus_->interface() != nullptr)
         bus_->interface()->unregisterService(serviceName);
-    ownsName_ = false;
     bus_.reset();
 }
 

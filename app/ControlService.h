@@ -64,8 +64,7 @@ private:
     QCoro::Task<void> answerWhenEnded(Work work, QDBusMessage call, QDBusConnection bus);
 
     ControlTarget& target_;
-    std::optional<QDBusConnection> bus_;
-    bool ownsName_ = false;
+    std::optional<QDBusConnection> bus_; // while published: the object and the name are on it
 };
 
 } // namespace ebbcast

@@ -10,7 +10,6 @@
 #include <QCoro/QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
 #include <QJsonDocument>

@@ -1,6 +1,7 @@
 #include "app/InstanceLock.h"
 
 #include "app/Console.h"
+#include "core/base/AppPaths.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/FileLock.h"
 
@@ -34,6 +35,11 @@ InstanceLock::InstanceLock(QString lockFilePath)
 {}
 
 InstanceLock::~InstanceLock() = default;
+
+QString InstanceLock::lockFilePath(const AppPaths& paths)
+{
+    return paths.stateDirectory() + u"/app.lock"_s;
+}
 
 std::optional<InstanceLock::Holder> InstanceLock::acquire(Role role)
 {

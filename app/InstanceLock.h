@@ -7,6 +7,7 @@
 
 namespace ebbcast {
 
+class AppPaths;
 class Console;
 class FileLock;
 
@@ -24,6 +25,8 @@ public:
     };
 
     explicit InstanceLock(QString lockFilePath);
+    // The user's lock file: app.lock in the state folder.
+    static QString lockFilePath(const AppPaths& paths);
     ~InstanceLock();
 
     InstanceLock(const InstanceLock&) = delete;

@@ -89,7 +89,8 @@ QString RecordCommand::usage() const
            "  -h, --help               show this help\n\n"
            "Exit status: 0 recorded and completed; 1 could not start, or the session document could not\n"
            "be completed; 2 usage error; 3 another process is recording (its folder and pid are named),\n"
-           "or the application or 'ebbcast recover' runs ('ebbcast ctl start' records with the application);\n"
+           "or the application or 'ebbcast recover' runs ('ebbcast ctl start' records with the "
+           "application);\n"
            "4 saved, but a track stopped early (each is named on standard error).\n"_s;
 }
 

@@ -62,9 +62,8 @@ QCoro::Task<QString> SessionControl::stop()
     if (session == nullptr)
         throw EbbcastError(quittingText);
     if (session->isStopping()) {
-        co_await session->waitUntilSettled();
-        session = delegate_.session();
-        co_return session != nullptr ? session->lastCompletedSessionFolder().value_or(QString()) : QString();
+        const QString saved = co_await folderOfTheStopUnderWay();
+        co_return saved;
     }
     if (session->isStarting())
         co_await session->waitUntilSettled();
@@ -76,16 +75,21 @@ QCoro::Task<QString> SessionControl::stop()
     delegate_.logger()->info(u"Recording stop requested over D-Bus"_s);
     const std::optional<RecordingSession::StopOutcome> outcome = co_await session->stop(false);
     if (!outcome) {
-        // Another stop got there first; its session is the one saved.
-        session = delegate_.session();
-        if (session != nullptr && session->isTransitioning())
-            co_await session->waitUntilSettled();
-        session = delegate_.session();
-        co_return session != nullptr ? session->lastCompletedSessionFolder().value_or(QString()) : QString();
+        const QString saved = co_await folderOfTheStopUnderWay(); // another stop got there first
+        co_return saved;
     }
     if (!outcome->documentCompleted)
         throw EbbcastError(u"The session in "_s + outcome->sessionFolder + u" could not be completed."_s);
     co_return outcome->sessionFolder;
+}
+
+QCoro::Task<QString> SessionControl::folderOfTheStopUnderWay()
+{
+    RecordingSession* session = delegate_.session();
+    if (session != nullptr && session->isTransitioning())
+        co_await session->waitUntilSettled();
+    session = delegate_.session();
+    co_return session != nullptr ? session->lastCompletedSessionFolder().value_or(QString()) : QString();
 }
 
 std::optional<double> SessionControl::createMarker(const QString& label)

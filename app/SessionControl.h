@@ -26,6 +26,8 @@ public:
 
 private:
     bool quitting() const;
+    // Waits for a stop under way elsewhere (the menu, silence, another caller): the folder it saved.
+    QCoro::Task<QString> folderOfTheStopUnderWay();
 
     AppDelegate& delegate_;
     std::function<void(const QStringList&, const QString&)> activated_;

@@ -130,7 +130,7 @@ int runCommandInApplication(ebbcast::CommandDispatcher& commandLine, ebbcast::Co
     ebbcast::RecordingProcessLock processLock(paths->stateDirectory() + QStringLiteral("/recording.lock"));
     // "record" takes the lock it shares with the application once it knows it may record (so that a second
     // "record" hears where the first one records); "transcribe" works beside them.
-    ebbcast::InstanceLock instance(paths->stateDirectory() + QStringLiteral("/app.lock"));
+    ebbcast::InstanceLock instance(ebbcast::InstanceLock::lockFilePath(*paths));
     const ebbcast::DriveWebLinks driveLinks(googleEndpoints.driveWebURL);
     ebbcast::CommandContext context{console,
                                     stopSignals,
@@ -208,7 +208,7 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
     // is asked over the session bus to take this launch's arguments; without a bus the lock below decides.
     if (handedToRunningApplication(QDBusConnection::sessionBus()))
         return 0;
-    ebbcast::InstanceLock instance(paths->stateDirectory() + QStringLiteral("/app.lock"));
+    ebbcast::InstanceLock instance(ebbcast::InstanceLock::lockFilePath(*paths));
     if (const auto refused = instance.takeOrExplain(ebbcast::InstanceLock::Role::application, console))
         return *refused;
 
@@ -332,7 +332,7 @@ int main(int argc, char* argv[])
     if (invocation.command == &recover) {
         const auto paths = ebbcast::AppPaths::fromEnvironment(environment);
         if (paths) {
-            repairing.emplace(paths->stateDirectory() + QStringLiteral("/app.lock"));
+            repairing.emplace(ebbcast::InstanceLock::lockFilePath(*paths));
             if (const auto refused = repairing->takeOrExplain(ebbcast::InstanceLock::Role::recover, console))
                 return *refused;
         }
