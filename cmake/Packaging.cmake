@@ -1,6 +1,7 @@
 # The Debian package: `cpack -G DEB` in a build folder (scripts/package.sh makes a Release one and checks the
 # result with lintian). The package installs under /usr: the executable, the desktop entry, the icon, the
-# manual page and, in share/doc/ebbcast, the copyright file and the Debian changelog.
+# control interface's description, the manual page and, in share/doc/ebbcast, the copyright file and the
+# Debian changelog.
 #
 # The package's Debian revision is the build number: the environment variable EBBCAST_BUILD_NUMBER when the
 # build folder is configured, 1 without it.
