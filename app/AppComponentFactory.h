@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/DesktopShell.h"
 #include "app/TrayIcon.h"
+#include "capture/WrapUpRepair.h"
 
 #include <QUrl>
 
@@ -83,6 +85,14 @@ public:
                                                      Logger& logger) = 0;
     // The logind shutdown delay held while recording.
     virtual std::unique_ptr<ShutdownInhibitor> createShutdownInhibitor(Logger& logger) = 0;
+    // The tray's menu, the windows and the wrap-up note (with its camera and microphone); nothing when the
+    // application runs headless.
+    virtual std::unique_ptr<DesktopShell> createDesktopShell(DesktopShellComponents components,
+                                                             DesktopShellActions actions,
+                                                             PermissionManager& permissions,
+                                                             QNetworkAccessManager& network) = 0;
+    // How long a wrap-up movie plays (a note a crash cut short is given its document at launch).
+    virtual MovieDurationProbe movieDuration() const = 0;
 };
 
 } // namespace ebbcast

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppComponentFactory.h"
+#include "app/DesktopShell.h"
 #include "app/DriveDeliveryPresenter.h"
 #include "app/ModelTranscriptStatus.h"
 #include "app/SettingsWiring.h"
@@ -26,6 +27,7 @@
 #include "model/EbbcastAppModel.h"
 #include "relay/CorvanePelkoNotifier.h"
 #include "session/AlertPresenter.h"
+#include "session/PendingWrapUp.h"
 #include "session/RecordingSession.h"
 #include "shell/ShutdownInhibitor.h"
 #include "shell/StopSignals.h"
@@ -117,6 +119,7 @@ void AppDelegate::create()
 std::optional<QString> AppDelegate::start()
 {
     const std::optional<QString> recovered = recoverInterruptedSession();
+    settlePendingWrapUp();
     QCoro::Task<void> restoring = restoreAndResume();
     Q_UNUSED(restoring);
     if (options_.startMonitors)
@@ -174,12 +177,30 @@ void AppDelegate::createComponents()
         factory_.createMicrophoneUsageMonitor(*c_->preferences, *c_->appActivityMonitor, *c_->logger);
     c_->settingsWiring->connect(*c_->microphoneUsageMonitor);
 
+    const auto quit = [this] {
+        quit_->requestQuit(QuitReason::menu());
+    };
     c_->trayIcon = factory_.createTrayIcon(*c_->model,
                                            {.startRecording = [this] { startRecording(false); },
                                             .stopRecording = [this] { stopRecording(); },
-                                            .quit = [this] { quit_->requestQuit(QuitReason::menu()); },
-                                            .open = {}},
+                                            .quit = quit,
+                                            .open =
+                                                [this] {
+                                                    if (c_->desktop)
+                                                        c_->desktop->showDashboard();
+                                                }},
                                            *c_->logger);
+    if (c_->trayIcon) {
+        c_->desktop =
+            factory_.createDesktopShell(DesktopShellComponents{*c_->session, *c_->uploads, *c_->preferences,
+                                                               *c_->model, *c_->trayIcon, *c_->logger},
+                                        DesktopShellActions{.quit = quit,
+                                                            .recordingsFolder =
+                                                                [this] {
+                                                                    return recordingsFolder();
+                                                                }},
+                                        *c_->permissions, network);
+    }
     c_->shutdownInhibitor = factory_.createShutdownInhibitor(*c_->logger);
     quit_->quitOn(*c_->shutdownInhibitor);
 }
@@ -238,18 +259,18 @@ void AppDelegate::installSessionCallbacks()
     };
     session.onMicLevel = [this, &audio](float level) {
         audio.observeRecordingLevel(level);
-        onMain([this, level] { c_->model->setMicLevelFromRecorder(level); });
+        levelArrived(micLevel_, micLevelPosted_, level, &AppDelegate::showMicLevel);
     };
     session.onSystemAudioLevel = [this, &audio](float level) {
         audio.observeRecordingLevel(level);
-        onMain([this, level] { c_->model->setSystemLevelFromRecorder(level); });
+        levelArrived(systemLevel_, systemLevelPosted_, level, &AppDelegate::showSystemLevel);
     };
     session.onSessionStarted = [this](const QString& folder) {
         QCoro::Task<void> announcing = announceSessionStart(folder);
         Q_UNUSED(announcing);
     };
-    session.onSessionCompleted = [this](const QString& folder) {
-        sessionCompleted(folder);
+    session.onSessionCompleted = [this](const QString& folder, bool uploadHeldBack) {
+        sessionCompleted(folder, uploadHeldBack);
     };
     connect(&session, &RecordingSession::chunkCompleted, context_.get(),
             [this](const QString& folder, const QString& file) {
@@ -260,8 +281,40 @@ void AppDelegate::installSessionCallbacks()
             });
 }
 
+void AppDelegate::levelArrived(std::atomic<float>& latest, std::atomic<bool>& posted, float level,
+                               void (AppDelegate::*show)(float))
+{
+    latest.store(level, std::memory_order_relaxed);
+    // One hop on its way at a time: a busy main thread gets the newest level, not a queue of old ones.
+    if (posted.exchange(true, std::memory_order_acq_rel))
+        return;
+    onMain([this, &latest, &posted, show] {
+        posted.store(false, std::memory_order_release);
+        (this->*show)(latest.load(std::memory_order_relaxed));
+    });
+}
+
+void AppDelegate::showMicLevel(float level)
+{
+    c_->model->setMicLevelFromRecorder(level);
+    if (c_->desktop)
+        c_->desktop->updateMicLevel(c_->model->micLevel());
+}
+
+void AppDelegate::showSystemLevel(float level)
+{
+    c_->model->setSystemLevelFromRecorder(level);
+    if (c_->desktop)
+        c_->desktop->updateSystemLevel(c_->model->systemLevel());
+}
+
 void AppDelegate::stateChanged(bool recording)
 {
+    if (c_->desktop) {
+        c_->desktop->recordingStateChanged(recording);
+        QCoro::Task<void> following = refreshDesktopWhenSettled();
+        Q_UNUSED(following);
+    }
     // The sound monitor's rules apply at once: a recording it started may stop on silence, one asked for
     // otherwise never does; while idle it listens again when automatic recording is on.
     AudioActivityMonitor& audio = *c_->audioActivityMonitor;
@@ -293,9 +346,20 @@ void AppDelegate::stateChanged(bool recording)
     });
 }
 
-void AppDelegate::sessionCompleted(const QString& folder)
+QCoro::Task<void> AppDelegate::refreshDesktopWhenSettled()
 {
-    c_->uploads->uploadSessionIfEnabled(folder);
+    const TaskCount counted(*this);
+    // The change comes while the start or stop still runs; the menu's commands wait for its end.
+    co_await c_->session->waitUntilSettled();
+    if (!tornDown_ && c_->desktop)
+        c_->desktop->sessionSettled();
+}
+
+void AppDelegate::sessionCompleted(const QString& folder, bool uploadHeldBack)
+{
+    // A session stopped for a wrap-up note uploads once the note is in it.
+    if (!uploadHeldBack)
+        c_->uploads->uploadSessionIfEnabled(folder);
     const bool transcribing = c_->preferences->enableLiveTranscription();
     onMain([this, folder, transcribing] {
         sessionJustSaved_ = true;
@@ -327,7 +391,7 @@ void AppDelegate::installMonitorCallbacks()
     AudioActivityMonitor& audio = *c_->audioActivityMonitor;
     audio.onActivityStart = [this, &audio] {
         if (tornDown_ || (quit_ && quit_->isQuitting()) || c_->session->isRecording() ||
-            c_->session->isTransitioning() || !automaticStarts_.tryBegin())
+            c_->session->isTransitioning() || isWrapUpActive() || !automaticStarts_.tryBegin())
             return;
         audio.setRecordingAutoStopEnabled(true);
         QCoro::Task<void> starting = startAutomatically();
@@ -346,7 +410,7 @@ void AppDelegate::installMonitorCallbacks()
     };
     MicrophoneUsageMonitor& microphone = *c_->microphoneUsageMonitor;
     microphone.isRecordingProvider = [this] {
-        return c_->session->isRecording() || c_->session->isTransitioning();
+        return c_->session->isRecording() || c_->session->isTransitioning() || isWrapUpActive();
     };
     microphone.onMicrophoneUseDetected = [this](const ActiveAppMetadata& application) {
         c_->logger->info(u"Microphone in use while "_s + application.name + u" is frontmost"_s);
@@ -363,12 +427,13 @@ void AppDelegate::installMonitorCallbacks()
             return;
         }
         onMain([this, name = application.name] {
-            if (c_->session->isRecording() || c_->session->isTransitioning())
+            if (c_->session->isRecording() || c_->session->isTransitioning() || isWrapUpActive())
                 return;
             // A prompted session is not stopped by silence. The answer may come long after the question: a
             // session or note begun meanwhile is not joined by a second one.
             c_->trayIcon->promptToRecord(name, [this] {
-                if (!tornDown_ && !c_->session->isRecording() && !c_->session->isTransitioning())
+                if (!tornDown_ && !c_->session->isRecording() && !c_->session->isTransitioning() &&
+                    !isWrapUpActive())
                     startRecording(false);
             });
         });
@@ -385,6 +450,14 @@ std::optional<QString> AppDelegate::recoverInterruptedSession()
     c_->uploads->uploadSessionIfEnabled(*recovered);
     c_->finalizer->requestFinalization(*recovered);
     return recovered;
+}
+
+void AppDelegate::settlePendingWrapUp()
+{
+    const std::optional<SettledWrapUp> settled =
+        ebbcast::settlePendingWrapUp(recordingsFolder(), factory_.movieDuration(), *c_->logger);
+    if (settled)
+        c_->uploads->uploadSessionIfEnabled(settled->sessionFolder);
 }
 
 QCoro::Task<void> AppDelegate::restoreAndResume()
@@ -511,6 +584,17 @@ QCoro::Task<void> AppDelegate::stopDetached()
     }
 }
 
+bool AppDelegate::isWrapUpActive() const
+{
+    return c_ && !tornDown_ && c_->desktop && c_->desktop->isWrapUpActive();
+}
+
+void AppDelegate::reopen()
+{
+    if (c_ && !tornDown_ && c_->desktop)
+        c_->desktop->reopen();
+}
+
 void AppDelegate::sessionEnding()
 {
     if (quit_)
@@ -530,11 +614,14 @@ bool AppDelegate::isRecordingOrTransitioning() const
     if (!c_ || tornDown_)
         return false;
     return c_->session->isRecording() || c_->session->isTransitioning() || runningTasks_ > 0 ||
-           c_->finalizer->isFinalizing();
+           c_->finalizer->isFinalizing() || isWrapUpActive();
 }
 
 QCoro::Task<void> AppDelegate::stopForQuit()
 {
+    // A wrap-up note is finished first: its movie completed, its session marked and uploaded.
+    if (c_->desktop)
+        co_await c_->desktop->finishWrapUp();
     // A start under way ends first (into a recording, or not); a stop under way is awaited, not repeated.
     co_await c_->session->waitUntilSettled();
     std::optional<QString> incomplete;

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -24,6 +25,7 @@ class AppComponentFactory;
 class AudioActivityMonitor;
 class ClockSyncManager;
 class CorvanePelkoNotifier;
+class DesktopShell;
 class DriveDeliveryPresenter;
 class EbbcastAppModel;
 class FinalTranscriptWriter;
@@ -125,11 +127,17 @@ public:
     }
     TrayIcon* trayIcon() const { return c_ ? c_->trayIcon.get() : nullptr; }
     ShutdownInhibitor* shutdownInhibitor() const { return c_ ? c_->shutdownInhibitor.get() : nullptr; }
+    // The tray's menu and the windows; null headless.
+    DesktopShell* desktop() const { return c_ ? c_->desktop.get() : nullptr; }
     Logger* logger() const { return c_ ? c_->logger.get() : nullptr; }
 
     // What the tray's menu and the monitors run.
     void startRecording(bool autoStarted);
     void stopRecording();
+    // Whether a wrap-up note starts, records or stops: no session starts meanwhile.
+    bool isWrapUpActive() const;
+    // The application was launched again: the dashboard, and the mini controller while recording.
+    void reopen();
 
 public Q_SLOTS:
     // The desktop session ends (QGuiApplication::commitDataRequest).
@@ -161,11 +169,19 @@ private:
     void installSessionCallbacks();
     void installMonitorCallbacks();
     std::optional<QString> recoverInterruptedSession();
+    // Settles a wrap-up note a crash left pending and uploads its session.
+    void settlePendingWrapUp();
+    // Passes the latest level of a capture thread to the main thread, one hop at a time (latest wins).
+    void levelArrived(std::atomic<float>& latest, std::atomic<bool>& posted, float level,
+                      void (AppDelegate::*show)(float));
+    void showMicLevel(float level);
+    void showSystemLevel(float level);
     QCoro::Task<void> restoreAndResume();
     void startMonitors();
 
     void stateChanged(bool recording);
-    void sessionCompleted(const QString& folder);
+    void sessionCompleted(const QString& folder, bool uploadHeldBack);
+    QCoro::Task<void> refreshDesktopWhenSettled();
     QCoro::Task<void> announceSessionStart(QString folder);
     QCoro::Task<void> startDetached(bool autoStarted);
     QCoro::Task<void> startAutomatically();
@@ -188,6 +204,11 @@ private:
     AutomaticStartGate automaticStarts_;
     // Set when a stop completed a session, so the "not recording" that follows keeps "Session saved: …".
     bool sessionJustSaved_ = false;
+    // The levels on their way to the main thread.
+    std::atomic<float> micLevel_{0};
+    std::atomic<bool> micLevelPosted_{false};
+    std::atomic<float> systemLevel_{0};
+    std::atomic<bool> systemLevelPosted_{false};
 
     // The components, in creation order, so they are destroyed in the reverse order.
     struct Components {
@@ -220,6 +241,7 @@ private:
         std::unique_ptr<AudioActivityMonitor> audioActivityMonitor;
         std::unique_ptr<MicrophoneUsageMonitor> microphoneUsageMonitor;
         std::unique_ptr<TrayIcon> trayIcon;
+        std::unique_ptr<DesktopShell> desktop;
         std::unique_ptr<ShutdownInhibitor> shutdownInhibitor;
     };
     std::unique_ptr<Components> c_;

@@ -1,17 +1,27 @@
 #include "app/LinuxAppComponentFactory.h"
 
+#include "app/CameraChoice.h"
 #include "app/Console.h"
+#include "app/FolderRevealer.h"
 #include "app/LinuxRecorderFactory.h"
+#include "app/LoginAutostart.h"
 #include "app/MessageBoxAlerts.h"
 #include "app/SettingsWiring.h"
 #include "app/StandardErrorAlerts.h"
 #include "capture/AppActivityMonitor.h"
 #include "capture/AudioActivityMonitor.h"
+#include "capture/CameraSource.h"
 #include "capture/MicrophoneUsageMonitor.h"
 #include "capture/PermissionManager.h"
+#include "capture/ScreenFrameSource.h"
+#include "capture/WrapUpRecorder.h"
+#include "capture/linux/FfmpegMediaDuration.h"
+#include "capture/linux/FfmpegWrapUpMovieWriter.h"
+#include "capture/linux/PulseAudioConnection.h"
 #include "capture/linux/PulseAudioDeviceUsageQuery.h"
 #include "capture/linux/PulseAudioInputEngine.h"
 #include "clocksync/ClockSyncManager.h"
+#include "core/base/BuildInfo.h"
 #include "core/base/Logger.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
@@ -31,9 +41,14 @@
 #include "shell/TeeNotifier.h"
 #include "transcription/GlossenGatewayClient.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDBusConnection>
+#include <QDesktopServices>
 #include <QNetworkAccessManager>
 #include <QProcessEnvironment>
+
+using namespace Qt::StringLiterals;
 
 namespace ebbcast {
 namespace {
@@ -56,6 +71,16 @@ private:
     StandardErrorNotifier standardError_;
     TeeNotifier tee_;
 };
+
+// The default input's description, or the default output's monitor's; throws when the sound server cannot
+// say.
+QString soundServerSource(bool outputMonitor)
+{
+    PulseAudioConnection connection(u"Ebbcast"_s);
+    const PulseAudioConnection::Source source =
+        outputMonitor ? connection.defaultSinkMonitor() : connection.defaultSource();
+    return source.description.isEmpty() ? source.name : source.description;
+}
 
 } // namespace
 
@@ -115,8 +140,11 @@ std::unique_ptr<UserNotifier> LinuxAppComponentFactory::createNotifier(Logger& l
 
 std::unique_ptr<AlertPresenter> LinuxAppComponentFactory::createAlerts()
 {
-    if (options_.tray)
-        return std::make_unique<MessageBoxAlerts>(console_);
+    if (options_.tray) {
+        auto alerts = std::make_unique<MessageBoxAlerts>(console_);
+        messageBoxes_ = alerts.get();
+        return alerts;
+    }
     return std::make_unique<StandardErrorAlerts>(console_);
 }
 
@@ -218,6 +246,76 @@ std::unique_ptr<TrayIcon> LinuxAppComponentFactory::createTrayIcon(EbbcastAppMod
 std::unique_ptr<ShutdownInhibitor> LinuxAppComponentFactory::createShutdownInhibitor(Logger& logger)
 {
     return std::make_unique<ShutdownInhibitor>(QDBusConnection::systemBus(), logger);
+}
+
+std::unique_ptr<DesktopShell> LinuxAppComponentFactory::createDesktopShell(DesktopShellComponents components,
+                                                                           DesktopShellActions actions,
+                                                                           PermissionManager& permissions,
+                                                                           QNetworkAccessManager& network)
+{
+    if (!options_.tray || messageBoxes_ == nullptr)
+        return nullptr;
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const CameraChoice camera = CameraChoice::parse(environment.value(u"EBBCAST_CAMERA"_s));
+    const QString recordings = actions.recordingsFolder ? actions.recordingsFolder() : QString();
+    PreferencesStore& preferences = components.preferences;
+
+    UpdateChecker::Options updateOptions;
+    updateOptions.currentVersion = QString::fromLatin1(BuildInfo::version);
+    updateOptions.currentBuild = QString::fromLatin1(BuildInfo::buildNumber);
+    updateOptions.downloadHosts =
+        QString::fromUtf8(BuildInfo::updateDownloadHosts).split(u',', Qt::SkipEmptyParts);
+    for (QString& host : updateOptions.downloadHosts)
+        host = host.trimmed();
+
+    // The readiness check runs on a worker with a camera of its own (the note's may be recording).
+    std::shared_ptr<CameraSource> readinessCamera = camera.createSource();
+    ScreenFrameSource* screens = backends_.screens.get();
+    const bool wayland = environment.value(u"XDG_SESSION_TYPE"_s) == u"wayland";
+    auto folders = std::make_shared<FolderRevealer>(QDBusConnection::sessionBus());
+
+    DesktopShellParts parts{
+        .wrapUp = std::make_unique<WrapUpRecorder>(
+            recordings, permissions, components.logger, camera.createSource(),
+            std::make_unique<PulseAudioInputEngine>(), FfmpegWrapUpMovieWriter::factory()),
+        .updates = std::make_unique<UpdateChecker>([&preferences] { return preferences.updateFeedURL(); },
+                                                   network, updateOptions),
+        .alerts = *messageBoxes_,
+        .preferencesSources = systemPreferencesSources(*backends_.screens),
+        .checkReadiness =
+            [readinessCamera, screens, wayland] {
+                RecordingReadiness::Probes probes;
+                probes.screens = screens;
+                probes.defaultInput = [] {
+                    return soundServerSource(false);
+                };
+                probes.defaultOutputMonitor = [] {
+                    return soundServerSource(true);
+                };
+                probes.camera = readinessCamera.get();
+                probes.waylandSession = wayland;
+                return RecordingReadiness::check(probes);
+            },
+        .revealFolder = [folders](const QString& folder) { folders->reveal(folder); },
+        .openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); },
+        .copyText = [](const QString& text) { QGuiApplication::clipboard()->setText(text); },
+    };
+    const auto autostart = std::make_shared<LoginAutostart>(LoginAutostart::entryPathFor(environment),
+                                                            QCoreApplication::applicationFilePath());
+    parts.preferencesSources.startsAtLogin = [autostart] {
+        return autostart->isEnabled();
+    };
+    parts.preferencesSources.setStartsAtLogin = [autostart](bool enabled) {
+        autostart->setEnabled(enabled);
+    };
+    return std::make_unique<DesktopShell>(components, std::move(parts), std::move(actions));
+}
+
+MovieDurationProbe LinuxAppComponentFactory::movieDuration() const
+{
+    return [](const QString& path) {
+        return FfmpegMediaDuration::videoSeconds(path);
+    };
 }
 
 } // namespace ebbcast

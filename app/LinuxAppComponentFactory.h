@@ -12,6 +12,7 @@ namespace ebbcast {
 class Console;
 class DeviceUsageQuery;
 class KeychainStore;
+class MessageBoxAlerts;
 
 // The application's components on this machine: PulseAudio, X11 (when DISPLAY names a display), FFmpeg,
 // the Secret Service, the session bus's notification server and logind on the system bus. In tray mode
@@ -69,6 +70,11 @@ public:
     std::unique_ptr<TrayIcon> createTrayIcon(EbbcastAppModel& model, TrayIcon::Actions actions,
                                              Logger& logger) override;
     std::unique_ptr<ShutdownInhibitor> createShutdownInhibitor(Logger& logger) override;
+    std::unique_ptr<DesktopShell> createDesktopShell(DesktopShellComponents components,
+                                                     DesktopShellActions actions,
+                                                     PermissionManager& permissions,
+                                                     QNetworkAccessManager& network) override;
+    MovieDurationProbe movieDuration() const override;
 
 private:
     AppPaths paths_;
@@ -78,6 +84,8 @@ private:
     PlatformBackends backends_;
     std::unique_ptr<DeviceUsageQuery> deviceUsage_;
     std::unique_ptr<KeychainStore> keychain_;
+    // The tray's alerts (owned by the application), which the menu shows its own through as well.
+    MessageBoxAlerts* messageBoxes_ = nullptr;
 };
 
 } // namespace ebbcast

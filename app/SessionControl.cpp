@@ -45,6 +45,8 @@ QCoro::Task<QString> SessionControl::start()
     if (!session->isRecording()) {
         if (quitting())
             throw EbbcastError(quittingText);
+        if (delegate_.isWrapUpActive())
+            throw EbbcastError(u"A wrap-up note is recording: end it before starting a session."_s);
         delegate_.logger()->info(u"Recording start requested over D-Bus"_s);
         co_await session->start(false);
         session = delegate_.session();

@@ -224,6 +224,9 @@ int runApplication(const ebbcast::CommandDispatcher::Invocation& invocation, ebb
         if (ebbcast::Logger* logger = delegate.logger())
             logger->info(
                 QStringLiteral("Another launch of Ebbcast handed over (%1 arguments)").arg(arguments.size()));
+        // Launched again without a command: the windows come forward.
+        if (arguments.isEmpty())
+            delegate.reopen();
     });
     ebbcast::ControlService controlService(control);
     int failed = 0;

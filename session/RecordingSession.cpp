@@ -342,8 +342,8 @@ QCoro::Task<std::optional<RecordingSession::StopOutcome>> RecordingSession::stop
         outcome.documentCompleted = !failure;
         if (!failure) {
             QFile::remove(markerPath(folder));
-            if (!suppressUpload && onSessionCompleted)
-                onSessionCompleted(folder);
+            if (onSessionCompleted)
+                onSessionCompleted(folder, suppressUpload);
         }
     }
 

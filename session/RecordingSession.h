@@ -110,7 +110,9 @@ public:
     std::function<void(float level)> onMicLevel;
     std::function<void(float level)> onSystemAudioLevel;
     std::function<void(const QString& sessionFolder)> onSessionStarted;
-    std::function<void(const QString& sessionFolder)> onSessionCompleted;
+    // A stop completed the session's document; `uploadHeldBack` when the stop was asked to hold its upload
+    // back (a wrap-up note is added first).
+    std::function<void(const QString& sessionFolder, bool uploadHeldBack)> onSessionCompleted;
 
 Q_SIGNALS:
     // A chunk file is ready: emitted twice per chunk, first with its ".json" document (the first argument is

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppComponentFactory.h"
+#include "app/FakeAppComponents.h"
 #include "app/SessionControl.h"
 #include "app/SettingsWiring.h"
 #include "capture/AppActivityMonitor.h"
@@ -13,7 +14,10 @@
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
 #include "core/base/UserNotifier.h"
+#include "core/documents/SessionDocumentFile.h"
 #include "core/documents/SessionMetadata.h"
+#include "core/documents/WrapUpMetadata.h"
+#include "core/documents/WrapUpSessionMetadata.h"
 #include "core/json/JsonDocumentFile.h"
 #include "core/settings/PreferencesStore.h"
 #include "core/settings/SettingsFile.h"
@@ -64,279 +68,8 @@ using namespace std::chrono_literals;
 namespace ebbcast {
 namespace {
 
-// What the fake tracks do, shared by the three of a session: starts and stops can be held back.
-struct TrackScript {
-    bool holdStart = false;
-    bool holdStop = false;
-    bool chunkOnStop = false; // the microphone reports one chunk as it stops
-    bool failStart = false;   // each track's start throws "no input device"
-    int starts = 0;
-    int stops = 0;
-};
-
-class ScriptedTrack final : public Recorder {
-public:
-    ScriptedTrack(TrackScript& script, QString name, QString chunkFolder = QString())
-        : script_(script)
-        , name_(std::move(name))
-        , chunkFolder_(std::move(chunkFolder))
-    {}
-    QString trackName() const override { return name_; }
-    QCoro::Task<> prepare(SessionMetadata&) override { co_return; }
-    QCoro::Task<> start(const QDateTime&) override
-    {
-        ++script_.starts;
-        while (script_.holdStart)
-            co_await QCoro::sleepFor(5ms);
-        if (script_.failStart)
-            throw EbbcastError(u"no input device"_s);
-    }
-    QCoro::Task<> stop() override
-    {
-        ++script_.stops;
-        while (script_.holdStop)
-            co_await QCoro::sleepFor(5ms);
-        if (script_.chunkOnStop && !chunkFolder_.isEmpty() && onChunkCompleted) {
-            const QString path = chunkFolder_ + u"/mic_chunk_0001.wav"_s;
-            QDir().mkpath(chunkFolder_);
-            test::TemporaryFolder::writeAll(path, "RIFF chunk");
-            RecordingChunkMetadata chunk;
-            chunk.index = 1;
-            chunk.kind = u"microphone"_s;
-            chunk.endTime = QDateTime::currentDateTimeUtc();
-            chunk.startTime = chunk.endTime.addSecs(-2);
-            chunk.duration = 2;
-            chunk.filePath = path;
-            onChunkCompleted(chunk, path);
-        }
-    }
-    std::optional<TrackInterruption> interruption() const override { return std::nullopt; }
-    bool hasRecorded() const override { return true; }
-
-private:
-    TrackScript& script_;
-    QString name_;
-    QString chunkFolder_;
-};
-
-class ScriptedRecorders final : public RecorderFactory {
-public:
-    explicit ScriptedRecorders(TrackScript& script)
-        : script_(script)
-    {}
-    std::unique_ptr<Recorder> makeMicRecorder(const QString&, const QString& chunkFolder, const QString&,
-                                              Logger&) override
-    {
-        return std::make_unique<ScriptedTrack>(script_, u"the microphone"_s, chunkFolder);
-    }
-    std::unique_ptr<Recorder> makeSystemAudioRecorder(const QString&, const QString&, Logger&) override
-    {
-        return std::make_unique<ScriptedTrack>(script_, u"the system audio"_s);
-    }
-    std::unique_ptr<Recorder> makeScreenRecorder(const QString&, quint32, Logger&) override
-    {
-        return std::make_unique<ScriptedTrack>(script_, u"the screen"_s);
-    }
-    std::optional<double> recordedAudioSeconds(const QString&) const override { return std::nullopt; }
-
-private:
-    TrackScript& script_;
-};
-
-class NoInhibitor final : public ActivityInhibitor {
-public:
-    void begin(const QString&) override {}
-    void end() override {}
-};
-
-class RecordedAlerts final : public AlertPresenter {
-public:
-    explicit RecordedAlerts(QStringList& alerts)
-        : alerts_(alerts)
-    {}
-    void showError(const QString& message) override { alerts_.append(message); }
-
-private:
-    QStringList& alerts_;
-};
-
-class RecordedNotifications final : public UserNotifier {
-public:
-    explicit RecordedNotifications(QStringList& titles)
-        : titles_(titles)
-    {}
-    void showNotification(const QString& title, const QString&, Kind) override { titles_.append(title); }
-
-private:
-    QStringList& titles_;
-};
-
-// Every component on fakes (no devices, no network beyond a closed loopback port), recording the order in
-// which the delegate asks for them.
-class FakeComponents final : public AppComponentFactory {
-public:
-    explicit FakeComponents(const test::TemporaryFolder& folder)
-        : recorders(script)
-        , folder_(folder)
-    {
-        endpoints = GoogleEndpoints::defaults();
-        const QUrl closed(u"http://127.0.0.1:9"_s);
-        endpoints.apiURL = closed;
-        endpoints.tokenURL = QUrl(u"http://127.0.0.1:9/token"_s);
-        endpoints.authorizationURL = QUrl(u"http://127.0.0.1:9/auth"_s);
-        endpoints.driveWebURL = QUrl(u"https://drive.example"_s);
-    }
-
-    QStringList created;
-    QStringList alerts;
-    QStringList notifications;
-    TrackScript script;
-    ScriptedRecorders recorders;
-    NoInhibitor inhibitor;
-    test::FakeFrontmostApplicationSource frontmost;
-    test::FakeDeviceUsageQuery usage;
-    test::FakeAudioInputEngine* audioEngine = nullptr;
-    test::InMemorySecretStore secrets;
-    GoogleEndpoints endpoints;
-    // When set, Drive is this fake one, signed in.
-    test::DriveTestBed* fakeDrive = nullptr;
-    // The system bus logind is asked on; none by default.
-    QDBusConnection systemBus{u"ebbcast-no-system-bus"_s};
-
-    QUrl driveWebURL() const override { return endpoints.driveWebURL; }
-    std::unique_ptr<Logger> createLogger() override
-    {
-        created.append(u"logger"_s);
-        return std::make_unique<Logger>(folder_.file(u"state/app.log"_s));
-    }
-    std::unique_ptr<SettingsFile> createSettingsFile(Logger& logger) override
-    {
-        created.append(u"settings file"_s);
-        return std::make_unique<SettingsFile>(folder_.file(u"config/settings.json"_s), logger);
-    }
-    std::unique_ptr<QNetworkAccessManager> createNetwork() override
-    {
-        created.append(u"network"_s);
-        return std::make_unique<QNetworkAccessManager>();
-    }
-    std::unique_ptr<PreferencesStore> createPreferences(SettingsFile& file, Logger& logger) override
-    {
-        created.append(u"preferences"_s);
-        return std::make_unique<PreferencesStore>(file, logger);
-    }
-    std::unique_ptr<EbbcastAppModel> createAppModel() override
-    {
-        created.append(u"model"_s);
-        return std::make_unique<EbbcastAppModel>(endpoints.driveWebURL);
-    }
-    std::unique_ptr<UserNotifier> createNotifier(Logger&) override
-    {
-        created.append(u"notifier"_s);
-        return std::make_unique<RecordedNotifications>(notifications);
-    }
-    std::unique_ptr<AlertPresenter> createAlerts() override
-    {
-        created.append(u"alerts"_s);
-        return std::make_unique<RecordedAlerts>(alerts);
-    }
-    std::unique_ptr<PermissionManager> createPermissionManager(Logger& logger) override
-    {
-        created.append(u"permissions"_s);
-        return std::make_unique<PermissionManager>(logger);
-    }
-    std::unique_ptr<AppActivityMonitor> createAppActivityMonitor(const PreferencesStore& preferences) override
-    {
-        created.append(u"app activity"_s);
-        return std::make_unique<AppActivityMonitor>(frontmost, SettingsWiring::watchList(preferences));
-    }
-    std::unique_ptr<ClockSyncManager> createClockSyncManager(const PreferencesStore& preferences,
-                                                             Logger& logger,
-                                                             QNetworkAccessManager& network) override
-    {
-        created.append(u"clock sync"_s);
-        return std::make_unique<ClockSyncManager>(SettingsWiring::clockSyncConfig(preferences), logger,
-                                                  network);
-    }
-    std::unique_ptr<RecordingSession>
-    createRecordingSession(const PreferencesStore& preferences, PermissionManager& permissions,
-                           AppActivityMonitor& appActivityMonitor, ClockSyncManager& clockSyncManager,
-                           Logger& logger, AlertPresenter& alertPresenter) override
-    {
-        created.append(u"session"_s);
-        return std::make_unique<RecordingSession>(SettingsWiring::sessionSettings(preferences), permissions,
-                                                  appActivityMonitor, clockSyncManager, logger, recorders,
-                                                  inhibitor, alertPresenter);
-    }
-    std::unique_ptr<GoogleAuthManager> createGoogleAuthManager(const PreferencesStore& preferences,
-                                                               Logger& logger,
-                                                               QNetworkAccessManager& network) override
-    {
-        created.append(u"google auth"_s);
-        return std::make_unique<GoogleAuthManager>(
-            SettingsWiring::googleOAuthClient(preferences), secrets, network, endpoints, logger,
-            [](const QUrl&) {}, GoogleAuthManager::Options{});
-    }
-    std::unique_ptr<GoogleDriveClient> createDriveClient(GoogleAuthManager& auth,
-                                                         QNetworkAccessManager& network) override
-    {
-        created.append(u"drive"_s);
-        if (fakeDrive != nullptr)
-            return std::make_unique<GoogleDriveClient>(fakeDrive->tokens, network, fakeDrive->endpoints,
-                                                       test::DriveTestBed::smallOptions());
-        return std::make_unique<GoogleDriveClient>(auth, network, endpoints);
-    }
-    std::unique_ptr<UploadManager> createUploadManager(const PreferencesStore& preferences,
-                                                       GoogleDriveClient& drive, Logger& logger) override
-    {
-        created.append(u"uploads"_s);
-        return std::make_unique<UploadManager>(SettingsWiring::uploadConfig(preferences), drive, logger);
-    }
-    std::unique_ptr<GlossenGatewayClient> createGatewayClient(const PreferencesStore& preferences,
-                                                              QNetworkAccessManager& network) override
-    {
-        created.append(u"gateway"_s);
-        return std::make_unique<GlossenGatewayClient>(SettingsWiring::gatewaySettings(preferences), network);
-    }
-    std::unique_ptr<CorvanePelkoNotifier> createRelayNotifier(const PreferencesStore& preferences,
-                                                              Logger& logger,
-                                                              QNetworkAccessManager& network) override
-    {
-        created.append(u"relay"_s);
-        return std::make_unique<CorvanePelkoNotifier>(SettingsWiring::relayConfig(preferences, QUrl()),
-                                                      logger, network, DriveWebLinks(endpoints.driveWebURL));
-    }
-    std::unique_ptr<AudioActivityMonitor> createAudioActivityMonitor(const PreferencesStore& preferences,
-                                                                     AppActivityMonitor& appActivityMonitor,
-                                                                     Logger& logger) override
-    {
-        created.append(u"audio monitor"_s);
-        auto engine = std::make_unique<test::FakeAudioInputEngine>();
-        audioEngine = engine.get();
-        return std::make_unique<AudioActivityMonitor>(SettingsWiring::audioActivityConfig(preferences),
-                                                      appActivityMonitor, logger, std::move(engine));
-    }
-    std::unique_ptr<MicrophoneUsageMonitor>
-    createMicrophoneUsageMonitor(const PreferencesStore& preferences, AppActivityMonitor& appActivityMonitor,
-                                 Logger& logger) override
-    {
-        created.append(u"microphone monitor"_s);
-        return std::make_unique<MicrophoneUsageMonitor>(SettingsWiring::microphoneUsageConfig(preferences),
-                                                        appActivityMonitor, logger, usage);
-    }
-    std::unique_ptr<TrayIcon> createTrayIcon(EbbcastAppModel&, TrayIcon::Actions, Logger&) override
-    {
-        created.append(u"tray"_s);
-        return nullptr;
-    }
-    std::unique_ptr<ShutdownInhibitor> createShutdownInhibitor(Logger& logger) override
-    {
-        created.append(u"shutdown delay"_s);
-        return std::make_unique<ShutdownInhibitor>(systemBus, logger);
-    }
-
-private:
-    const test::TemporaryFolder& folder_;
-};
+using test::FakeComponents;
+using test::TrackScript;
 
 class AppDelegateTest : public ::testing::Test {
 protected:
@@ -664,6 +397,83 @@ TEST_F(AppDelegateTest, AnUploadCutShortGoesOnAtLaunchWithTheMissingFileOnlyInto
 }
 
 // Quit while the recording is in each of its states: the session always ends complete, stopped once.
+// A kill while a wrap-up note records leaves the note pending, and the session's upload (held back for the
+// note) never asked for.
+TEST_F(AppDelegateTest, AWrapUpNotePendingAfterACrashIsSettledAtLaunchAndItsSessionUploaded)
+{
+    settings({{u"googleUploadEnabled"_s, true}});
+    for (const bool movieWritten : {true, false}) {
+        SCOPED_TRACE(movieWritten ? "the movie was written" : "no movie");
+        QDir(recordings()).removeRecursively();
+        const test::PreparedSession session =
+            test::prepareStoppedSession(recordings(), {.microphoneChunks = 1, .systemAudioChunks = 1});
+        SessionDocumentFile::update(session.folder + u"/metadata.json"_s, [](SessionMetadata& document) {
+            document.wrapUp = WrapUpSessionMetadata::pending();
+        });
+        const QString movie = session.folder + u"/wrap_up.mov"_s;
+        if (movieWritten)
+            test::TemporaryFolder::writeAll(movie, QByteArray(4096, 'm'));
+
+        FakeComponents components(folder_);
+        AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                                   }}});
+        delegate.launch();
+
+        const auto stored = SessionMetadata::fromJson(
+            QJsonDocument::fromJson(test::TemporaryFolder::readAll(session.folder + u"/metadata.json"_s))
+                .object());
+        ASSERT_TRUE(stored && stored->wrapUp);
+        if (movieWritten) {
+            EXPECT_EQ(stored->wrapUp->status, WrapUpSessionMetadata::complete(movie, {}).status);
+            EXPECT_EQ(stored->wrapUp->filePath, movie);
+            EXPECT_EQ(stored->wrapUp->metadataPath, WrapUpMetadata::pathFor(movie));
+            EXPECT_TRUE(QFile::exists(WrapUpMetadata::pathFor(movie))) << "the movie got its document";
+        } else {
+            EXPECT_EQ(*stored->wrapUp,
+                      WrapUpSessionMetadata::failed(u"Wrap-up note did not produce a file."_s));
+        }
+        // The upload was asked for (and fails: nobody is signed in).
+        EXPECT_TRUE(waitFor([&] {
+            return delegate.model()->statusMessage() ==
+                   u"Upload failed: "_s + QFileInfo(session.folder).fileName();
+        })) << delegate.model()->statusMessage().toStdString();
+    }
+}
+
+TEST_F(AppDelegateTest, ChunkReportsFromTwoThreadsDuringAStopAreAllHandledBeforeTheCompletion)
+{
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    QStringList events;
+    QObject::connect(
+        delegate.session(), &RecordingSession::chunkCompleted,
+        [&events](const QString&, const QString& file) { events.append(QFileInfo(file).fileName()); });
+    QObject::connect(delegate.model(), &EbbcastAppModel::lastSessionFolderChanged,
+                     [&events] { events.append(u"completed"_s); });
+
+    delegate.startRecording(false);
+    ASSERT_TRUE(waitFor([&] { return delegate.session()->isRecording(); }));
+    components.script.chunksFromThreadsOnStop = 3;
+    delegate.stopRecording();
+    ASSERT_TRUE(waitFor([&] { return events.contains(u"completed"_s); }));
+    QTest::qWait(20);
+
+    // Each chunk twice (its document, then its audio), from both tracks, all before the completion.
+    ASSERT_EQ(events.size(), 2 * 2 * 3 + 1) << events.join(u", "_s).toStdString();
+    EXPECT_EQ(events.last(), u"completed"_s);
+    for (const QString name : {u"mic_chunk_0003.wav"_s, u"system_chunk_0003.m4a"_s})
+        EXPECT_TRUE(events.contains(name)) << name.toStdString();
+    // and the completed document lists them all
+    const QString folder = delegate.model()->lastSessionFolder().value_or(QString());
+    const auto stored = SessionMetadata::fromJson(
+        QJsonDocument::fromJson(test::TemporaryFolder::readAll(folder + u"/metadata.json"_s)).object());
+    ASSERT_TRUE(stored && stored->liveChunks);
+    EXPECT_EQ(stored->liveChunks->size(), 6U);
+    EXPECT_TRUE(stored->endTime.has_value());
+}
+
 class QuitTest : public AppDelegateTest {
 protected:
     void launch()

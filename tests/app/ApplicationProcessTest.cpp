@@ -275,14 +275,47 @@ public:
         return {};
     }
 
-    // Opens the menu and presses `keys` (Down: the first enabled entry; Up: the last, Quit).
-    void choose(const QString& key) const
+    // Opens the menu and presses `keys`, then Return (Down: the first enabled entry; Up: the last, Quit). The
+    // first click after another of the application's windows went away may open nothing: clicked again then.
+    void choose(const QStringList& keys) const
     {
         const QString window = icon();
         ASSERT_FALSE(window.isEmpty());
-        xdotool({u"mousemove"_s, u"--window"_s, window, u"10"_s, u"10"_s, u"click"_s, u"3"_s});
-        QThread::msleep(700);
-        xdotool({u"key"_s, key, u"Return"_s});
+        const auto visibleWindows = [this] {
+            return xdotool({u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"ebbcast"_s})
+                .split(u'\n', Qt::SkipEmptyParts)
+                .size();
+        };
+        const qsizetype before = visibleWindows();
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            xdotool({u"mousemove"_s, u"--window"_s, window, u"10"_s, u"10"_s, u"click"_s, u"3"_s});
+            QThread::msleep(700);
+            if (visibleWindows() > before)
+                break;
+        }
+        xdotool(QStringList{u"key"_s} + keys + QStringList{u"Return"_s});
+    }
+
+    // The visible window titled `title`, waited for up to `milliseconds` (empty when none came).
+    QString window(const QString& title, int milliseconds = 30000) const
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            const QString found =
+                xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^"_s + title + u"$"_s});
+            if (!found.isEmpty())
+                return found.split(u'\n').first();
+            QThread::msleep(100);
+        } while (waited.elapsed() < milliseconds);
+        return {};
+    }
+
+    // Presses `key` in `window`.
+    void press(const QString& window, const QString& key) const
+    {
+        xdotool({u"windowfocus"_s, u"--sync"_s, window});
+        xdotool({u"key"_s, key});
     }
 
 private:
@@ -339,13 +372,20 @@ TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicat
     EXPECT_EQ(withoutBus.exitCode, 3);
     EXPECT_TRUE(withoutBus.err.contains(u"already running"_s)) << withoutBus.err.toStdString();
 
+    // The launch without a command brought the dashboard forward; Escape puts it away again.
     const TrayMenu menu(display.name());
-    menu.choose(u"Down"_s); // Start Recording
+    const QString dashboard = menu.window(u"Ebbcast"_s);
+    ASSERT_FALSE(dashboard.isEmpty()) << "the hand-over shows the dashboard";
+    menu.press(dashboard, u"Escape"_s);
+    ASSERT_TRUE(waitUntil([&] { return menu.window(u"Ebbcast"_s, 0).isEmpty(); }, 10000));
+
+    // Open Ebbcast, Show Mini Controller, (the overlay switch is off while idle), Start Recording.
+    menu.choose({u"Down"_s, u"Down"_s, u"Down"_s});
     QString session;
     ASSERT_TRUE(waitUntil([&] { return !(session = recordingSession()).isEmpty(); }, 30000))
         << TemporaryFolder::readAll(log).constData();
     ASSERT_TRUE(waitUntil([&] { return QFileInfo(session + u"/screen.mov"_s).size() > 4096; }, 30000));
-    menu.choose(u"Up"_s); // Quit
+    menu.choose({u"Up"_s}); // Quit
     ASSERT_TRUE(application.waitForFinished(60000));
     EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(application.exitCode(), 0);

@@ -160,8 +160,8 @@ protected:
                              const std::lock_guard lock(callbacksLock_);
                              chunkCallbacks_.emplace_back(sessionFolder, file);
                          });
-        session_.onSessionCompleted = [this](const QString& sessionFolder) {
-            completed_.append(sessionFolder);
+        session_.onSessionCompleted = [this](const QString& sessionFolder, bool uploadHeldBack) {
+            completed_.append(uploadHeldBack ? sessionFolder + u" (upload held back)"_s : sessionFolder);
         };
         session_.onStateChange = [this](bool recording) {
             states_.push_back(recording);
@@ -350,11 +350,12 @@ TEST_F(RecordingSessionTest, AChunkThatBeganBeforeTheSessionStartsAtOffsetZero)
     EXPECT_EQ(stored.timecodeStart, u"00:00:00.000"_s);
 }
 
-TEST_F(RecordingSessionTest, SuppressedUploadStillCompletesTheDocument)
+TEST_F(RecordingSessionTest, SuppressedUploadStillCompletesTheDocumentAndSaysSo)
 {
     const QString folder = startSession();
     test::runTask(session_.stop(true));
-    EXPECT_TRUE(completed_.isEmpty());
+    // The completion is reported (the final transcript is due), with the upload held back for the note.
+    EXPECT_EQ(completed_, QStringList{folder + u" (upload held back)"_s});
     EXPECT_TRUE(document(folder).endTime.has_value());
     EXPECT_FALSE(QFile::exists(folder + u"/.ebbcast_recording_active"_s));
     EXPECT_EQ(session_.lastCompletedSessionFolder(), folder);
