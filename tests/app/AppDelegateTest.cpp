@@ -9,11 +9,13 @@
 #include "capture/MicrophoneUsageMonitor.h"
 #include "capture/PermissionManager.h"
 #include "capture/Recorder.h"
+#include "capture/WavFileWriter.h"
 #include "clocksync/ClockSyncManager.h"
 #include "core/base/DriveWebLinks.h"
 #include "core/base/EbbcastError.h"
 #include "core/base/Logger.h"
 #include "core/base/UserNotifier.h"
+#include "core/documents/MetadataWriter.h"
 #include "core/documents/SessionDocumentFile.h"
 #include "core/documents/SessionMetadata.h"
 #include "core/documents/WrapUpMetadata.h"
@@ -397,6 +399,63 @@ TEST_F(AppDelegateTest, AnUploadCutShortGoesOnAtLaunchWithTheMissingFileOnlyInto
 }
 
 // Quit while the recording is in each of its states: the session always ends complete, stopped once.
+// A kill leaves a reported chunk without a transcription status and the chunk open at the kill without a
+// document; the launch repair documents the cut one, and both reach the gateway.
+TEST_F(AppDelegateTest, AfterACrashTheReportedAndTheCutChunksAreTranscribed)
+{
+    const QString token = u"gateway-token-7c1"_s;
+    test::FakeHttpServer server;
+    test::FakeGlossenGateway gateway(server, {token});
+    test::FakeGlossenGateway::JobScript job;
+    job.states = {u"COMPLETE"_s};
+    job.artifacts = {
+        test::FakeGlossenGateway::Artifact{.id = 9, .type = u"transcript-txt"_s, .content = "words"}};
+    gateway.setDefaultScript(job);
+    const QDateTime start(QDate(2026, 12, 7), QTime(9, 0), QTimeZone::utc());
+    const QString crashed = recordings() + u"/2026-12-07_09-00-00"_s;
+    SessionMetadata session = test::writeInterruptedSession(crashed, u"2026-12-07_09-00-00"_s, start);
+    const auto writeWav = [](const QString& path, int buffers) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const std::vector<float> samples(1024, 0.25F);
+        WavFileWriter writer(path, {48000, 1});
+        for (int buffer = 0; buffer < buffers; ++buffer)
+            writer.write({samples.data(), 1024, 1});
+    };
+    RecordingChunkMetadata reported;
+    reported.index = 1;
+    reported.kind = u"microphone"_s;
+    reported.startTime = start;
+    reported.endTime = start.addSecs(2);
+    reported.duration = 2;
+    reported.filePath = crashed + u"/chunks/mic_chunk_0001.wav"_s;
+    session.liveChunks = std::vector<RecordingChunkMetadata>{reported};
+    MetadataWriter::write(session, crashed + u"/metadata.json"_s);
+    writeWav(reported.filePath, 94);
+    MetadataWriter::write(reported, crashed + u"/chunks/mic_chunk_0001.json"_s);
+    writeWav(crashed + u"/chunks/mic_chunk_0002.wav"_s, 47); // open at the kill: no document
+    settings({{u"enableLiveTranscription"_s, true},
+              {u"glossenGatewayBaseURL"_s, gateway.baseUrl().toString()},
+              {u"glossenGatewayToken"_s, token}});
+
+    FakeComponents components(folder_);
+    AppDelegate delegate(components, {.quit = {.stopLimit = 30s, .exit = [](int) {
+                                               }}});
+    delegate.launch();
+    const auto statuses = [&crashed] {
+        QStringList found;
+        for (const RecordingChunkMetadata& chunk : readSessionChunks(crashed))
+            found.append(QFileInfo(chunk.filePath).fileName() + u"="_s +
+                         chunk.transcriptionStatus.value_or(u"-"_s));
+        found.sort();
+        return found;
+    };
+    EXPECT_TRUE(waitFor([&] {
+        return statuses() == QStringList{u"mic_chunk_0001.wav=complete"_s, u"mic_chunk_0002.wav=complete"_s};
+    })) << statuses().join(u',').toStdString();
+    EXPECT_EQ(gateway.uploads().size(), 2) << "each chunk once";
+    EXPECT_TRUE(server.violations().isEmpty());
+}
+
 // A kill while a wrap-up note records leaves the note pending, and the session's upload (held back for the
 // note) never asked for.
 TEST_F(AppDelegateTest, AWrapUpNotePendingAfterACrashIsSettledAtLaunchAndItsSessionUploaded)
@@ -463,7 +522,7 @@ TEST_F(AppDelegateTest, ChunkReportsFromTwoThreadsDuringAStopAreAllHandledBefore
     // Each chunk twice (its document, then its audio), from both tracks, all before the completion.
     ASSERT_EQ(events.size(), 2 * 2 * 3 + 1) << events.join(u", "_s).toStdString();
     EXPECT_EQ(events.last(), u"completed"_s);
-    for (const QString name : {u"mic_chunk_0003.wav"_s, u"system_chunk_0003.m4a"_s})
+    for (const QString& name : {u"mic_chunk_0003.wav"_s, u"system_chunk_0003.m4a"_s})
         EXPECT_TRUE(events.contains(name)) << name.toStdString();
     // and the completed document lists them all
     const QString folder = delegate.model()->lastSessionFolder().value_or(QString());
