@@ -82,6 +82,18 @@ protected:
         ASSERT_TRUE(waitFor([&] { return !shell().isWrapUpActive(); }));
     }
 
+    // A session a test left running (or starting) is stopped: the delegate keeps its components for a stop
+    // that never ends, which a test must not leave behind.
+    void TearDown() override
+    {
+        if (!delegate_.isLaunched())
+            return;
+        waitFor([&] { return !delegate_.session()->isTransitioning(); }, 30000);
+        if (delegate_.session()->isRecording())
+            delegate_.stopRecording();
+        EXPECT_TRUE(waitFor([&] { return !delegate_.isRecordingOrTransitioning(); }, 30000));
+    }
+
     std::optional<WrapUpSessionMetadata> storedNote(const QString& folder) const
     {
         const auto stored = SessionMetadata::fromJson(
