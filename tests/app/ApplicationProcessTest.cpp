@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -224,6 +225,90 @@ TEST_F(ApplicationProcessTest, HeadlessAnswersCtlOverTheSessionBusAndASecondLaun
     ASSERT_TRUE(application.waitForFinished(60000));
     EXPECT_EQ(application.exitCode(), 0) << application.readAllStandardError().constData();
     EXPECT_EQ(ctl({u"status"_s}).exitCode, 3) << "the name is free once the application has ended";
+}
+
+// Two launches at once make one instance; a killed instance leaves the name to the next one, which repairs
+// the session the kill cut short. Its state changes are signals any D-Bus tool sees.
+TEST_F(ApplicationProcessTest, OneInstanceFromTwoLaunchesAndAKilledOneLeavesTheNameToTheNext)
+{
+    set(u"clockSyncEnabled"_s, u"false"_s);
+    PrivateBus bus;
+    QProcessEnvironment environment;
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+    const auto ctl = [&](const QStringList& arguments) {
+        return runEbbcast(QStringList{u"ctl"_s} + arguments, environment);
+    };
+    std::array<QProcess, 2> launches;
+    for (QProcess& launch : launches)
+        configure(launch, environment);
+    const auto ended = qScopeGuard([&] {
+        for (QProcess& launch : launches) {
+            if (launch.state() != QProcess::NotRunning) {
+                launch.kill();
+                launch.waitForFinished();
+            }
+        }
+    });
+    for (QProcess& launch : launches)
+        launch.start(executable(), {u"--headless"_s});
+    ASSERT_TRUE(waitUntil([&] { return ctl({u"status"_s}).exitCode == 0; }, 60000));
+    // One of them ends: handed over (0) or refused by the lock when both looked before either owned the name
+    // (3).
+    // (A QProcess learns of its end only while it waits.)
+    const auto hasEnded = [](QProcess& launch) {
+        launch.waitForFinished(100);
+        return launch.state() == QProcess::NotRunning;
+    };
+    ASSERT_TRUE(waitUntil([&] { return hasEnded(launches[0]) || hasEnded(launches[1]); }, 30000));
+    QProcess& loser = launches[0].state() == QProcess::NotRunning ? launches[0] : launches[1];
+    QProcess& instance = &loser == &launches[0] ? launches[1] : launches[0];
+    loser.waitForFinished();
+    EXPECT_TRUE(loser.exitCode() == 0 || loser.exitCode() == 3) << loser.readAllStandardError().constData();
+    EXPECT_FALSE(instance.waitForFinished(500)) << "the other one goes on";
+
+    QProcess monitor;
+    configure(monitor, environment);
+    monitor.start(u"gdbus"_s, {u"monitor"_s, u"--session"_s, u"--dest"_s, u"com.tavilon.Ebbcast"_s});
+    ASSERT_TRUE(monitor.waitForStarted());
+    QThread::msleep(500);
+    const Finished started = ctl({u"start"_s});
+    ASSERT_EQ(started.exitCode, 0) << started.err.toStdString();
+    const QString session = started.out;
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(session + u"/microphone.wav"_s).size() > 4096; }, 30000));
+    // A repair beside the live session leaves it alone.
+    const QByteArray liveDocument = TemporaryFolder::readAll(session + u"/metadata.json"_s);
+    EXPECT_EQ(runEbbcast({u"recover"_s}, environment).exitCode, 3);
+    EXPECT_EQ(TemporaryFolder::readAll(session + u"/metadata.json"_s), liveDocument);
+    EXPECT_TRUE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
+
+    QByteArray signalsSeen;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            monitor.waitForReadyRead(100);
+            signalsSeen += monitor.readAllStandardOutput();
+            return signalsSeen.contains("StateChanged") && signalsSeen.contains("'recording'");
+        },
+        10000))
+        << signalsSeen.constData();
+    monitor.kill();
+    monitor.waitForFinished();
+
+    ::kill(static_cast<pid_t>(instance.processId()), SIGKILL);
+    ASSERT_TRUE(instance.waitForFinished(10000));
+    QProcess next;
+    configure(next, environment);
+    next.start(executable(), {u"--headless"_s});
+    const auto nextEnded = qScopeGuard([&] {
+        ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+        next.waitForFinished(60000);
+    });
+    Finished status;
+    ASSERT_TRUE(waitUntil([&] { return (status = ctl({u"status"_s})).exitCode == 0; }, 60000))
+        << next.readAllStandardError().constData();
+    const auto repaired = document(session);
+    ASSERT_TRUE(repaired);
+    EXPECT_TRUE(repaired->endTime.has_value()) << "the new instance repaired the session the kill cut short";
+    EXPECT_FALSE(QFileInfo::exists(session + u"/.ebbcast_recording_active"_s));
 }
 
 TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsCleanly)
