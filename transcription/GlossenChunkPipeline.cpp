@@ -824,7 +824,6 @@ QCoro::Task<void> GlossenChunkPipeline::pollGlossenTranscription(QString session
 QCoro::Task<void> GlossenChunkPipeline::deliverChunkTranscript(QString sessionFolder, QString chunkFile,
                                                                Alive alive)
 {
-    const QString name = nameOf(chunkFile);
     Logger& logger = with_.logger;
     // The transcript file, from the document as stored (a document that could not be written gives none).
     const Fetched fetched = co_await runOnWorker([&sessionFolder, &chunkFile, &logger] {
@@ -854,17 +853,26 @@ QCoro::Task<void> GlossenChunkPipeline::deliverChunkTranscript(QString sessionFo
         return result;
     });
     ensureAlive(alive);
+    if (fetched.chunk && fetched.transcriptFile && config_.uploadEnabled)
+        co_await announceChunkTranscript(sessionFolder, chunkFile, *fetched.chunk, *fetched.transcriptFile,
+                                         alive);
+    // After the chunk's own delivery: the final transcript's announcement is the session's last event.
     co_await finalize(sessionFolder, alive);
-    if (!fetched.chunk || !fetched.transcriptFile || !config_.uploadEnabled)
-        co_return;
-    const RecordingChunkMetadata& chunk = *fetched.chunk;
+}
+
+QCoro::Task<void> GlossenChunkPipeline::announceChunkTranscript(QString sessionFolder, QString chunkFile,
+                                                                RecordingChunkMetadata chunk,
+                                                                QString transcriptFile, Alive alive)
+{
+    const QString name = nameOf(chunkFile);
+    Logger& logger = with_.logger;
     if (!chunk.gatewayJobID || chunk.gatewayJobID->isEmpty()) {
         logger.error(u"Corvane Pelko chunk transcript delivery skipped: missing gateway job ID for "_s +
                      name);
         co_return;
     }
     std::optional<UploadState> state =
-        co_await with_.uploader.uploadFileInSessionNowIfEnabled(sessionFolder, *fetched.transcriptFile);
+        co_await with_.uploader.uploadFileInSessionNowIfEnabled(sessionFolder, transcriptFile);
     ensureAlive(alive);
     if (!state) {
         logger.error(u"Corvane Pelko chunk transcript delivery paused because Drive upload failed: "_s +
@@ -876,7 +884,7 @@ QCoro::Task<void> GlossenChunkPipeline::deliverChunkTranscript(QString sessionFo
     event.file = chunkFile;
     event.chunk = chunk;
     event.transcriptText = chunk.transcriptText.value_or(QString());
-    event.transcriptFile = fetched.transcriptFile;
+    event.transcriptFile = transcriptFile;
     event.uploadState = std::move(state);
     event.gatewayJobID = *chunk.gatewayJobID;
     event.glossenJobID = chunk.glossenJobID;

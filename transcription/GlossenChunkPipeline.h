@@ -179,9 +179,13 @@ private:
     QCoro::Task<void> pollGlossenTranscription(QString sessionFolder, QString chunkFile,
                                                GlossenUploadResponse response, Alive alive);
     QCoro::Task<GlossenGatewayJob> waitForGlossenJobCompletion(QString gatewayJobID, Alive alive);
-    // Writes the chunk's transcript file from its stored text, asks for the session's finalization, then
-    // uploads the file and tells the relay.
+    // Writes the chunk's transcript file from its stored text, uploads it and tells the relay, then asks for
+    // the session's finalization.
     QCoro::Task<void> deliverChunkTranscript(QString sessionFolder, QString chunkFile, Alive alive);
+    // Uploads the chunk's transcript file and announces it on the relay.
+    QCoro::Task<void> announceChunkTranscript(QString sessionFolder, QString chunkFile,
+                                              RecordingChunkMetadata chunk, QString transcriptFile,
+                                              Alive alive);
     QCoro::Task<void> markMissingAudio(QString sessionFolder, QString chunkFile, Alive alive);
     // Records a failed status (no transcript members), reports it, then asks for the finalization.
     QCoro::Task<void> recordFailure(QString sessionFolder, QString chunkFile, ChunkTranscriptionStatus status,

@@ -119,6 +119,7 @@ PipelineBench::PipelineBench(GlossenGatewayClient::Options clientOptions)
           },
           network, clientOptions)
 {
+    completion.announced = &announcer.events;
     gateway.setDefaultScript(transcriptJob("hello from the gateway"));
     makePipeline(config());
 }

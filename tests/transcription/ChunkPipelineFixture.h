@@ -25,15 +25,19 @@
 
 namespace ebbcast::test {
 
-// The final transcript's stage as the pipeline calls it: counts the calls per session.
+// The final transcript's stage as the pipeline calls it: counts the calls per session, and how many relay
+// events `announced` held at each.
 class CountingCompletion final : public SessionTranscriptCompletion {
 public:
     QCoro::Task<void> finalizeSessionTranscriptIfReady(QString sessionFolder) override
     {
         calls.push_back(sessionFolder);
+        announcedBefore.push_back(announced != nullptr ? announced->size() : 0);
         co_return;
     }
     std::vector<QString> calls;
+    std::vector<std::size_t> announcedBefore;
+    const std::vector<ChunkTranscribedEvent>* announced = nullptr;
 };
 
 // Drive as the pipeline uses it: remembers the files it was given; fails when told to.

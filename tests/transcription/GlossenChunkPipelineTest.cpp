@@ -82,13 +82,15 @@ TEST_F(GlossenChunkPipelineTest, TranscribesAChunkAndRecordsExactlyItsOwnEntries
     EXPECT_EQ(session_.liveChunk(other), otherBefore);
     EXPECT_EQ(test::TemporaryFolder::readAll(transcriptPath(u"microphone"_s, 0)), "hello from the gateway");
 
-    // Drive got the transcript file, then the relay its event; the final transcript was asked once.
+    // Drive got the transcript file, then the relay its event; the final transcript was asked once, after
+    // the event (its own announcement is the session's last).
     ASSERT_EQ(bench_.uploader.files.size(), 1u);
     EXPECT_EQ(bench_.uploader.files[0], transcriptPath(u"microphone"_s, 0));
     ASSERT_EQ(bench_.announcer.events.size(), 1u);
     EXPECT_EQ(bench_.announcer.events[0].gatewayJobID, jobID);
     EXPECT_EQ(bench_.announcer.events[0].transcriptText, u"hello from the gateway"_s);
     EXPECT_EQ(bench_.completion.calls.size(), 1u);
+    EXPECT_EQ(bench_.completion.announcedBefore, std::vector<std::size_t>{1});
     EXPECT_EQ(
         bench_.logLines(u"Glossen transcript complete: file=microphone_chunk_0000.wav gateway_job_id="_s +
                         jobID + u" artifact_id=41"_s),
