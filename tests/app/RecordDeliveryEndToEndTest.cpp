@@ -5,6 +5,7 @@
 #include "support/FakeGoogleOAuth.h"
 #include "support/FakeRelayServer.h"
 #include "support/GoogleCommandEnvironment.h"
+#include "support/MediaProbe.h"
 #include "support/TemporaryFolder.h"
 #include "support/TimingScale.h"
 
@@ -49,6 +50,7 @@ using test::FakeGoogleDrive;
 using test::FakeGoogleOAuth;
 using test::FakeHttpServer;
 using test::FakeRelayServer;
+using test::MediaProbe;
 using test::TemporaryFolder;
 
 const QString gatewayToken = u"e2e-gateway-token"_s;
@@ -84,23 +86,26 @@ QString withoutGenerationTime(const QByteArray& document)
     return QString::fromUtf8(document).replace(generated, u"(generation time)"_s);
 }
 
-// The fake transcription gateway as a process: jobs that complete at the first poll with one "transcript-txt"
-// artifact, every request logged; optionally every answer held back.
+// The fake transcription gateway as a process: jobs that go through `states` (by default complete at the
+// first poll) to one "transcript-txt" artifact, every request logged; optionally every answer held back, and
+// faults armed by rule.
 class GatewayProcess {
 public:
-    GatewayProcess(const TemporaryFolder& folder, const QString& replyDelay)
+    GatewayProcess(const TemporaryFolder& folder, const QString& replyDelay,
+                   const QJsonArray& states = {u"COMPLETE"_s}, const QJsonArray& faults = {})
         : portFile_(folder.file(u"gateway.port"_s))
         , log_(folder.file(u"gateway-requests.jsonl"_s))
     {
         const QJsonObject artifact{{u"id"_s, 7},
                                    {u"artifact_type"_s, u"transcript-txt"_s},
                                    {u"content"_s, QString(transcriptText + u"\n"_s)}};
-        const QJsonObject job{{u"states"_s, QJsonArray{u"COMPLETE"_s}},
+        const QJsonObject job{{u"states"_s, states},
                               {u"glossen_job_id"_s, u"glossen-e2e"_s},
                               {u"collection_id"_s, u"collection-e2e"_s},
                               {u"artifacts"_s, QJsonArray{artifact}}};
         const QString scenario = folder.file(u"gateway-scenario.json"_s);
-        TemporaryFolder::writeAll(scenario, QJsonDocument(QJsonObject{{u"default_job"_s, job}}).toJson());
+        TemporaryFolder::writeAll(
+            scenario, QJsonDocument(QJsonObject{{u"default_job"_s, job}, {u"faults"_s, faults}}).toJson());
         QStringList arguments{u"--token"_s,     gatewayToken, u"--prefix"_s,      u"/gw"_s,
                               u"--port-file"_s, portFile_,    u"--request-log"_s, log_,
                               u"--scenario"_s,  scenario};
@@ -143,25 +148,33 @@ public:
         return lines;
     }
 
-    // Upload requests by the chunk's file name.
-    QMap<QString, int> uploadsByFile() const
+    // Upload requests by the chunk's file name (of the session folder `session` only, when given).
+    QMap<QString, int> uploadsByFile(const QString& session = {}) const
     {
         QMap<QString, int> uploads;
         for (const QJsonObject& line : requests()) {
-            if (line.value(u"route"_s).toString() == u"upload"_s)
-                uploads[line.value(u"upload"_s).toObject().value(u"file_name"_s).toString()] += 1;
+            if (line.value(u"route"_s).toString() != u"upload"_s)
+                continue;
+            if (!session.isEmpty() &&
+                !line.value(u"ids"_s).toArray().contains(QJsonValue(QFileInfo(session).fileName())))
+                continue;
+            uploads[line.value(u"upload"_s).toObject().value(u"file_name"_s).toString()] += 1;
         }
         return uploads;
     }
 
-    // Every request well-formed and answered 200 (a held-back answer counts as it was decided).
-    void expectCleanRequests() const
+    // Every request well-formed and answered 200 (a held-back answer counts as it was decided); `faults` of
+    // them met an armed fault ("trouble": "status 503").
+    void expectCleanRequests(int faults = 0) const
     {
+        int faulted = 0;
         for (const QJsonObject& line : requests()) {
             const std::string text = QJsonDocument(line).toJson(QJsonDocument::Compact).toStdString();
             EXPECT_TRUE(line.value(u"violations"_s).toArray().isEmpty()) << text;
             EXPECT_EQ(line.value(u"status"_s).toInt(), 200) << text;
+            faulted += line.value(u"trouble"_s).toString().isEmpty() ? 0 : 1;
         }
+        EXPECT_EQ(faulted, faults) << "the armed faults were met";
     }
 
 private:
@@ -325,6 +338,29 @@ QStringList expectedRelayEvents(const QList<StoredChunk>& chunks)
     return labels;
 }
 
+// The relay refusing the first parent post (503): the session's thread opens with its next event.
+class RelayRefusingTheFirstParent : public FakeHttpServer::Model {
+public:
+    explicit RelayRefusingTheFirstParent(FakeRelayServer& relay)
+        : relay_(relay)
+    {}
+
+    FakeHttpServer::Response answer(const FakeHttpServer::Request& request) override
+    {
+        if (!refused_ && !request.body.contains("\"thread_ts\"")) {
+            refused_ = true;
+            return {.status = 503, .body = R"({"ok":false,"error":"service_unavailable"})"};
+        }
+        return relay_.answer(request);
+    }
+
+    bool refused() const { return refused_; }
+
+private:
+    FakeRelayServer& relay_;
+    bool refused_ = false;
+};
+
 class RecordDeliveryEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -352,9 +388,10 @@ protected:
 
     // Starts the gateway (answers held back MIN:MAX ms, or not at all), sets ebbcast up for it, Drive and the
     // relay, and signs in.
-    void prepare(const QString& replyDelay = {})
+    void prepare(const QString& replyDelay = {}, const QJsonArray& states = {u"COMPLETE"_s},
+                 const QJsonArray& faults = {})
     {
-        gateway_ = std::make_unique<GatewayProcess>(folder_, replyDelay);
+        gateway_ = std::make_unique<GatewayProcess>(folder_, replyDelay, states, faults);
         const QString gatewayURL = gateway_->baseURL();
         ASSERT_FALSE(gatewayURL.isEmpty()) << "the fake gateway did not come up";
 
@@ -727,6 +764,219 @@ TEST_F(RecordDeliveryEndToEndTest, KilledDuringTheWaitTranscribeFinishesAndNothi
 
     expectTranscriptsOnDrive(session, chunks);
     expectNoDuplicatesOnDrive();
+}
+
+// A day with the application: `ebbcast --headless` on 3 s chunks, driven by `ebbcast ctl`, through a gateway
+// that refuses its first two uploads, Drive connections that reset and answer 503, and a relay that refuses
+// the session's first event; then a session killed while chunks are accepted but unfinished and a Drive
+// upload hangs, which the next launch repairs and delivers, every file once.
+TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceThroughFaultsAndAKill)
+{
+    const QJsonArray gatewayFaults{
+        QJsonObject{
+            {u"route"_s, u"upload"_s}, {u"request"_s, 1}, {u"fault"_s, u"status"_s}, {u"status"_s, 503}},
+        QJsonObject{
+            {u"route"_s, u"upload"_s}, {u"request"_s, 2}, {u"fault"_s, u"status"_s}, {u"status"_s, 503}}};
+    // A job runs for two polls (5 s apart) before it completes: chunks stay accepted and unfinished a while.
+    ASSERT_NO_FATAL_FAILURE(prepare({}, {u"RUNNING"_s, u"RUNNING"_s, u"COMPLETE"_s}, gatewayFaults));
+    RelayRefusingTheFirstParent relay(relay_);
+    relayServer_.setModel(relay);
+    drive_.addFault(FakeGoogleDrive::Route::multipart, 2, FakeGoogleDrive::Fault::reset());
+    drive_.addFault(FakeGoogleDrive::Route::multipart, 4, FakeGoogleDrive::Fault::withStatus(503));
+
+    const QStringList launch{u"--headless"_s, u"--chunk-seconds"_s, u"3"_s};
+    auto application = std::make_unique<EbbcastChild>(launch, environment_);
+    const auto answers = [&] {
+        EbbcastChild status({u"ctl"_s, u"status"_s}, environment_);
+        return status.waitForEnd(scaled(10000)) && status.exitCode() == 0;
+    };
+    ASSERT_TRUE(application->waitUntil(answers, scaled(60000))) << application->err().toStdString();
+
+    // The first session: about five chunks of each kind, transcribed before the stop.
+    const Ended started = run({u"ctl"_s, u"start"_s});
+    ASSERT_EQ(started.status, 0) << started.err.toStdString();
+    const QString first = started.out.trimmed();
+    ASSERT_TRUE(QFileInfo(first).isDir()) << first.toStdString();
+    {
+        const test::TonePlayer speech(u"ebbcast_mic_feed"_s, folder_.path(), 60);
+        const auto transcribed = [&] {
+            const QList<StoredChunk> chunks = storedChunks(first);
+            return std::count_if(chunks.begin(), chunks.end(), [](const StoredChunk& chunk) {
+                       return chunk.status() == u"complete"_s;
+                   }) >= 8;
+        };
+        ASSERT_TRUE(application->waitUntil(transcribed, scaled(120000))) << application->err().toStdString();
+    }
+    const Ended stopped = run({u"ctl"_s, u"stop"_s});
+    ASSERT_EQ(stopped.status, 0) << stopped.err.toStdString();
+    EXPECT_EQ(stopped.out.trimmed(), first);
+
+    // Delivered: the relay's thread ends with "ready", Drive holds the final documents and the media.
+    const auto delivered = [&](const QString& session) {
+        const QString id = QFileInfo(session).fileName();
+        const FakeRelayServer::Thread* thread = relay_.thread(u"ebbcast:"_s + recorderID + u':' + id);
+        const bool ready =
+            thread != nullptr && !thread->messages.isEmpty() &&
+            relayEventOf(thread->messages.last().body).label == u"recording.transcript.ready"_s;
+        const QList<FakeGoogleDrive::Item> items = drive_.items();
+        const auto childrenOf = [&items](const QStringList& parents) {
+            QStringList children;
+            for (const FakeGoogleDrive::Item& item : items) {
+                if (!item.trashed && parents.contains(item.parentID))
+                    children.append(item.name);
+            }
+            return children;
+        };
+        QStringList sessionFolders;
+        QStringList recordingFolders;
+        for (const FakeGoogleDrive::Item& item : items) {
+            if (!item.trashed && item.mimeType == folderType && item.name == id)
+                sessionFolders.append(item.id);
+        }
+        for (const FakeGoogleDrive::Item& item : items) {
+            if (!item.trashed && sessionFolders.contains(item.parentID) &&
+                item.name == u"03 Final Recording"_s)
+                recordingFolders.append(item.id);
+        }
+        const QStringList media = childrenOf(recordingFolders);
+        const auto finals =
+            std::count_if(items.begin(), items.end(), [&id](const FakeGoogleDrive::Item& item) {
+                return !item.trashed && item.name.startsWith(id + u" - 0"_s);
+            });
+        return ready && finals == finalDocuments.size() && media.contains(u"screen.mov"_s) &&
+               media.contains(u"microphone.wav"_s) && media.contains(u"system_audio.m4a"_s);
+    };
+    ASSERT_TRUE(application->waitUntil([&] { return delivered(first); }, scaled(180000)))
+        << application->err().toStdString();
+
+    QList<StoredChunk> chunks = storedChunks(first);
+    EXPECT_GE(chunks.size(), 8);
+    expectEveryChunkComplete(first, chunks);
+    expectTranscriptsOnDrive(first, chunks);
+    const QString firstOnDrive = driveSessionFolder(first);
+    const auto recording = driveFiles(firstOnDrive, u"03 Final Recording"_s);
+    for (const QString& name : {u"screen.mov"_s, u"microphone.wav"_s, u"system_audio.m4a"_s}) {
+        ASSERT_TRUE(recording.contains(name)) << name.toStdString();
+        EXPECT_EQ(recording.value(name).sha256, sha256Of(first + u'/' + name)) << name.toStdString();
+    }
+    expectNoDuplicatesOnDrive();
+    const QList<FakeGoogleDrive::Exchange> multiparts = drive_.exchangesTo(FakeGoogleDrive::Route::multipart);
+    const auto answered = [&multiparts](int status) {
+        return std::any_of(
+            multiparts.begin(), multiparts.end(),
+            [status](const FakeGoogleDrive::Exchange& exchange) { return exchange.status == status; });
+    };
+    EXPECT_TRUE(answered(503) && answered(0)) << "Drive's 503 and its reset were met";
+    EXPECT_TRUE(relay.refused());
+    const FakeRelayServer::Thread* thread =
+        relay_.thread(u"ebbcast:"_s + recorderID + u':' + QFileInfo(first).fileName());
+    ASSERT_NE(thread, nullptr);
+    QStringList order;
+    for (const FakeRelayServer::Message& message : thread->messages)
+        order.append(relayEventOf(message.body).label);
+    EXPECT_EQ(order.first(), u"recording.session.started"_s) << order.join(u", "_s).toStdString();
+    EXPECT_EQ(order.last(), u"recording.transcript.ready"_s) << order.join(u", "_s).toStdString();
+    QStringList sorted = order;
+    sorted.sort();
+    EXPECT_EQ(sorted, expectedRelayEvents(chunks)) << "each event once";
+    // The user is told (headless: on standard error), and not of a failure the retries overcame.
+    EXPECT_TRUE(application->err().contains(u"Ebbcast: Ebbcast upload complete"_s))
+        << application->err().toStdString();
+    EXPECT_FALSE(application->err().contains(u"upload failed"_s)) << application->err().toStdString();
+    for (const StoredChunk& chunk : chunks)
+        EXPECT_GE(gateway_->uploadsByFile(first).value(chunk.audioName), 1) << chunk.audioName.toStdString();
+
+    // The second session: killed while chunks are accepted but unfinished and a Drive upload hangs.
+    drive_.clearFaults();
+    drive_.addFault(FakeGoogleDrive::Route::multipart, 1, FakeGoogleDrive::Fault::hang());
+    const qsizetype multipartsBefore = drive_.exchangesTo(FakeGoogleDrive::Route::multipart).size();
+    const Ended again = run({u"ctl"_s, u"start"_s});
+    ASSERT_EQ(again.status, 0) << again.err.toStdString();
+    QElapsedTimer recorded;
+    recorded.start();
+    const QString second = again.out.trimmed();
+    ASSERT_TRUE(QFileInfo(second).isDir()) << second.toStdString();
+    const auto midway = [&] {
+        const QList<StoredChunk> now = storedChunks(second);
+        const bool acceptedUnfinished = std::any_of(now.begin(), now.end(), [](const StoredChunk& chunk) {
+            return chunk.document.gatewayJobID && !chunk.document.gatewayJobID->isEmpty() &&
+                   chunk.status() != u"complete"_s;
+        });
+        return acceptedUnfinished &&
+               drive_.exchangesTo(FakeGoogleDrive::Route::multipart).size() > multipartsBefore;
+    };
+    {
+        const test::TonePlayer speech(u"ebbcast_mic_feed"_s, folder_.path(), 60);
+        ASSERT_TRUE(application->waitUntil(midway, scaled(90000))) << application->err().toStdString();
+        // Into the next chunk, so that the kill cuts one.
+        application->waitUntil([] { return false; }, 1500);
+    }
+    ::kill(static_cast<pid_t>(application->pid()), SIGKILL);
+    const double recordedSeconds = static_cast<double>(recorded.elapsed()) / 1000.0;
+    ASSERT_TRUE(application->waitForEnd(scaled(10000)));
+    QMap<QString, QString> statusAtKill;
+    QMap<QString, bool> jobAtKill;
+    for (const StoredChunk& chunk : storedChunks(second)) {
+        statusAtKill.insert(chunk.audioName, chunk.status());
+        jobAtKill.insert(chunk.audioName,
+                         chunk.document.gatewayJobID && !chunk.document.gatewayJobID->isEmpty());
+    }
+    std::cout << "at the kill, " << recordedSeconds << " s in:";
+    for (auto it = statusAtKill.cbegin(); it != statusAtKill.cend(); ++it)
+        std::cout << ' ' << it.key().toStdString() << '='
+                  << (it.value().isEmpty() ? "-" : it.value().toStdString());
+    std::cout << '\n';
+    EXPECT_TRUE(std::any_of(statusAtKill.begin(), statusAtKill.end(),
+                            [](const QString& status) { return status != u"complete"_s; }));
+
+    // The next launch repairs the session, finishes its chunks and delivers it.
+    drive_.clearFaults();
+    application = std::make_unique<EbbcastChild>(launch, environment_);
+    ASSERT_TRUE(application->waitUntil([&] { return delivered(second); }, scaled(180000)))
+        << application->err().toStdString();
+    const auto object = JsonDocumentFile::readObject(second + u"/metadata.json"_s);
+    const auto repaired = object ? SessionMetadata::fromJson(*object) : std::nullopt;
+    ASSERT_TRUE(repaired.has_value());
+    EXPECT_TRUE(repaired->endTime.has_value());
+    EXPECT_TRUE(repaired->interrupted.value_or(false)) << "repaired as interrupted";
+    EXPECT_FALSE(QFileInfo::exists(second + u"/.ebbcast_recording_active"_s));
+
+    chunks = storedChunks(second);
+    EXPECT_GT(chunks.size(), statusAtKill.size()) << "the chunk the kill cut has its document now";
+    expectEveryChunkComplete(second, chunks);
+    expectTranscriptsOnDrive(second, chunks);
+    expectNoDuplicatesOnDrive();
+    const QMap<QString, int> uploads = gateway_->uploadsByFile(second);
+    for (const StoredChunk& chunk : chunks) {
+        SCOPED_TRACE(chunk.audioName.toStdString());
+        if (jobAtKill.value(chunk.audioName))
+            EXPECT_EQ(uploads.value(chunk.audioName), 1)
+                << "accepted before the kill: polled, not sent again";
+        else
+            EXPECT_GE(uploads.value(chunk.audioName), 1);
+    }
+    gateway_->expectCleanRequests(2);
+    const FakeRelayServer::Thread* secondThread =
+        relay_.thread(u"ebbcast:"_s + recorderID + u':' + QFileInfo(second).fileName());
+    ASSERT_NE(secondThread, nullptr);
+    QStringList secondEvents;
+    for (const FakeRelayServer::Message& message : secondThread->messages)
+        secondEvents.append(relayEventOf(message.body).label);
+    secondEvents.sort();
+    EXPECT_EQ(secondEvents, expectedRelayEvents(chunks)) << "each event once, \"ready\" included";
+
+    // The media hold what was recorded up to the kill, give or take 2 s.
+    const MediaProbe::Video movie = MediaProbe::decodeVideo(second + u"/screen.mov"_s);
+    EXPECT_GT(movie.decodedFrames, 0);
+    EXPECT_GE(movie.lastFrameTime, recordedSeconds - 2.0);
+    const MediaProbe::Decoded microphone = MediaProbe::decodeAudio(second + u"/microphone.wav"_s);
+    EXPECT_GE(microphone.seconds, recordedSeconds - 2.0);
+    const MediaProbe::Decoded systemAudio = MediaProbe::decodeAudio(second + u"/system_audio.m4a"_s);
+    EXPECT_GE(systemAudio.seconds, recordedSeconds - 2.0);
+
+    ::kill(static_cast<pid_t>(application->pid()), SIGTERM);
+    ASSERT_TRUE(application->waitForEnd(scaled(60000)));
+    EXPECT_EQ(application->exitCode(), 0) << application->err().toStdString();
 }
 
 } // namespace
