@@ -1,6 +1,7 @@
 #include "app/RecordingProcess.h"
 #include "shell/FakeLogind.h"
 #include "shell/NotificationBus.h"
+#include "support/DesktopDriver.h"
 #include "support/MediaProbe.h"
 #include "support/PrivateServers.h"
 
@@ -337,86 +338,6 @@ TEST_F(ApplicationProcessTest, WithoutATrayTheApplicationSaysSoAndStillQuitsClea
     EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(application.exitCode(), 0);
 }
-
-// Drives the tray icon's menu on a display with xdotool: a right click on the icon opens it, then keys
-// choose.
-class TrayMenu {
-public:
-    explicit TrayMenu(QString display)
-        : display_(std::move(display))
-    {}
-
-    // The icon's window, once the tray shows it (empty when none came).
-    QString icon() const
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 30000) {
-            const QString found = xdotool({u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"ebbcast"_s});
-            if (!found.isEmpty())
-                return found.split(u'\n').first();
-            QThread::msleep(100);
-        }
-        return {};
-    }
-
-    // Opens the menu and presses `keys`, then Return (Down: the first enabled entry; Up: the last, Quit). The
-    // first click after another of the application's windows went away may open nothing: clicked again then.
-    void choose(const QStringList& keys) const
-    {
-        const QString window = icon();
-        ASSERT_FALSE(window.isEmpty());
-        const auto visibleWindows = [this] {
-            return xdotool({u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"ebbcast"_s})
-                .split(u'\n', Qt::SkipEmptyParts)
-                .size();
-        };
-        const qsizetype before = visibleWindows();
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            xdotool({u"mousemove"_s, u"--window"_s, window, u"10"_s, u"10"_s, u"click"_s, u"3"_s});
-            QThread::msleep(700);
-            if (visibleWindows() > before)
-                break;
-        }
-        xdotool(QStringList{u"key"_s} + keys + QStringList{u"Return"_s});
-    }
-
-    // The visible window titled `title`, waited for up to `milliseconds` (empty when none came).
-    QString window(const QString& title, int milliseconds = 30000) const
-    {
-        QElapsedTimer waited;
-        waited.start();
-        do {
-            const QString found =
-                xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^"_s + title + u"$"_s});
-            if (!found.isEmpty())
-                return found.split(u'\n').first();
-            QThread::msleep(100);
-        } while (waited.elapsed() < milliseconds);
-        return {};
-    }
-
-    // Presses `key` in `window`.
-    void press(const QString& window, const QString& key) const
-    {
-        xdotool({u"windowfocus"_s, u"--sync"_s, window});
-        xdotool({u"key"_s, key});
-    }
-
-private:
-    QString xdotool(const QStringList& arguments) const
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"DISPLAY"_s, display_);
-        process.setProcessEnvironment(environment);
-        process.start(u"xdotool"_s, arguments);
-        process.waitForFinished(10000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    }
-
-    QString display_;
-};
 
 TEST_F(ApplicationProcessTest, UnderATrayTheMenuStartsAndQuitsAndASecondApplicationHandsOver)
 {

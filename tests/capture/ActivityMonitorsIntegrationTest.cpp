@@ -4,6 +4,7 @@
 #include "capture/linux/PulseAudioInputEngine.h"
 #include "capture/linux/X11FrontmostApplicationSource.h"
 #include "core/base/Logger.h"
+#include "support/DesktopDriver.h"
 #include "support/MediaProbe.h"
 #include "support/TemporaryFolder.h"
 
@@ -35,39 +36,19 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
     return done();
 }
 
-QString windowWithClass(const QString& className)
-{
-    QProcess tree;
-    tree.start(u"xwininfo"_s, {u"-root"_s, u"-tree"_s});
-    tree.waitForFinished(5000);
-    static const QRegularExpression line(u"^\\s*(0x[0-9a-f]+) .*\\(\"[^\"]*\" \"([^\"]*)\"\\)"_s);
-    for (const QString& text : QString::fromLocal8Bit(tree.readAllStandardOutput()).split(u'\n')) {
-        const auto match = line.match(text);
-        if (match.hasMatch() && match.captured(2) == className)
-            return match.captured(1);
-    }
-    return {};
-}
-
-void makeActive(const QString& window)
-{
-    QProcess::execute(u"xprop"_s, {u"-root"_s, u"-f"_s, u"_NET_ACTIVE_WINDOW"_s, u"32x"_s, u"-set"_s,
-                                   u"_NET_ACTIVE_WINDOW"_s, window});
-}
-
 TEST(ActivityMonitorsIntegration, TheActiveX11WindowNamesTheFrontmostApplication)
 {
     test::TemporaryFolder folder;
     test::TestPattern window({u"10"_s, u"10"_s, u"200"_s, u"200"_s});
     QString id;
-    ASSERT_TRUE(
-        waitUntil([&id] { return !(id = windowWithClass(u"ebbcast_test_pattern"_s)).isEmpty(); }, 5000));
+    ASSERT_TRUE(waitUntil(
+        [&id] { return !(id = test::windowWithClass(u"ebbcast_test_pattern"_s)).isEmpty(); }, 5000));
 
-    makeActive(u"0x0"_s);
+    test::makeActive(u"0x0"_s);
     X11FrontmostApplicationSource bare(QString(), {folder.file(u"applications"_s)});
     EXPECT_FALSE(bare.frontmostApplication().has_value()) << "no active window";
 
-    makeActive(id);
+    test::makeActive(id);
     const auto byClass = bare.frontmostApplication();
     ASSERT_TRUE(byClass.has_value());
     EXPECT_EQ(byClass->name, u"ebbcast_test_pattern"_s) << "without a desktop entry: the WM_CLASS class";
@@ -82,7 +63,7 @@ TEST(ActivityMonitorsIntegration, TheActiveX11WindowNamesTheFrontmostApplication
     ASSERT_TRUE(byEntry.has_value());
     EXPECT_EQ(byEntry->name, u"Pattern Viewer"_s);
     EXPECT_EQ(byEntry->identifier, u"org.example.Pattern"_s);
-    makeActive(u"0x0"_s);
+    test::makeActive(u"0x0"_s);
 
     X11FrontmostApplicationSource noDisplay(u":249"_s);
     EXPECT_FALSE(noDisplay.frontmostApplication().has_value());
