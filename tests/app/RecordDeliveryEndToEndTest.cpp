@@ -1,6 +1,8 @@
 #include "core/documents/RecordingChunkMetadata.h"
 #include "core/documents/SessionMetadata.h"
 #include "core/json/JsonDocumentFile.h"
+#include "shell/NotificationBus.h"
+#include "support/DesktopDriver.h"
 #include "support/FakeGoogleDrive.h"
 #include "support/FakeGoogleOAuth.h"
 #include "support/FakeRelayServer.h"
@@ -23,6 +25,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
@@ -766,10 +769,12 @@ TEST_F(RecordDeliveryEndToEndTest, KilledDuringTheWaitTranscribeFinishesAndNothi
     expectNoDuplicatesOnDrive();
 }
 
-// A day with the application: `ebbcast --headless` on 3 s chunks, driven by `ebbcast ctl`, through a gateway
-// that refuses its first two uploads, Drive connections that reset and answer 503, and a relay that refuses
-// the session's first event; then a session killed while chunks are accepted but unfinished and a Drive
-// upload hangs, which the next launch repairs and delivers, every file once.
+// A day with the application: `ebbcast` in a tray on 3 s chunks. A meeting application comes to the front
+// and takes the microphone; the question is answered in its box; the session records through a gateway that
+// refuses its first two uploads, Drive connections that reset and answer 503, and a relay that refuses the
+// session's first event; `ebbcast ctl stop` ends it. Then a session started by `ebbcast ctl` is killed while
+// chunks are accepted but unfinished and a Drive upload hangs; the next launch repairs and delivers it, every
+// file once.
 TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceThroughFaultsAndAKill)
 {
     const QJsonArray gatewayFaults{
@@ -784,18 +789,66 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
     drive_.addFault(FakeGoogleDrive::Route::multipart, 2, FakeGoogleDrive::Fault::reset());
     drive_.addFault(FakeGoogleDrive::Route::multipart, 4, FakeGoogleDrive::Fault::withStatus(503));
 
-    const QStringList launch{u"--headless"_s, u"--chunk-seconds"_s, u"3"_s};
+    // The desktop: a tray on the display, and a meeting application its desktop entry calls "zoom.us".
+    environment_.insert(u"XDG_DATA_HOME"_s, folder_.file(u"home/.local/share"_s));
+    TemporaryFolder::writeAll(folder_.file(u"home/.local/share/applications/us.zoom.Zoom.desktop"_s),
+                              "[Desktop Entry]\nType=Application\nName=zoom.us\nExec=zoom\n"
+                              "StartupWMClass=ebbcast_test_pattern\n");
+    QProcess tray;
+    tray.start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--SetDockType"_s, u"true"_s});
+    ASSERT_TRUE(tray.waitForStarted());
+    const auto trayEnded = qScopeGuard([&tray] {
+        tray.kill();
+        tray.waitForFinished();
+    });
+    const test::TrayMenu desktop(qEnvironmentVariable("DISPLAY"));
+    const test::FakeNotificationServer notifications({u"body"_s, u"actions"_s});
+
+    const QStringList launch{u"--chunk-seconds"_s, u"3"_s};
     auto application = std::make_unique<EbbcastChild>(launch, environment_);
     const auto answers = [&] {
         EbbcastChild status({u"ctl"_s, u"status"_s}, environment_);
         return status.waitForEnd(scaled(10000)) && status.exitCode() == 0;
     };
     ASSERT_TRUE(application->waitUntil(answers, scaled(60000))) << application->err().toStdString();
+    ASSERT_FALSE(desktop.icon().isEmpty()) << "the tray shows the icon";
 
-    // The first session: about five chunks of each kind, transcribed before the stop.
-    const Ended started = run({u"ctl"_s, u"start"_s});
-    ASSERT_EQ(started.status, 0) << started.err.toStdString();
-    const QString first = started.out.trimmed();
+    // The meeting comes to the front and takes the microphone: the application asks, and is answered.
+    const test::TestPattern meeting({u"40"_s, u"60"_s, u"320"_s, u"240"_s});
+    QString meetingWindow;
+    ASSERT_TRUE(application->waitUntil(
+        [&] { return !(meetingWindow = test::windowWithClass(u"ebbcast_test_pattern"_s)).isEmpty(); },
+        scaled(10000)));
+    test::makeActive(meetingWindow);
+    QProcess meetingMicrophone;
+    meetingMicrophone.start(u"parecord"_s, {u"--raw"_s, u"/dev/null"_s});
+    ASSERT_TRUE(meetingMicrophone.waitForStarted());
+    const auto meetingEnded = qScopeGuard([&meetingMicrophone] {
+        meetingMicrophone.kill();
+        meetingMicrophone.waitForFinished();
+    });
+    QElapsedTimer asked;
+    asked.start();
+    QString prompt;
+    ASSERT_TRUE(application->waitUntil(
+        [&] { return !(prompt = desktop.window(u"Start recording\\?"_s, 0)).isEmpty(); }, scaled(15000)))
+        << application->err().toStdString();
+    std::cout << "asked " << asked.elapsed() << " ms after the microphone was taken\n";
+    EXPECT_LE(asked.elapsed(), scaled(3000));
+    const QString statusBefore = run({u"ctl"_s, u"status"_s}).out;
+    EXPECT_TRUE(statusBefore.startsWith(u"state: idle"_s)) << "the question alone records nothing";
+    // Clicked into, the box has its first button, "Start Recording", in focus.
+    desktop.press(prompt, u"space"_s);
+    QString first;
+    ASSERT_TRUE(application->waitUntil(
+        [&] {
+            const Ended status = run({u"ctl"_s, u"status"_s, u"--json"_s});
+            first =
+                QJsonDocument::fromJson(status.out.toUtf8()).object().value(u"sessionFolder"_s).toString();
+            return !first.isEmpty();
+        },
+        scaled(20000)))
+        << application->err().toStdString();
     ASSERT_TRUE(QFileInfo(first).isDir()) << first.toStdString();
     {
         const test::TonePlayer speech(u"ebbcast_mic_feed"_s, folder_.path(), 60);
@@ -810,6 +863,9 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
     const Ended stopped = run({u"ctl"_s, u"stop"_s});
     ASSERT_EQ(stopped.status, 0) << stopped.err.toStdString();
     EXPECT_EQ(stopped.out.trimmed(), first);
+    // The meeting ends too.
+    meetingMicrophone.kill();
+    meetingMicrophone.waitForFinished();
 
     // Delivered: the relay's thread ends with "ready", Drive holds the final documents and the media.
     const auto delivered = [&](const QString& session) {
@@ -879,10 +935,12 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
     QStringList sorted = order;
     sorted.sort();
     EXPECT_EQ(sorted, expectedRelayEvents(chunks)) << "each event once";
-    // The user is told (headless: on standard error), and not of a failure the retries overcame.
-    EXPECT_TRUE(application->err().contains(u"Ebbcast: Ebbcast upload complete"_s))
-        << application->err().toStdString();
-    EXPECT_FALSE(application->err().contains(u"upload failed"_s)) << application->err().toStdString();
+    // The user is told, and not of a failure the retries overcame.
+    QStringList told;
+    for (const QJsonObject& call : notifications.calls())
+        told.append(call.value(u"summary"_s).toString());
+    EXPECT_TRUE(told.contains(u"Ebbcast upload complete"_s)) << told.join(u", "_s).toStdString();
+    EXPECT_FALSE(told.contains(u"Ebbcast upload failed"_s)) << told.join(u", "_s).toStdString();
     for (const StoredChunk& chunk : chunks)
         EXPECT_GE(gateway_->uploadsByFile(first).value(chunk.audioName), 1) << chunk.audioName.toStdString();
 

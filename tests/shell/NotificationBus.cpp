@@ -73,6 +73,11 @@ PrivateBus::~PrivateBus()
 
 StandInService::StandInService(const PrivateBus& bus, const QString& name, const QStringList& arguments,
                                const QString& log)
+    : StandInService(bus.connection(), name, arguments, log)
+{}
+
+StandInService::StandInService(const QDBusConnection& connection, const QString& name,
+                               const QStringList& arguments, const QString& log)
 {
     process_.setStandardOutputFile(QProcess::nullDevice());
     process_.setStandardErrorFile(log);
@@ -80,7 +85,7 @@ StandInService::StandInService(const PrivateBus& bus, const QString& name, const
     if (!process_.waitForStarted(startDeadlineMilliseconds()))
         throw std::runtime_error("/usr/bin/python3 did not start");
 
-    QDBusConnectionInterface* busInterface = bus.connection().interface();
+    QDBusConnectionInterface* busInterface = connection.interface();
     QDeadlineTimer deadline(startDeadlineMilliseconds());
     while (!busInterface->isServiceRegistered(name).value()) {
         if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) {
@@ -116,6 +121,15 @@ FakeNotificationServer::FakeNotificationServer(const PrivateBus& bus, const QStr
                QStringList{QStringLiteral(EBBCAST_FAKE_NOTIFICATION_SERVER), u"--address"_s, bus.address(),
                            u"--record"_s, record_, u"--capabilities"_s, capabilities.join(u',')} +
                    (hang ? QStringList{u"--hang"_s} : QStringList()),
+               folder_.file(u"server.log"_s))
+{}
+
+FakeNotificationServer::FakeNotificationServer(const QStringList& capabilities)
+    : record_(folder_.file(u"calls.jsonl"_s))
+    , service_(QDBusConnection::sessionBus(), serverName,
+               QStringList{QStringLiteral(EBBCAST_FAKE_NOTIFICATION_SERVER), u"--address"_s,
+                           qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), u"--record"_s, record_,
+                           u"--capabilities"_s, capabilities.join(u',')},
                folder_.file(u"server.log"_s))
 {}
 

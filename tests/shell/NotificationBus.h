@@ -38,6 +38,9 @@ class StandInService {
 public:
     StandInService(const PrivateBus& bus, const QString& name, const QStringList& arguments,
                    const QString& log);
+    // The same on the bus `connection` is connected to.
+    StandInService(const QDBusConnection& connection, const QString& name, const QStringList& arguments,
+                   const QString& log);
     ~StandInService();
 
     StandInService(const StandInService&) = delete;
@@ -56,6 +59,8 @@ QList<QJsonObject> readRecord(const QString& path);
 class FakeNotificationServer {
 public:
     FakeNotificationServer(const PrivateBus& bus, const QStringList& capabilities, bool hang = false);
+    // On the session bus of the process (for a test whose programs need that bus's other services too).
+    explicit FakeNotificationServer(const QStringList& capabilities);
     ~FakeNotificationServer();
 
     FakeNotificationServer(const FakeNotificationServer&) = delete;
