@@ -569,6 +569,20 @@ protected:
         }
     }
 
+    // The events in the relay's thread of `session`, in the order the relay took them (none without a
+    // thread).
+    QStringList relayThreadEvents(const QString& session) const
+    {
+        const FakeRelayServer::Thread* thread =
+            relay_.thread(u"ebbcast:"_s + recorderID + u':' + QFileInfo(session).fileName());
+        QStringList labels;
+        if (thread != nullptr) {
+            for (const FakeRelayServer::Message& message : thread->messages)
+                labels.append(relayEventOf(message.body).label);
+        }
+        return labels;
+    }
+
     // The relay's thread for the session holds each expected event once; returns what was sent, in order.
     QList<RelayEvent> expectRelayThread(const QString& session, const QList<StoredChunk>& chunks)
     {
@@ -870,10 +884,8 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
     // Delivered: the relay's thread ends with "ready", Drive holds the final documents and the media.
     const auto delivered = [&](const QString& session) {
         const QString id = QFileInfo(session).fileName();
-        const FakeRelayServer::Thread* thread = relay_.thread(u"ebbcast:"_s + recorderID + u':' + id);
-        const bool ready =
-            thread != nullptr && !thread->messages.isEmpty() &&
-            relayEventOf(thread->messages.last().body).label == u"recording.transcript.ready"_s;
+        const QStringList events = relayThreadEvents(session);
+        const bool ready = !events.isEmpty() && events.last() == u"recording.transcript.ready"_s;
         const QList<FakeGoogleDrive::Item> items = drive_.items();
         const auto childrenOf = [&items](const QStringList& parents) {
             QStringList children;
@@ -924,12 +936,8 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
     };
     EXPECT_TRUE(answered(503) && answered(0)) << "Drive's 503 and its reset were met";
     EXPECT_TRUE(relay.refused());
-    const FakeRelayServer::Thread* thread =
-        relay_.thread(u"ebbcast:"_s + recorderID + u':' + QFileInfo(first).fileName());
-    ASSERT_NE(thread, nullptr);
-    QStringList order;
-    for (const FakeRelayServer::Message& message : thread->messages)
-        order.append(relayEventOf(message.body).label);
+    const QStringList order = relayThreadEvents(first);
+    ASSERT_FALSE(order.isEmpty());
     EXPECT_EQ(order.first(), u"recording.session.started"_s) << order.join(u", "_s).toStdString();
     EXPECT_EQ(order.last(), u"recording.transcript.ready"_s) << order.join(u", "_s).toStdString();
     QStringList sorted = order;
@@ -1014,12 +1022,7 @@ TEST_F(RecordDeliveryEndToEndTest, ADayWithTheApplicationDeliversEverythingOnceT
             EXPECT_GE(uploads.value(chunk.audioName), 1);
     }
     gateway_->expectCleanRequests(2);
-    const FakeRelayServer::Thread* secondThread =
-        relay_.thread(u"ebbcast:"_s + recorderID + u':' + QFileInfo(second).fileName());
-    ASSERT_NE(secondThread, nullptr);
-    QStringList secondEvents;
-    for (const FakeRelayServer::Message& message : secondThread->messages)
-        secondEvents.append(relayEventOf(message.body).label);
+    QStringList secondEvents = relayThreadEvents(second);
     secondEvents.sort();
     EXPECT_EQ(secondEvents, expectedRelayEvents(chunks)) << "each event once, \"ready\" included";
 
