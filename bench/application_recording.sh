@@ -15,20 +15,9 @@ build="${EBBCAST_BUILD_DIR:-$root/build}"
 seconds="${1:-60}"
 ebbcast="$build/app/ebbcast"
 
-if [ -z "${EBBCAST_BENCH_INSIDE:-}" ]; then
-    [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    flock "${EBBCAST_BUILD_LOCK:-/tmp/ebbcast-build.lock}" cmake --build "$build" --target ebbcast >/dev/null
-    for tool in dbus-run-session paplay sox; do
-        command -v "$tool" >/dev/null || { echo "application_recording.sh needs $tool" >&2; exit 1; }
-    done
-    sandbox="$(mktemp -d -t ebbcast-bench.XXXXXX)"
-    trap 'rm -rf "$sandbox"' EXIT
-    # shellcheck source=bench/sandbox.sh
-    . "$root/bench/sandbox.sh"
-    enter_sandbox "$sandbox"
-    EBBCAST_BENCH_INSIDE=1 dbus-run-session -- "$0" "$seconds" 2> >(grep --line-buffered -v '^dbus-daemon\[' >&2)
-    exit
-fi
+# shellcheck source=bench/sandbox.sh
+. "$root/bench/sandbox.sh"
+rerun_in_session_sandbox "$root" "$build" "$0" "paplay sox" "$seconds"
 
 trap '"$root/scripts/test-services.sh" stop >/dev/null 2>&1 || true; kill $(jobs -p) 2>/dev/null || true' EXIT
 "$root/scripts/test-services.sh" start >/dev/null

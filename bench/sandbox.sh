@@ -17,3 +17,27 @@ enter_sandbox() { # folder
     echo "no free X display number between :500 and :599" >&2
     return 1
 }
+
+# For a bench that runs ebbcast on a private session bus and needs nothing installed besides TOOLS. Outside
+# (EBBCAST_BENCH_INSIDE unset): builds ebbcast under the build lock, checks the tools, runs SCRIPT again with
+# ARGUMENTS in a fresh sandbox under dbus-run-session, removes the sandbox and exits with the script's status.
+# Inside: returns at once.
+# Usage: rerun_in_session_sandbox ROOT BUILD SCRIPT "TOOL..." ARGUMENTS...
+rerun_in_session_sandbox() {
+    [ -z "${EBBCAST_BENCH_INSIDE:-}" ] || return 0
+    local root="$1" build="$2" script="$3" tools="$4"
+    shift 4
+    [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    flock "${EBBCAST_BUILD_LOCK:-/tmp/ebbcast-build.lock}" cmake --build "$build" --target ebbcast >/dev/null
+    local tool
+    for tool in dbus-run-session $tools; do
+        command -v "$tool" >/dev/null || { echo "$(basename "$script") needs $tool" >&2; exit 1; }
+    done
+    bench_sandbox="$(mktemp -d -t ebbcast-bench.XXXXXX)"
+    trap 'rm -rf "$bench_sandbox"' EXIT
+    enter_sandbox "$bench_sandbox"
+    local status=0
+    EBBCAST_BENCH_INSIDE=1 dbus-run-session -- "$script" "$@" \
+        2> >(grep --line-buffered -v '^dbus-daemon\[' >&2) || status=$?
+    exit "$status"
+}
