@@ -37,15 +37,7 @@ cpu_seconds() { # pid
 
 "$ebbcast" --headless 2>"$XDG_RUNTIME_DIR/application.err" &
 application=$!
-deadline=$((SECONDS + 60))
-until "$ebbcast" ctl status >/dev/null 2>&1; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-        echo "Ebbcast did not come up:" >&2
-        cat "$XDG_RUNTIME_DIR/application.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
+wait_until_ctl_answers "$ebbcast" "$application" "$XDG_RUNTIME_DIR/application.err"
 sleep 2
 before=$(cpu_seconds "$application")
 "$ebbcast" ctl start >/dev/null

@@ -21,15 +21,7 @@ trap '"$root/scripts/test-services.sh" stop >/dev/null 2>&1 || true' EXIT
 "$ebbcast" settings set clockSyncEnabled false >/dev/null
 "$ebbcast" --headless 2>"$XDG_RUNTIME_DIR/ebbcast.err" &
 application=$!
-deadline=$((SECONDS + 60))
-until "$ebbcast" ctl status >/dev/null 2>&1; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-        echo "Ebbcast did not come up:" >&2
-        cat "$XDG_RUNTIME_DIR/ebbcast.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
+wait_until_ctl_answers "$ebbcast" "$application" "$XDG_RUNTIME_DIR/ebbcast.err"
 
 per_call_ms() { # command...
     local start end

@@ -41,3 +41,18 @@ rerun_in_session_sandbox() {
         2> >(grep --line-buffered -v '^dbus-daemon\[' >&2) || status=$?
     exit "$status"
 }
+
+# Waits (up to 60 s) until the headless application started as PID answers `ebbcast ctl status`; on time-out
+# shows its standard error (ERRORS) and exits 1.
+# Usage: wait_until_ctl_answers EBBCAST PID ERRORS
+wait_until_ctl_answers() {
+    local deadline=$((SECONDS + 60))
+    until "$1" ctl status >/dev/null 2>&1; do
+        if [ "$SECONDS" -ge "$deadline" ] || ! kill -0 "$2" 2>/dev/null; then
+            echo "Ebbcast did not come up:" >&2
+            cat "$3" >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+}
