@@ -63,9 +63,10 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Google Drive, finishes their transcripts and controls the running\n"
     "application.")
 # The shared libraries come from dpkg-shlibdeps; what is loaded at run time is named here: libsecret (the
-# Secret Service, through QtKeychain), xdg-open (the sign-in page) and Qt's X11 platform plugin (the tray).
+# Secret Service, through QtKeychain), xdg-open (the sign-in page), Qt's X11 platform plugin (the tray) and
+# the English speech model of the offline gateway.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsecret-1-0, xdg-utils, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsecret-1-0, xdg-utils, qt6-qpa-plugins, pocketsphinx-en-us")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS gnome-keyring)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

@@ -185,9 +185,11 @@ protected:
 
 TEST_F(ManPage, FormatsWithoutAWarningAndNamesThisVersion)
 {
-    const Outcome checked = run(u"groff"_s, {u"-man"_s, u"-ww"_s, u"-z"_s, manPagePath});
-    EXPECT_EQ(checked.exitCode, 0);
-    EXPECT_EQ(checked.out + checked.err, QString());
+    for (const QString& page : {manPagePath, QString(sourceDir + u"/docs/ebbcast-gateway.1"_s)}) {
+        const Outcome checked = run(u"groff"_s, {u"-man"_s, u"-ww"_s, u"-z"_s, page});
+        EXPECT_EQ(checked.exitCode, 0) << page.toStdString();
+        EXPECT_EQ(checked.out + checked.err, QString()) << page.toStdString();
+    }
 
     const QString source = QString::fromUtf8(test::TemporaryFolder::readAll(manPagePath));
     const QRegularExpressionMatch title = QRegularExpression(u"^\\.TH EBBCAST 1 \\S+ \"Ebbcast ([^\"]+)\""_s,
@@ -287,6 +289,8 @@ TEST(Installation, PutsEachFileWhereTheDesktopLooksForIt)
     ASSERT_EQ(installed.exitCode, 0) << installed.out.toStdString() << installed.err.toStdString();
 
     EXPECT_TRUE(QFileInfo(prefix.file(u"bin/ebbcast"_s)).isExecutable());
+    // The offline gateway sits beside ebbcast, where the application looks for it first.
+    EXPECT_TRUE(QFileInfo(prefix.file(u"bin/ebbcast-gateway"_s)).isExecutable());
     EXPECT_EQ(
         test::TemporaryFolder::readAll(prefix.file(u"share/applications/com.tavilon.Ebbcast.desktop"_s)),
         test::TemporaryFolder::readAll(desktopEntryPath));
@@ -306,10 +310,13 @@ TEST(Installation, PutsEachFileWhereTheDesktopLooksForIt)
         EXPECT_EQ(bytes.at(3) & 0x08, 0) << "a file name is stored in " << path.toStdString();
         EXPECT_EQ(bytes.mid(4, 4), QByteArray(4, '\0')) << "a time stamp is stored in " << path.toStdString();
     };
-    const QString manPage = prefix.file(u"share/man/man1/ebbcast.1.gz"_s);
-    expectPlainGzip(manPage);
-    const Outcome manText = run(u"gzip"_s, {u"-dc"_s, manPage});
-    EXPECT_EQ(manText.out.toUtf8(), test::TemporaryFolder::readAll(manPagePath));
+    for (const QString& page : {u"ebbcast"_s, u"ebbcast-gateway"_s}) {
+        const QString manPage = prefix.file(u"share/man/man1/%1.1.gz"_s.arg(page));
+        expectPlainGzip(manPage);
+        const Outcome manText = run(u"gzip"_s, {u"-dc"_s, manPage});
+        EXPECT_EQ(manText.out.toUtf8(),
+                  test::TemporaryFolder::readAll(sourceDir + u"/docs/%1.1"_s.arg(page)));
+    }
 
     const QString changelog = prefix.file(u"share/doc/ebbcast/changelog.Debian.gz"_s);
     expectPlainGzip(changelog);

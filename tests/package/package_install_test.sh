@@ -6,7 +6,7 @@
 #   what running ebbcast needs say the same),
 #   ebbcast --version shows the project's version,
 #   ebbcast settings set / settings list work in an empty home,
-#   man -w ebbcast finds the manual page,
+#   man -w ebbcast finds the manual page, and ebbcast-gateway transcribes a spoken sentence,
 # and then, with an X display (Xvfb) and a sound server (PulseAudio without a sound card) added to the tree
 # once those checks are done (they bring libpulse0, libsndfile1 and the X client libraries with them, which
 # would hide a dependency missing from the package):
@@ -211,6 +211,13 @@ inside() {
 
     output="$(as_user man -w ebbcast 2>&1)" || fail "man -w ebbcast finds no manual page: $output"
     [ -s "$root$output" ] || fail "man -w ebbcast names \"$output\", which is not in the tree"
+
+    # The offline gateway: its manual page, and a spoken sentence transcribed with the English model that
+    # the package's dependencies brought.
+    output="$(as_user man -w ebbcast-gateway 2>&1)" || fail "man -w ebbcast-gateway finds no manual page: $output"
+    output="$(as_user ebbcast-gateway --transcribe /var/tmp/speech.wav 2>/dev/null)" ||
+        fail "ebbcast-gateway --transcribe failed: $(as_user ebbcast-gateway --transcribe /var/tmp/speech.wav 2>&1)"
+    grep -qiE "walk|park" <<<"$output" || fail "ebbcast-gateway heard \"$output\" in the spoken sentence"
     record_time "checks" "$start"
 
     # An X display (Xvfb takes a free number and writes it once it is ready) and a sound server without a sound
@@ -394,6 +401,11 @@ root="$work/root"
 mkdir "$root"
 tar -xf "$cache" -C "$root" --numeric-owner
 cp "$package" "$root/var/tmp/"
+# A spoken sentence for the offline gateway, made here where espeak-ng and sox are.
+espeak-ng -v en-us+edward2 -s 160 -w "$work/speech-22k.wav" "the weather is nice today and we will go for a walk in the park" &&
+    sox -R "$work/speech-22k.wav" -r 16000 -c 1 -b 16 "$root/var/tmp/speech.wav" ||
+    fail "espeak-ng and sox could not make the spoken sentence"
+chmod 644 "$root/var/tmp/speech.wav"
 rm -f "$root/etc/resolv.conf"
 [ ! -e /etc/resolv.conf ] || cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$source_folder/scripts/debian-packages-run.txt" "$work/"
