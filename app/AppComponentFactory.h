@@ -69,8 +69,10 @@ public:
                                                                  QNetworkAccessManager& network) = 0;
     virtual std::unique_ptr<UploadManager> createUploadManager(const PreferencesStore& preferences,
                                                                GoogleDriveClient& drive, Logger& logger) = 0;
-    virtual std::unique_ptr<GlossenGatewayClient> createGatewayClient(const PreferencesStore& preferences,
-                                                                      QNetworkAccessManager& network) = 0;
+    // The transcription gateway's client; for the setting "local" it finds or starts the offline gateway,
+    // and may store the token it makes for it.
+    virtual std::unique_ptr<GlossenGatewayClient>
+    createGatewayClient(PreferencesStore& preferences, Logger& logger, QNetworkAccessManager& network) = 0;
     virtual std::unique_ptr<CorvanePelkoNotifier> createRelayNotifier(const PreferencesStore& preferences,
                                                                       Logger& logger,
                                                                       QNetworkAccessManager& network) = 0;

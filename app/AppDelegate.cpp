@@ -155,7 +155,7 @@ void AppDelegate::createComponents()
     c_->googleDrive = factory_.createDriveClient(*c_->googleAuth, network);
     c_->uploads = factory_.createUploadManager(*c_->preferences, *c_->googleDrive, *c_->logger);
     c_->settingsWiring->connect(*c_->uploads);
-    c_->gateway = factory_.createGatewayClient(*c_->preferences, network);
+    c_->gateway = factory_.createGatewayClient(*c_->preferences, *c_->logger, network);
     c_->relay = factory_.createRelayNotifier(*c_->preferences, *c_->logger, network);
     c_->settingsWiring->connect(*c_->relay);
     createTranscriptFinalizer();

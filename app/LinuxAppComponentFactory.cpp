@@ -40,6 +40,7 @@
 #include "shell/StandardErrorNotifier.h"
 #include "shell/TeeNotifier.h"
 #include "transcription/GlossenGatewayClient.h"
+#include "transcription/LocalGatewayLauncher.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -201,10 +202,19 @@ LinuxAppComponentFactory::createUploadManager(const PreferencesStore& preference
 }
 
 std::unique_ptr<GlossenGatewayClient>
-LinuxAppComponentFactory::createGatewayClient(const PreferencesStore& preferences,
+LinuxAppComponentFactory::createGatewayClient(PreferencesStore& preferences, Logger& logger,
                                               QNetworkAccessManager& network)
 {
-    return std::make_unique<GlossenGatewayClient>(SettingsWiring::gatewaySettings(preferences), network);
+    // The offline gateway's program beside this one (the build folder, the installed bin/), else on PATH.
+    // The launcher lives as long as the client does.
+    auto launcher = std::make_shared<LocalGatewayLauncher>(
+        LocalGatewayLauncher::runtimeFolder(QProcessEnvironment::systemEnvironment()),
+        LocalGatewayLauncher::findProgram(QCoreApplication::applicationDirPath()),
+        SettingsWiring::gatewayTokenSink(preferences), network, logger, LocalGatewayLauncher::Options{});
+    return std::make_unique<GlossenGatewayClient>(
+        SettingsWiring::gatewaySettings(preferences),
+        [launcher](GlossenGatewaySettings stored) { return launcher->resolve(std::move(stored)); }, network,
+        GlossenGatewayClient::Options{});
 }
 
 std::unique_ptr<CorvanePelkoNotifier>

@@ -56,7 +56,7 @@ public:
                                                          QNetworkAccessManager& network) override;
     std::unique_ptr<UploadManager> createUploadManager(const PreferencesStore& preferences,
                                                        GoogleDriveClient& drive, Logger& logger) override;
-    std::unique_ptr<GlossenGatewayClient> createGatewayClient(const PreferencesStore& preferences,
+    std::unique_ptr<GlossenGatewayClient> createGatewayClient(PreferencesStore& preferences, Logger& logger,
                                                               QNetworkAccessManager& network) override;
     std::unique_ptr<CorvanePelkoNotifier> createRelayNotifier(const PreferencesStore& preferences,
                                                               Logger& logger,

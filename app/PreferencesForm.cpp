@@ -370,10 +370,14 @@ PreferencesForm::Check PreferencesForm::numberCheck(const QString& key, const QS
 
 PreferencesForm::Check PreferencesForm::webAddressCheck(const QString& key) const
 {
-    return [key](const QString& text) {
+    const SettingDefinition* setting = SettingDefinitions::find(key);
+    const QString problem = setting != nullptr && setting->form == SettingForm::gatewayAddress
+                                ? u"Enter local, or an address starting with http:// or https://."_s
+                                : u"Enter an address starting with http:// or https://."_s;
+    return [key, problem](const QString& text) {
         const QString trimmed = text.trimmed();
         if (SettingRules::problem(key, QVariant(trimmed)))
-            return Checked{std::nullopt, u"Enter an address starting with http:// or https://."_s};
+            return Checked{std::nullopt, problem};
         return Checked{QVariant(trimmed), {}};
     };
 }

@@ -42,6 +42,9 @@ QString SettingRules::expectation(const QString& key, QMetaType type)
         return u"an absolute folder, or one under a home folder written with ~"_s;
     case SettingForm::webAddress:
         return u"an http:// or https:// URL, or nothing to turn it off"_s;
+    case SettingForm::gatewayAddress:
+        return u"local (the offline gateway, started when needed), an http:// or https:// URL, or nothing to "
+               u"turn it off"_s;
     }
     return SettingValueText::expectation(type);
 }
@@ -67,6 +70,10 @@ std::optional<QString> SettingRules::problem(const QString& key, const QVariant&
         break;
     case SettingForm::webAddress:
         acceptable = value.toString().isEmpty() || isWebAddress(QUrl(value.toString(), QUrl::StrictMode));
+        break;
+    case SettingForm::gatewayAddress:
+        acceptable = value.toString().isEmpty() || isLocalGatewayAddress(value.toString()) ||
+                     isWebAddress(QUrl(value.toString(), QUrl::StrictMode));
         break;
     }
     return acceptable ? std::nullopt : std::optional(expectation(key, value.metaType()));

@@ -1,6 +1,7 @@
 #include "app/SettingsWiring.h"
 
 #include "capture/AppActivityMonitor.h"
+#include "core/base/ServiceURL.h"
 #include "core/settings/PreferencesStore.h"
 
 namespace ebbcast {
@@ -34,6 +35,20 @@ GlossenGatewayClient::SettingsSource SettingsWiring::gatewaySettings(const Prefe
     return [&preferences] {
         return GlossenGatewaySettings{preferences.glossenGatewayBaseURL(), preferences.glossenGatewayToken()};
     };
+}
+
+LocalGatewayLauncher::TokenSink SettingsWiring::gatewayTokenSink(PreferencesStore& preferences)
+{
+    return [&preferences](const QString& token) {
+        preferences.setGlossenGatewayToken(token);
+    };
+}
+
+bool SettingsWiring::isGatewayConfigured(const GlossenGatewaySettings& settings)
+{
+    if (isLocalGatewayAddress(settings.baseURL))
+        return true;
+    return !settings.baseURL.trimmed().isEmpty() && !settings.token.trimmed().isEmpty();
 }
 
 GoogleAuthManager::SettingsSource SettingsWiring::googleOAuthClient(const PreferencesStore& preferences)

@@ -9,6 +9,7 @@
 #include "session/RecordingSession.h"
 #include "transcription/GlossenChunkPipeline.h"
 #include "transcription/GlossenGatewayClient.h"
+#include "transcription/LocalGatewayLauncher.h"
 #include "transcription/TranscriptFinalizer.h"
 
 #include <QObject>
@@ -37,6 +38,11 @@ public:
     // The gateway client reads its two settings at every call, so it needs no connection; the store must
     // outlive the client.
     static GlossenGatewayClient::SettingsSource gatewaySettings(const PreferencesStore& preferences);
+    // Stores the token made for the local gateway as glossenGatewayToken.
+    static LocalGatewayLauncher::TokenSink gatewayTokenSink(PreferencesStore& preferences);
+    // Whether requests can go anywhere: the local gateway (its token is made when there is none), or an
+    // address with a token.
+    static bool isGatewayConfigured(const GlossenGatewaySettings& settings);
     // The Google OAuth client (googleClientID, googleClientSecret), read at every sign-in and refresh.
     static GoogleAuthManager::SettingsSource googleOAuthClient(const PreferencesStore& preferences);
     // googleUploadEnabled, googleDriveFolderURL, webhookURL, recorderID.

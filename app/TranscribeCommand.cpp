@@ -56,11 +56,12 @@ QString TranscribeCommand::usage() const
 {
     return u"Usage: ebbcast transcribe FOLDER\n\n"
            "Finishes the chunk transcripts of the stopped session in FOLDER through the transcription\n"
-           "gateway (settings glossenGatewayBaseURL and glossenGatewayToken), whatever the setting\n"
-           "enableLiveTranscription says: chunks never sent, cut off or failed are sent again, accepted\n"
-           "ones are asked for again, and a transcript whose file, Drive upload or relay message is\n"
-           "missing gets it from the stored text. Then the final transcript documents are written into\n"
-           "FOLDER/transcripts and, with googleUploadEnabled, delivered to Drive, with retries.\n"
+           "gateway (settings glossenGatewayBaseURL and glossenGatewayToken; \"local\" is the offline\n"
+           "gateway, started when needed), whatever the setting enableLiveTranscription says: chunks\n"
+           "never sent, cut off or failed are sent again, accepted ones are asked for again, and a\n"
+           "transcript whose file, Drive upload or relay message is missing gets it from the stored text.\n"
+           "Then the final transcript documents are written into FOLDER/transcripts and, with\n"
+           "googleUploadEnabled, delivered to Drive, with retries.\n"
            "Standard error gets a line per chunk and a summary by status. While it runs, the session is\n"
            "held: the application and other commands leave it alone.\n\n"
            "Options:\n"
@@ -89,9 +90,10 @@ QCoro::Task<int> TranscribeCommand::run(CommandContext& context)
     if (context.stopSignals.received() != 0)
         co_return endedBySignal;
     const GlossenGatewaySettings gateway = SettingsWiring::gatewaySettings(context.preferences)();
-    if (gateway.baseURL.trimmed().isEmpty() || gateway.token.trimmed().isEmpty()) {
-        console.error(u"The transcription gateway is not configured: set glossenGatewayBaseURL and "
-                      "glossenGatewayToken (ebbcast settings set NAME VALUE)."_s);
+    if (!SettingsWiring::isGatewayConfigured(gateway)) {
+        console.error(u"The transcription gateway is not configured: set glossenGatewayBaseURL to local (the "
+                      "offline gateway) or to a gateway's address with its glossenGatewayToken (ebbcast "
+                      "settings set NAME VALUE)."_s);
         co_return 1;
     }
     const std::optional<QJsonObject> stored =

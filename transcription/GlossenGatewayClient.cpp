@@ -43,7 +43,13 @@ GatewayExchange::Limits limitsOf(const GlossenGatewayClient::Options& options, q
 
 GlossenGatewayClient::GlossenGatewayClient(SettingsSource settings, QNetworkAccessManager& network,
                                            Options options)
+    : GlossenGatewayClient(std::move(settings), nullptr, network, options)
+{}
+
+GlossenGatewayClient::GlossenGatewayClient(SettingsSource settings, SettingsResolver resolver,
+                                           QNetworkAccessManager& network, Options options)
     : settings_(std::move(settings))
+    , resolver_(std::move(resolver))
     , network_(network)
     , options_(options)
 {}
@@ -71,10 +77,18 @@ QUrl GlossenGatewayClient::gatewayBaseURL(const GlossenGatewaySettings& settings
     return url;
 }
 
-GlossenGatewayClient::Target GlossenGatewayClient::target(const QStringList& segments,
+QCoro::Task<GlossenGatewaySettings> GlossenGatewayClient::settings()
+{
+    GlossenGatewaySettings stored = settings_ ? settings_() : GlossenGatewaySettings{};
+    if (!resolver_)
+        co_return stored;
+    co_return co_await resolver_(std::move(stored));
+}
+
+GlossenGatewayClient::Target GlossenGatewayClient::target(const GlossenGatewaySettings& settings,
+                                                          const QStringList& segments,
                                                           const QStringList& identifiers) const
 {
-    const GlossenGatewaySettings settings = settings_ ? settings_() : GlossenGatewaySettings{};
     Target result;
     result.token = gatewayToken(settings);
     QUrl url = gatewayBaseURL(settings);
@@ -135,14 +149,18 @@ QCoro::Task<GlossenUploadResponse>
 GlossenGatewayClient::uploadChunk(const QString& sessionID, const GlossenChunkUploadMetadata& metadata,
                                   const QString& filePath)
 {
-    // Everything up to the request works on the arguments before the first suspension.
+    // The arguments are copied before the first suspension (the settings may be resolved first).
+    const QString session = sessionID;
+    const GlossenChunkUploadMetadata chunk = metadata;
+    const QString path = filePath;
+    const GlossenGatewaySettings settings = co_await this->settings();
     const Target target =
-        this->target({u"v1"_s, u"ebbcast"_s, u"sessions"_s, sessionID, u"chunks"_s}, {sessionID});
-    const QByteArray metadataJson = metadata.toWireJson();
+        this->target(settings, {u"v1"_s, u"ebbcast"_s, u"sessions"_s, session, u"chunks"_s}, {session});
+    const QByteArray metadataJson = chunk.toWireJson();
     const QByteArray boundary = ChunkUploadForm::newBoundary();
-    const QString fileName = QFileInfo(filePath).fileName();
+    const QString fileName = QFileInfo(path).fileName();
     std::unique_ptr<MultipartUploadDevice> body =
-        MultipartUploadDevice::open(filePath, ChunkUploadForm::preamble(boundary, metadataJson, fileName),
+        MultipartUploadDevice::open(path, ChunkUploadForm::preamble(boundary, metadataJson, fileName),
                                     ChunkUploadForm::epilogue(boundary));
 
     QNetworkRequest request = this->request(target);
@@ -176,7 +194,8 @@ GlossenGatewayClient::uploadChunk(const QString& sessionID, const GlossenChunkUp
 QCoro::Task<GlossenJobStatus> GlossenGatewayClient::getJob(const QString& gatewayJobID)
 {
     const QString id = gatewayJobID;
-    const Target target = this->target({u"v1"_s, u"jobs"_s, id}, {id});
+    const GlossenGatewaySettings settings = co_await this->settings();
+    const Target target = this->target(settings, {u"v1"_s, u"jobs"_s, id}, {id});
     const QByteArray body = co_await get(target, options_.jsonReplyLimitBytes, std::nullopt);
     GlossenJobStatus status = GlossenJobStatus::decode(body);
     if (status.job.gatewayJobID != id)
@@ -187,7 +206,8 @@ QCoro::Task<GlossenJobStatus> GlossenGatewayClient::getJob(const QString& gatewa
 QCoro::Task<GlossenArtifactsResponse> GlossenGatewayClient::listArtifacts(const QString& gatewayJobID)
 {
     const QString id = gatewayJobID;
-    const Target target = this->target({u"v1"_s, u"jobs"_s, id, u"artifacts"_s}, {id});
+    const GlossenGatewaySettings settings = co_await this->settings();
+    const Target target = this->target(settings, {u"v1"_s, u"jobs"_s, id, u"artifacts"_s}, {id});
     const QByteArray body = co_await get(target, options_.jsonReplyLimitBytes, std::nullopt);
     GlossenArtifactsResponse response = GlossenArtifactsResponse::decode(body);
     if (response.gatewayJobID && *response.gatewayJobID != id)
@@ -199,8 +219,9 @@ QCoro::Task<QByteArray> GlossenGatewayClient::downloadArtifact(const QString& ga
                                                                std::optional<qint64> sizeBytes)
 {
     const QString id = gatewayJobID;
+    const GlossenGatewaySettings settings = co_await this->settings();
     const Target target = this->target(
-        {u"v1"_s, u"jobs"_s, id, u"artifacts"_s, QString::number(artifactID), u"download"_s}, {id});
+        settings, {u"v1"_s, u"jobs"_s, id, u"artifacts"_s, QString::number(artifactID), u"download"_s}, {id});
     if (sizeBytes && *sizeBytes < 0)
         throw GlossenTransportError(GlossenTransportError::Code::replyLengthMismatch,
                                     u"the artifact's announced size %1 is not a length"_s.arg(*sizeBytes));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "transcription/ChunkPipelinePorts.h"
-
 #include "transcription/GlossenArtifactsResponse.h"
 #include "transcription/GlossenChunkUploadMetadata.h"
 #include "transcription/GlossenJobStatus.h"
@@ -29,7 +28,10 @@ struct GlossenGatewaySettings {
 
 // HTTP client of the transcription gateway: uploads a chunk with its metadata, queries the job the upload
 // created, lists the job's artifacts and downloads one. Holds nothing between calls; the settings come from
-// the source at the start of every call (token first), so a change applies to the next request.
+// the source at the start of every call (token first), so a change applies to the next request. A resolver,
+// when given, turns the stored settings into those of the request before they are checked (the local
+// gateway: "local" becomes the address of the gateway it finds or starts); what it throws is what the call
+// throws, and nothing is sent then.
 //
 // Every request carries "Authorization: Bearer <token>" and follows no redirect (a 3xx is a refusal like
 // any status outside 200-299). Identifiers go into the path percent-encoded as one segment each. Time-outs:
@@ -46,6 +48,7 @@ struct GlossenGatewaySettings {
 class GlossenGatewayClient final : public ChunkTranscriptionGateway {
 public:
     using SettingsSource = std::function<GlossenGatewaySettings()>;
+    using SettingsResolver = std::function<QCoro::Task<GlossenGatewaySettings>(GlossenGatewaySettings)>;
 
     struct Options {
         int inactivityTimeoutMs = 60'000;
@@ -57,6 +60,8 @@ public:
 
     GlossenGatewayClient(SettingsSource settings, QNetworkAccessManager& network, Options options);
     GlossenGatewayClient(SettingsSource settings, QNetworkAccessManager& network);
+    GlossenGatewayClient(SettingsSource settings, SettingsResolver resolver, QNetworkAccessManager& network,
+                         Options options);
 
     // POST v1/ebbcast/sessions/<session id>/chunks: the metadata part, then the file, streamed from disk.
     QCoro::Task<GlossenUploadResponse> uploadChunk(const QString& sessionID,
@@ -81,15 +86,19 @@ private:
 
     QString gatewayToken(const GlossenGatewaySettings& settings) const;
     QUrl gatewayBaseURL(const GlossenGatewaySettings& settings) const;
-    // Reads the settings, refuses an unusable identifier, and builds the URL of `segments` (each one
+    // The settings of this call: the source's, through the resolver when there is one.
+    QCoro::Task<GlossenGatewaySettings> settings();
+    // Checks the settings, refuses an unusable identifier, and builds the URL of `segments` (each one
     // percent-encoded as one path segment) below the base URL's path.
-    Target target(const QStringList& segments, const QStringList& identifiers) const;
+    Target target(const GlossenGatewaySettings& settings, const QStringList& segments,
+                  const QStringList& identifiers) const;
     QNetworkRequest request(const Target& target) const;
     QCoro::Task<QByteArray> get(const Target& target, qint64 limitBytes, std::optional<qint64> exactBytes);
     // Throws GlossenGatewayError::requestFailed unless the status is 2xx.
     static void validate(int status, const QByteArray& body, bool bodyCut, const QString& token);
 
     SettingsSource settings_;
+    SettingsResolver resolver_;
     QNetworkAccessManager& network_;
     Options options_;
 };

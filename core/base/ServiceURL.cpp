@@ -38,4 +38,9 @@ QString allowedServiceURLRule()
            u"user name or fragment"_s;
 }
 
+bool isLocalGatewayAddress(QStringView setting)
+{
+    return setting.trimmed().compare(u"local", Qt::CaseInsensitive) == 0;
+}
+
 } // namespace ebbcast

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QUrl>
 
 namespace ebbcast {
@@ -15,5 +16,9 @@ bool isWebAddress(const QUrl& url);
 // The rule above in words, to follow "<variable> must be ": "an https address, or an http address on a
 // loopback host (127.0.0.1, ::1, localhost), without user name or fragment".
 QString allowedServiceURLRule();
+
+// Whether the transcription gateway setting names the offline gateway this machine runs on demand: the word
+// "local" in any case, with any spaces around it. Any other value is a gateway's address (or nothing).
+bool isLocalGatewayAddress(QStringView setting);
 
 } // namespace ebbcast

@@ -27,8 +27,10 @@ class SettingsFile;
 // Every user setting of SettingDefinitions, as an observable property named like its key, in the table's
 // order. Construction loads each key once by the table's loading rules and writes nothing; each assignment
 // updates the value, emits its change signal and writes the key through at once (assigning the same value
-// again writes again). There is no validation here: consumers trim or check values where they use them.
-// Main thread: the store is a QObject living on the thread that created it.
+// again writes again). A setting whose default follows another one (DependentDefault) and that the file does
+// not hold changes with that one, with its own change signal, until it is assigned itself. There is no
+// validation here: consumers trim or check values where they use them. Main thread: the store is a QObject
+// living on the thread that created it.
 class PreferencesStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString recordingFolderPath READ recordingFolderPath WRITE setRecordingFolderPath NOTIFY
@@ -158,15 +160,23 @@ private:
     {
         const qsizetype index = SettingDefinitions::indexOf(key);
         values_[index] = QVariant::fromValue(value);
+        held_[index] = true;
         Q_EMIT(this->*changed)(value);
         persist(SettingDefinitions::all().at(index), values_.at(index));
+        followDefaults(index);
     }
 
     void persist(const SettingDefinition& setting, const QVariant& value);
+    // The default of the setting at `index`, from the current value of the one it follows, if any.
+    QVariant defaultOf(qsizetype index) const;
+    // Renews the defaults that follow the setting at `index`, emitting the change signal of each that
+    // changed.
+    void followDefaults(qsizetype index);
 
     SettingsFile& file_;
     Logger& logger_;
     QList<QVariant> values_; // in the order of SettingDefinitions::all()
+    QList<bool> held_;       // whether a value was loaded or assigned (else the default applies)
 };
 
 } // namespace ebbcast

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 
 namespace ebbcast {
@@ -29,17 +30,27 @@ enum class SettingForm {
     displayID,       // a display id, 0 being the main display
     folderPath,      // an absolute folder, or one under a home folder written with ~
     webAddress,      // an http:// or https:// URL, or nothing to turn it off
+    gatewayAddress,  // a web address, nothing, or "local" (any case, spaces around): the offline gateway
 };
 
-// One user setting: its key in the settings file (and the name of its property in the store), kind, default,
-// command-line form and whether it is a secret. Secrets are masked where settings are listed, never repeated
-// in an error, and not echoed when typed at a terminal.
+// A default that follows the current value of another setting: while the file holds no value of its own for
+// the setting, the store gives it `value(<the other setting's value>)` and changes it (with its change
+// signal) whenever the other one changes. The other setting's default must not itself follow a third one.
+struct DependentDefault {
+    QString key;
+    std::function<QVariant(const QVariant& followed)> value; // of the dependent setting's type()
+};
+
+// One user setting: its key in the settings file (and the name of its property in the store), kind, default
+// (fixed, or following another setting), command-line form and whether it is a secret. Secrets are masked
+// where settings are listed, never repeated in an error, and not echoed when typed at a terminal.
 struct SettingDefinition {
     QString key;
     SettingKind kind;
     QVariant defaultValue; // of type()
     SettingForm form = SettingForm::any;
     bool secret = false;
+    std::optional<DependentDefault> dependentDefault{}; // when set, the default in place of defaultValue
 
     // The type of the setting's values: QString, bool, double, quint32, QStringList or RecordingAudioFormat.
     QMetaType type() const;

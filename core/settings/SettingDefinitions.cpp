@@ -1,6 +1,7 @@
 #include "core/settings/SettingDefinitions.h"
 
 #include "core/base/BuildInfo.h"
+#include "core/base/ServiceURL.h"
 #include "core/settings/RecordingAudioFormat.h"
 
 using namespace Qt::StringLiterals;
@@ -14,6 +15,21 @@ using Form = SettingForm;
 QVariant buildValue(const char* value)
 {
     return QString::fromUtf8(value);
+}
+
+// A deployment value that the environment variable of the same name replaces when it is set, empty too (the
+// test programs set it empty, so that no test reaches a gateway it did not start itself).
+QVariant deploymentValue(const char* variable, const char* value)
+{
+    return qEnvironmentVariableIsSet(variable) ? qEnvironmentVariable(variable) : buildValue(value);
+}
+
+// Live transcription is on by default while the gateway is the local one, which needs no configuration.
+DependentDefault transcribesWithLocalGateway()
+{
+    return {u"glossenGatewayBaseURL"_s, [](const QVariant& baseURL) {
+                return QVariant(isLocalGatewayAddress(baseURL.toString()));
+            }};
 }
 
 QList<SettingDefinition> table()
@@ -45,8 +61,10 @@ QList<SettingDefinition> table()
         {u"clockSyncEnabled"_s, Kind::boolean, false},
         {u"clockSyncURL"_s, Kind::string, QString(), Form::webAddress},
         {u"corvanePelkoUserID"_s, Kind::string, QString()},
-        {u"enableLiveTranscription"_s, Kind::boolean, false},
-        {u"glossenGatewayBaseURL"_s, Kind::string, buildValue(BuildInfo::gatewayBaseURL), Form::webAddress},
+        {u"enableLiveTranscription"_s, Kind::boolean, false, Form::any, !secret,
+         transcribesWithLocalGateway()},
+        {u"glossenGatewayBaseURL"_s, Kind::string,
+         deploymentValue("EBBCAST_GATEWAY_BASE_URL", BuildInfo::gatewayBaseURL), Form::gatewayAddress},
         {u"glossenGatewayToken"_s, Kind::string, QString(), Form::any, secret},
         {u"updateFeedURL"_s, Kind::string, buildValue(BuildInfo::updateFeedURL), Form::webAddress},
     };

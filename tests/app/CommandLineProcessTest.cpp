@@ -33,6 +33,8 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_CONFIG_HOME"_s, folder_.file(u"config"_s));
         environment.insert(u"XDG_STATE_HOME"_s, folder_.file(u"state"_s));
+        for (const QString& name : changes_.keys())
+            environment.insert(name, changes_.value(name));
         process->setProcessEnvironment(environment);
         if (!standardOutputFile.isEmpty())
             process->setStandardOutputFile(standardOutputFile);
@@ -61,6 +63,7 @@ protected:
     }
 
     test::TemporaryFolder folder_;
+    QProcessEnvironment changes_; // to the environment of every command
 };
 
 TEST_F(CommandLineProcessTest, ExitStatusesFollowTheOutcome)
@@ -418,6 +421,37 @@ TEST_F(CommandLineProcessTest, WithoutAnAbsoluteHomeNothingIsCreated)
                 QDir(root).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
         }
     }
+}
+
+// With the build's default gateway, "local", live transcription is on until it is set, off for another
+// gateway; the listing shows what applies.
+TEST_F(CommandLineProcessTest, LiveTranscriptionFollowsTheLocalGatewayInTheListing)
+{
+    changes_.insert(u"EBBCAST_GATEWAY_BASE_URL"_s, u"local"_s);
+    const auto list = [this] {
+        QByteArray out;
+        EXPECT_EQ(run({u"settings"_s, u"list"_s}, &out), 0);
+        return out;
+    };
+    QByteArray out = list();
+    EXPECT_TRUE(out.contains("\nenableLiveTranscription = true\nglossenGatewayBaseURL = local\n"))
+        << out.constData();
+
+    EXPECT_EQ(
+        run({u"settings"_s, u"set"_s, u"glossenGatewayBaseURL"_s, u"https://gateway.example.test/gw"_s}), 0);
+    EXPECT_TRUE(list().contains("\nenableLiveTranscription = false\n"));
+    EXPECT_EQ(run({u"settings"_s, u"set"_s, u"glossenGatewayBaseURL"_s, u" Local "_s}), 0);
+    EXPECT_TRUE(list().contains("\nenableLiveTranscription = true\n"));
+    EXPECT_EQ(run({u"settings"_s, u"set"_s, u"enableLiveTranscription"_s, u"false"_s}), 0);
+    EXPECT_TRUE(list().contains("\nenableLiveTranscription = false\n"));
+    EXPECT_EQ(settings(), (QJsonObject{{u"glossenGatewayBaseURL"_s, u" Local "_s},
+                                       {u"enableLiveTranscription"_s, false}}));
+
+    EXPECT_EQ(run({u"settings"_s, u"reset"_s, u"enableLiveTranscription"_s}), 0);
+    EXPECT_EQ(run({u"settings"_s, u"reset"_s, u"glossenGatewayBaseURL"_s}), 0);
+    EXPECT_TRUE(list().contains("\nenableLiveTranscription = true\nglossenGatewayBaseURL = local\n"));
+    changes_.insert(u"EBBCAST_GATEWAY_BASE_URL"_s, QString());
+    EXPECT_TRUE(list().contains("\nenableLiveTranscription = false\nglossenGatewayBaseURL = \n"));
 }
 
 } // namespace

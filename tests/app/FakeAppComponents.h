@@ -347,7 +347,7 @@ public:
         created.append(u"uploads"_s);
         return std::make_unique<UploadManager>(SettingsWiring::uploadConfig(preferences), drive, logger);
     }
-    std::unique_ptr<GlossenGatewayClient> createGatewayClient(const PreferencesStore& preferences,
+    std::unique_ptr<GlossenGatewayClient> createGatewayClient(PreferencesStore& preferences, Logger&,
                                                               QNetworkAccessManager& network) override
     {
         created.append(u"gateway"_s);

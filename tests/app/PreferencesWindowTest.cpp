@@ -411,7 +411,10 @@ TEST_F(PreferencesWindowTest, BadInputShowsItsMessageAndWritesNothing)
         {u"microphonePromptCooldownSeconds"_s, u"soon"_s, notNegative},
         {u"clockSyncURL"_s, u"ftp://time.example"_s, address},
         {u"clockSyncURL"_s, u"time.example/now"_s, address},
-        {u"glossenGatewayBaseURL"_s, u"http://"_s, address},
+        {u"glossenGatewayBaseURL"_s, u"http://"_s,
+         u"Enter local, or an address starting with http:// or https://."_s},
+        {u"glossenGatewayBaseURL"_s, u"localhost"_s,
+         u"Enter local, or an address starting with http:// or https://."_s},
         {u"updateFeedURL"_s, u"file:///etc/feed.json"_s, address},
         {u"webhookURL"_s, u"hooks"_s, address},
         {u"googleDriveFolderURL"_s, u"https://drive.google.com/drive/my-drive"_s, driveFolder},
@@ -452,6 +455,9 @@ TEST_F(PreferencesWindowTest, BadInputShowsItsMessageAndWritesNothing)
     }
     enter(u"googleDriveFolderURL"_s, u"1AbC_d-9"_s);
     EXPECT_EQ(store_->googleDriveFolderURL(), u"1AbC_d-9"_s);
+    enter(u"glossenGatewayBaseURL"_s, u" Local "_s); // the offline gateway
+    EXPECT_EQ(controller_->form()->message(u"glossenGatewayBaseURL"_s), QString());
+    EXPECT_EQ(stored().value(u"glossenGatewayBaseURL"_s), u"Local"_s);
     enter(u"recordingFolderPath"_s, u"~/Recordings/Ebbcast"_s); // made when a session starts
     EXPECT_EQ(store_->recordingFolderPath(), u"~/Recordings/Ebbcast"_s);
 }

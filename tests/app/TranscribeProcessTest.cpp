@@ -14,12 +14,16 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <map>
@@ -468,6 +472,65 @@ TEST_F(TranscribeProcessTest, ItTranscribesEveryChunkOfAStoppedSessionAndASecond
     EXPECT_EQ(gateway.requests().size(), requests.size());
     expectEveryChunkTranscribed(session, requests, 30);
     std::cout << "second run: " << second.elapsedMs << " ms\n";
+}
+
+// glossenGatewayBaseURL "local" without a token: the command starts the offline gateway beside it with a
+// token it makes and stores, and the next run finds that gateway. A copy of ebbcast runs in a folder of its
+// own with the stand-in of the offline gateway (tests/transcription/LocalGatewayStandIn.cpp) beside it.
+TEST_F(TranscribeProcessTest, TheLocalGatewayIsStartedBesideTheProgramAndFoundByTheNextRun)
+{
+    const QString bin = folder_.file(u"bin"_s);
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString program = bin + u"/ebbcast"_s;
+    // A hard link where the file system allows it: the program is large.
+    const bool linked =
+        ::link(QFile::encodeName(executable()).constData(), QFile::encodeName(program).constData()) == 0;
+    ASSERT_TRUE(linked || QFile::copy(executable(), program));
+    ASSERT_TRUE(QFile::link(QStringLiteral(EBBCAST_LOCAL_GATEWAY_STAND_IN), bin + u"/ebbcast-gateway"_s));
+    const QString runtime = folder_.file(u"runtime"_s);
+    ASSERT_EQ(::mkdir(QFile::encodeName(runtime).constData(), 0700), 0);
+    const QString gatewayFolder = runtime + u"/ebbcast-gateway"_s;
+    // Whatever happens, the gateway started here ends with the test.
+    const auto endGateway = qScopeGuard([&gatewayFolder] {
+        const qint64 pid =
+            TemporaryFolder::readAll(gatewayFolder + u"/port"_s).split('\n').value(1).toLongLong();
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    });
+    TemporaryFolder::writeAll(folder_.file(u"scenario.json"_s), scenario(8));
+    QProcessEnvironment changes;
+    changes.insert(u"XDG_RUNTIME_DIR"_s, runtime);
+    changes.insert(u"EBBCAST_STAND_IN_SCENARIO"_s, folder_.file(u"scenario.json"_s));
+    setSetting(u"glossenGatewayBaseURL"_s, u"local"_s);
+
+    const auto transcribeWithCopy = [&](const PreparedSession& session) {
+        QProcess process;
+        configure(process, changes);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(program, {u"transcribe"_s, session.folder});
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = finish(process, clock);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(u"Chunks: 2 (2 complete)"_s)) << run.err.toStdString();
+        for (const auto& [name, record] : chunkDocuments(session))
+            EXPECT_EQ(record.status, u"complete"_s) << name.toStdString();
+        return run;
+    };
+    const Run first = transcribeWithCopy(prepare(folder_.file(u"first"_s), filler(1)));
+    const QString token =
+        readJson(folder_.file(u"config/Tavilon/settings.json"_s)).value(u"glossenGatewayToken"_s).toString();
+    EXPECT_TRUE(QRegularExpression(u"^[0-9a-f]{64}$"_s).match(token).hasMatch()) << token.toStdString();
+    EXPECT_FALSE(first.err.contains(token));
+    const QByteArray starts = TemporaryFolder::readAll(gatewayFolder + u"/stand-in.starts"_s);
+    EXPECT_EQ(starts.count('\n'), 1);
+
+    const Run second = transcribeWithCopy(prepare(folder_.file(u"second"_s), filler(1)));
+    EXPECT_EQ(TemporaryFolder::readAll(gatewayFolder + u"/stand-in.starts"_s), starts) << "no second start";
+    EXPECT_FALSE(second.err.contains(token));
+    const QByteArray log = TemporaryFolder::readAll(folder_.file(u"state/Tavilon/app.log"_s));
+    EXPECT_EQ(log.count("Started the local transcription gateway"), 1);
+    EXPECT_FALSE(log.contains(token.toLatin1()));
 }
 
 TEST_F(TranscribeProcessTest, ItRefusesWhatItCannotWorkOnWithALineAndStatusOne)

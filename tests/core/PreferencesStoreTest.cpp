@@ -90,9 +90,45 @@ TEST_F(PreferencesStoreTest, EmptyDomainGivesEveryDefaultAndWritesNothing)
     EXPECT_EQ(preferences.clockSyncURL(), QString());
     EXPECT_EQ(preferences.corvanePelkoUserID(), QString());
     EXPECT_FALSE(preferences.enableLiveTranscription());
+    // The test programs' default gateway: none (EBBCAST_GATEWAY_BASE_URL empty), whatever the build's.
+    EXPECT_EQ(preferences.glossenGatewayBaseURL(), QString());
     EXPECT_EQ(preferences.glossenGatewayToken(), QString());
     EXPECT_FALSE(QFile::exists(settingsPath()));
     EXPECT_FALSE(QDir(settingsFolder()).exists());
+}
+
+// Live transcription is on by default while the gateway is the local one; a value of its own, true or false,
+// wins over that default, and the default is never written.
+TEST_F(PreferencesStoreTest, LiveTranscriptionFollowsTheLocalGatewayUntilItIsSet)
+{
+    store(QJsonObject{{u"glossenGatewayBaseURL"_s, u" Local "_s}});
+    PreferencesStore& preferences = open();
+    EXPECT_TRUE(preferences.enableLiveTranscription());
+    EXPECT_EQ(preferences.value(u"enableLiveTranscription"), QVariant(true));
+
+    QSignalSpy changed(&preferences, &PreferencesStore::enableLiveTranscriptionChanged);
+    preferences.setGlossenGatewayBaseURL(u"https://gateway.example.test/gw"_s);
+    EXPECT_FALSE(preferences.enableLiveTranscription());
+    preferences.setGlossenGatewayBaseURL(u"LOCAL"_s);
+    preferences.setGlossenGatewayBaseURL(u"local"_s); // no change, no signal
+    EXPECT_TRUE(preferences.enableLiveTranscription());
+    ASSERT_EQ(changed.size(), 2);
+    EXPECT_FALSE(changed.at(0).at(0).toBool());
+    EXPECT_TRUE(changed.at(1).at(0).toBool());
+    EXPECT_FALSE(onDisk().contains(u"enableLiveTranscription"_s));
+
+    preferences.setEnableLiveTranscription(false);
+    preferences.setGlossenGatewayBaseURL(u"https://gateway.example.test/gw"_s);
+    preferences.setGlossenGatewayBaseURL(u"local"_s);
+    EXPECT_FALSE(preferences.enableLiveTranscription());
+    EXPECT_EQ(changed.size(), 3);
+    EXPECT_FALSE(open().enableLiveTranscription()) << "a stored false stays false";
+
+    store(QJsonObject{{u"glossenGatewayBaseURL"_s, u"https://gateway.example.test/gw"_s},
+                      {u"enableLiveTranscription"_s, true}});
+    EXPECT_TRUE(open().enableLiveTranscription());
+    store(QJsonObject{{u"glossenGatewayBaseURL"_s, u"localhost"_s}});
+    EXPECT_FALSE(open().enableLiveTranscription());
 }
 
 TEST_F(PreferencesStoreTest, ValuesOfTheWrongKindLoadAsDefaults)

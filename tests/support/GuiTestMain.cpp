@@ -13,6 +13,10 @@ int main(int argc, char* argv[])
 {
     setenv("TZ", "Europe/Berlin", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
+    // No gateway by default, whatever the build's default (the offline one, "local"): a test that transcribes
+    // names its own gateway, and no test starts the real one by accident. Inherited by the ebbcast processes
+    // the tests start.
+    setenv("EBBCAST_GATEWAY_BASE_URL", "", 1);
     tzset();
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
