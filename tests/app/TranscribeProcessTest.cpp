@@ -533,6 +533,72 @@ TEST_F(TranscribeProcessTest, TheLocalGatewayIsStartedBesideTheProgramAndFoundBy
     EXPECT_FALSE(log.contains(token.toLatin1()));
 }
 
+// The real ebbcast-gateway beside ebbcast: started by `transcribe`, it outlives that process's SIGKILL,
+// finishes the jobs it accepted, and the next run finds it and collects them without sending a chunk again.
+TEST_F(TranscribeProcessTest, TheLocalGatewayOutlivesAKilledRunAndFinishesItsJobs)
+{
+    const QString runtime = folder_.file(u"runtime"_s);
+    ASSERT_EQ(::mkdir(QFile::encodeName(runtime).constData(), 0700), 0);
+    const QString gatewayFolder = runtime + u"/ebbcast-gateway"_s;
+    const auto gatewayPid = [&gatewayFolder] {
+        return TemporaryFolder::readAll(gatewayFolder + u"/port"_s).split('\n').value(1).toLongLong();
+    };
+    const auto endGateway = qScopeGuard([&gatewayPid] {
+        if (gatewayPid() > 0)
+            ::kill(static_cast<pid_t>(gatewayPid()), SIGTERM);
+    });
+    QProcessEnvironment changes;
+    changes.insert(u"XDG_RUNTIME_DIR"_s, runtime);
+    setSetting(u"glossenGatewayBaseURL"_s, u"local"_s);
+    PreparedSessionOptions options = filler(3);
+    options.realAudio = true;
+    options.chunkSeconds = 6;
+    const PreparedSession session = prepare(folder_.file(u"recordings"_s), options);
+
+    QProcess first;
+    configure(first, changes);
+    first.setStandardInputFile(QProcess::nullDevice());
+    first.start(executable(), {u"transcribe"_s, session.folder});
+    // Killed once the gateway holds every chunk as a job.
+    const QString jobs = folder_.file(u"state/Tavilon/gateway/jobs"_s);
+    const QDeadlineTimer accepted(runLimitMs());
+    while (QDir(jobs).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() < 6 && !accepted.hasExpired() &&
+           first.state() != QProcess::NotRunning)
+        QThread::msleep(20);
+    ASSERT_EQ(QDir(jobs).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 6)
+        << first.readAllStandardError().constData();
+    first.kill();
+    first.waitForFinished(10000);
+    const qint64 pid = gatewayPid();
+    ASSERT_GT(pid, 0);
+
+    // Every job ends COMPLETE with nobody asking.
+    const auto completed = [&jobs] {
+        int complete = 0;
+        for (const QString& id : QDir(jobs).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            complete +=
+                readJson(jobs + u'/' + id + u"/job.json"_s).value(u"state"_s).toString() == u"COMPLETE"_s;
+        return complete;
+    };
+    const QDeadlineTimer finished(runLimitMs());
+    while (completed() < 6 && !finished.hasExpired())
+        QThread::msleep(100);
+    EXPECT_EQ(completed(), 6);
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0) << "the gateway ended with the killed run";
+
+    QProcess second;
+    configure(second, changes);
+    second.setStandardInputFile(QProcess::nullDevice());
+    second.start(executable(), {u"transcribe"_s, session.folder});
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = finish(second, clock);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(gatewayPid(), pid) << "the gateway was started again";
+    EXPECT_EQ(QDir(jobs).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 6) << "a chunk was sent again";
+    expectFinalDocuments(session);
+}
+
 TEST_F(TranscribeProcessTest, ItRefusesWhatItCannotWorkOnWithALineAndStatusOne)
 {
     const PreparedSession session = prepare(recordings(), filler(1));

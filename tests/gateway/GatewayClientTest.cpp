@@ -1,12 +1,17 @@
 // The application's own gateway client against a real ebbcast-gateway with the speech engine: spoken
 // sentences as the recorders write them go up, are transcribed and come back.
 #include "gateway/GatewayProcess.h"
+#include "gateway/SpokenSentences.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
 #include "transcription/GlossenGatewayClient.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QProcess>
 #include <QThread>
@@ -113,6 +118,84 @@ TEST(GatewayClientAgainstTheOfflineGateway, SpokenChunksAsBothRecordersWriteThem
             runTask(client.downloadArtifact(accepted.gatewayJobID, artifact.id, artifact.sizeBytes)));
         EXPECT_TRUE(text.contains(u"walk"_s) && text.contains(u"park"_s))
             << chunk.kind.toStdString() << " heard: " << text.toStdString();
+    }
+}
+
+// Three chunks per worker through the real engine: never more running than workers (from the stored times),
+// started in arrival order, each transcript from its own audio, none lost.
+TEST(GatewayClientAgainstTheOfflineGateway, ThreeChunksPerWorkerEachGetTheirOwnWords)
+{
+    TemporaryFolder folder;
+    const SpokenSentences spoken = SpokenSentences::load();
+    // Sentences with a word no other of them has, each spoken in the microphone's format.
+    const QList<QPair<QString, QString>> chosen{
+        {spoken.sentences.value(1), u"coffee"_s}, {spoken.sentences.value(4), u"children"_s},
+        {spoken.sentences.value(9), u"train"_s},  {spoken.sentences.value(10), u"bread"_s},
+        {spoken.sentences.value(3), u"car"_s},    {spoken.sentences.value(7), u"newspaper"_s},
+    };
+    QStringList files;
+    for (qsizetype i = 0; i < chosen.size(); ++i) {
+        ASSERT_TRUE(chosen[i].first.contains(chosen[i].second)) << chosen[i].first.toStdString();
+        files.append(spoken.speak(folder.path(), u"s%1"_s.arg(i), chosen[i].first,
+                                  SpokenSentences::Form::microphoneWav));
+    }
+
+    const QByteArray token = "0123456789abcdef0123456789abcdef";
+    GatewayProcess gateway({QStringLiteral(EBBCAST_GATEWAY),
+                            folder.file(u"data"_s),
+                            folder.file(u"port"_s),
+                            token,
+                            {u"--workers"_s, u"2"_s}});
+    ASSERT_TRUE(gateway.start()) << gateway.standardError().constData();
+    QNetworkAccessManager network;
+    GlossenGatewayClient client(
+        [&] {
+            return GlossenGatewaySettings{u"http://127.0.0.1:%1"_s.arg(gateway.port()),
+                                          QString::fromUtf8(token)};
+        },
+        network);
+    const QString session = u"session-6"_s;
+    QStringList ids;
+    for (qsizetype i = 0; i < files.size(); ++i)
+        ids.append(runTask(client.uploadChunk(session,
+                                              metadataFor(session, u"microphone"_s, static_cast<int>(i),
+                                                          QFileInfo(files[i]).fileName()),
+                                              files[i]))
+                       .gatewayJobID);
+
+    struct Span {
+        QDateTime start, end;
+    };
+    QList<Span> spans;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        QString state;
+        const QDeadlineTimer deadline(180'000);
+        while (!deadline.hasExpired()) {
+            state = runTask(client.getJob(ids[i])).job.state;
+            if (state == "COMPLETE"_L1 || state == "PERMANENT_FAILURE"_L1)
+                break;
+            QThread::msleep(100);
+        }
+        ASSERT_EQ(state, u"COMPLETE"_s) << i;
+        const GlossenArtifactsResponse listing = runTask(client.listArtifacts(ids[i]));
+        ASSERT_EQ(listing.artifacts.size(), 1u);
+        const QString text = QString::fromUtf8(runTask(client.downloadArtifact(ids[i], 1)));
+        EXPECT_TRUE(text.contains(chosen[i].second)) << "chunk " << i << " heard: " << text.toStdString();
+        QFile stored(folder.file(u"data/jobs/%1/job.json"_s.arg(ids[i])));
+        ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+        const QJsonObject job = QJsonDocument::fromJson(stored.readAll()).object();
+        spans.append({QDateTime::fromString(job.value(u"started_at"_s).toString(), Qt::ISODate),
+                      QDateTime::fromString(job.value(u"ended_at"_s).toString(), Qt::ISODate)});
+    }
+    EXPECT_EQ(QDir(folder.file(u"data/jobs"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 6);
+    for (qsizetype i = 1; i < spans.size(); ++i)
+        EXPECT_LE(spans[i - 1].start, spans[i].start) << "chunk " << i << " started before an earlier one";
+    // Whole seconds: at each start, the jobs begun by then and not ended before that second.
+    for (const Span& at : spans) {
+        int overlapping = 0;
+        for (const Span& other : spans)
+            overlapping += other.start <= at.start && other.end > at.start;
+        EXPECT_LE(overlapping, 2);
     }
 }
 

@@ -310,20 +310,24 @@ TEST_P(LocalGatewayProgramTest, TheClientSendsToTheGatewayItResolved)
     EXPECT_EQ(starts(), 1);
 }
 
-// The stand-in, and the program EBBCAST_LOCAL_GATEWAY_PROGRAM names, if any (such as the real
-// ebbcast-gateway).
+// The stand-in, the real ebbcast-gateway of this build, and the program EBBCAST_LOCAL_GATEWAY_PROGRAM names,
+// if any (an installed one, say).
 std::vector<QString> programs()
 {
-    std::vector<QString> programs{QString::fromUtf8(EBBCAST_LOCAL_GATEWAY_STAND_IN)};
+    std::vector<QString> programs{QString::fromUtf8(EBBCAST_LOCAL_GATEWAY_STAND_IN),
+                                  QString::fromUtf8(EBBCAST_GATEWAY)};
     if (const QString named = qEnvironmentVariable("EBBCAST_LOCAL_GATEWAY_PROGRAM"); !named.isEmpty())
         programs.push_back(named);
     return programs;
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, LocalGatewayProgramTest, ::testing::ValuesIn(programs()),
-                         [](const ::testing::TestParamInfo<QString>& program) {
-                             return program.index == 0 ? std::string("StandIn") : std::string("Named");
-                         });
+std::string programName(const ::testing::TestParamInfo<QString>& program)
+{
+    static const char* const names[] = {"StandIn", "Real", "Named"};
+    return names[std::min<size_t>(program.index, 2)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, LocalGatewayProgramTest, ::testing::ValuesIn(programs()), programName);
 
 TEST_F(LocalGatewayTest, OtherSettingsAndUnusableTokensPassUnchanged)
 {
