@@ -394,16 +394,27 @@ void GatewayHttpService::upload(const httplib::Request& request, httplib::Respon
                      {u"state"_s, jobStateName(admitted.state)}});
 }
 
-void GatewayHttpService::job(const httplib::Request& request, httplib::Response& response)
+std::optional<GatewayJob> GatewayHttpService::requestedJob(const httplib::Request& request,
+                                                           httplib::Response& response)
 {
     if (!authorised(request, response))
-        return;
+        return std::nullopt;
     const QString id = matched(request, 1);
-    if (!isJobID(id))
-        return plainText(response, 400, u"invalid job id"_s);
-    const auto job = queue_.find(id);
+    if (!isJobID(id)) {
+        plainText(response, 400, u"invalid job id"_s);
+        return std::nullopt;
+    }
+    auto job = queue_.find(id);
     if (!job)
-        return plainText(response, 404, u"unknown job"_s);
+        plainText(response, 404, u"unknown job"_s);
+    return job;
+}
+
+void GatewayHttpService::job(const httplib::Request& request, httplib::Response& response)
+{
+    const auto job = requestedJob(request, response);
+    if (!job)
+        return;
     QJsonObject object{{u"id"_s, job->id},
                        {u"state"_s, jobStateName(job->state)},
                        {u"glossen_job_id"_s, glossenJobID(engine_.name, job->id)},
@@ -422,14 +433,9 @@ void GatewayHttpService::job(const httplib::Request& request, httplib::Response&
 
 void GatewayHttpService::artifacts(const httplib::Request& request, httplib::Response& response)
 {
-    if (!authorised(request, response))
-        return;
-    const QString id = matched(request, 1);
-    if (!isJobID(id))
-        return plainText(response, 400, u"invalid job id"_s);
-    const auto job = queue_.find(id);
+    const auto job = requestedJob(request, response);
     if (!job)
-        return plainText(response, 404, u"unknown job"_s);
+        return;
     if (job->state != JobState::complete)
         return plainText(response, 409, u"job is %1, not COMPLETE"_s.arg(jobStateName(job->state)));
     const QJsonObject artifact{
@@ -442,24 +448,19 @@ void GatewayHttpService::artifacts(const httplib::Request& request, httplib::Res
 
 void GatewayHttpService::download(const httplib::Request& request, httplib::Response& response)
 {
-    if (!authorised(request, response))
-        return;
-    const QString id = matched(request, 1);
-    if (!isJobID(id))
-        return plainText(response, 400, u"invalid job id"_s);
-    const auto job = queue_.find(id);
+    const auto job = requestedJob(request, response);
     if (!job)
-        return plainText(response, 404, u"unknown job"_s);
+        return;
     if (matched(request, 2) != "1"_L1)
         return plainText(response, 404, u"unknown artifact"_s);
     if (job->state != JobState::complete)
         return plainText(response, 409, u"job is %1, not COMPLETE"_s.arg(jobStateName(job->state)));
     try {
-        const QByteArray text = store_.readTranscript(id);
+        const QByteArray text = store_.readTranscript(job->id);
         response.status = 200;
         response.set_content(text.toStdString(), "text/plain; charset=utf-8");
     } catch (const FileError& error) {
-        log_.error(u"job %1: transcript unreadable: %2"_s.arg(id, error.description()));
+        log_.error(u"job %1: transcript unreadable: %2"_s.arg(job->id, error.description()));
         plainText(response, 500, u"the transcript could not be read"_s);
     }
 }

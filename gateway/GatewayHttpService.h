@@ -1,11 +1,14 @@
 #pragma once
 
+#include "gateway/GatewayJob.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace httplib {
 class Server;
@@ -54,6 +57,9 @@ public:
 
 private:
     bool authorised(const httplib::Request& request, httplib::Response& response);
+    // The job a request's path names, once the token and the id are checked; otherwise the refusal is in
+    // `response` and nothing comes back.
+    std::optional<GatewayJob> requestedJob(const httplib::Request& request, httplib::Response& response);
     void upload(const httplib::Request& request, httplib::Response& response,
                 const httplib::ContentReader& reader);
     void job(const httplib::Request& request, httplib::Response& response);

@@ -13,7 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -22,15 +21,6 @@ using namespace Qt::StringLiterals;
 
 namespace ebbcast::test {
 namespace {
-
-// Runs a program to its end; false when it failed.
-bool runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
 
 GlossenChunkUploadMetadata metadataFor(const QString& session, const QString& kind, int index,
                                        const QString& file)
@@ -51,71 +41,94 @@ GlossenChunkUploadMetadata metadataFor(const QString& session, const QString& ki
     return metadata;
 }
 
-TEST(GatewayClientAgainstTheOfflineGateway, SpokenChunksAsBothRecordersWriteThemComeBackAsText)
-{
-    TemporaryFolder folder;
-    // The sentence in the engine's best espeak voice; the words asserted are those it hears reliably.
-    const QString spoken = folder.file(u"spoken.wav"_s);
-    ASSERT_TRUE(
-        runTool(u"espeak-ng"_s, {u"-v"_s, u"en-us+edward2"_s, u"-s"_s, u"160"_s, u"-w"_s, spoken,
-                                 u"the weather is nice today and we will go for a walk in the park"_s}));
-    // The microphone recorder's format (32-bit float, 48 kHz) and the system-sound recorder's (AAC in m4a).
-    const QString microphone = folder.file(u"microphone_0001.wav"_s);
-    const QString system = folder.file(u"system_audio_0001.m4a"_s);
-    ASSERT_TRUE(runTool(u"sox"_s, {u"-R"_s, spoken, u"-r"_s, u"48000"_s, u"-e"_s, u"floating-point"_s,
-                                   u"-b"_s, u"32"_s, microphone}));
-    ASSERT_TRUE(runTool(u"ffmpeg"_s, {u"-nostdin"_s, u"-loglevel"_s, u"error"_s, u"-i"_s, spoken, u"-ar"_s,
-                                      u"48000"_s, u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"128k"_s, system}));
+// The real gateway with two workers and the application's client pointed at it.
+class GatewayClientAgainstTheOfflineGateway : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gateway_ = std::make_unique<GatewayProcess>(GatewayProcess::Options{QStringLiteral(EBBCAST_GATEWAY),
+                                                                            folder_.file(u"data"_s),
+                                                                            folder_.file(u"port"_s),
+                                                                            token_,
+                                                                            {u"--workers"_s, u"2"_s}});
+        ASSERT_TRUE(gateway_->start()) << gateway_->standardError().constData();
+        // White space around the address, as a setting typed by hand may have.
+        client_ = std::make_unique<GlossenGatewayClient>(
+            [this] {
+                return GlossenGatewaySettings{u" http://127.0.0.1:%1/ \n"_s.arg(gateway_->port()),
+                                              QString::fromUtf8(token_)};
+            },
+            network_);
+    }
 
-    const QByteArray token = "d41d8cd98f00b204e9800998ecf8427e";
-    GatewayProcess gateway({QStringLiteral(EBBCAST_GATEWAY),
-                            folder.file(u"data"_s),
-                            folder.file(u"port"_s),
-                            token,
-                            {u"--workers"_s, u"2"_s}});
-    ASSERT_TRUE(gateway.start()) << gateway.standardError().constData();
-
-    QNetworkAccessManager network;
-    GlossenGatewayClient client(
-        [&] {
-            return GlossenGatewaySettings{u" http://127.0.0.1:%1/ \n"_s.arg(gateway.port()),
-                                          QString::fromUtf8(token)};
-        },
-        network);
-
-    const QString session = u"8F2C61D4-6A0B-4F53-9C1E-3D5B7A9E0F12"_s;
-    struct Chunk {
-        QString kind;
-        QString path;
-        QString file;
-    };
-    for (const Chunk& chunk : {Chunk{u"microphone"_s, microphone, u"microphone_0001.wav"_s},
-                               Chunk{u"system_audio"_s, system, u"system_audio_0001.m4a"_s}}) {
-        const GlossenUploadResponse accepted =
-            runTask(client.uploadChunk(session, metadataFor(session, chunk.kind, 1, chunk.file), chunk.path));
-        EXPECT_EQ(accepted.collectionID.value_or(QString()), session);
-        EXPECT_TRUE(accepted.statusURL.startsWith(u"http://127.0.0.1:%1/v1/jobs/"_s.arg(gateway.port())));
-        // A retry of the same chunk is the same job.
-        EXPECT_EQ(
-            runTask(client.uploadChunk(session, metadataFor(session, chunk.kind, 1, chunk.file), chunk.path))
-                .gatewayJobID,
-            accepted.gatewayJobID);
-
+    // Polls the job as the pipeline does, a little faster; its last state.
+    QString waitForEnd(const QString& jobID)
+    {
         QString state;
-        const QDeadlineTimer deadline(120'000);
+        const QDeadlineTimer deadline(180'000);
         while (!deadline.hasExpired()) {
-            state = runTask(client.getJob(accepted.gatewayJobID)).job.state;
+            state = runTask(client_->getJob(jobID)).job.state;
             if (state == "COMPLETE"_L1 || state == "PERMANENT_FAILURE"_L1)
                 break;
             QThread::msleep(100);
         }
-        ASSERT_EQ(state, u"COMPLETE"_s) << chunk.kind.toStdString();
-        const GlossenArtifactsResponse listing = runTask(client.listArtifacts(accepted.gatewayJobID));
-        ASSERT_EQ(listing.artifacts.size(), 1u);
+        return state;
+    }
+
+    // The one transcript artifact of a complete job, as text.
+    QString transcript(const QString& jobID)
+    {
+        const GlossenArtifactsResponse listing = runTask(client_->listArtifacts(jobID));
+        EXPECT_EQ(listing.artifacts.size(), 1u);
+        if (listing.artifacts.empty())
+            return {};
         const GlossenArtifact& artifact = listing.artifacts.front();
         EXPECT_EQ(artifact.artifactType.value_or(QString()), u"transcript-txt"_s);
-        const QString text = QString::fromUtf8(
-            runTask(client.downloadArtifact(accepted.gatewayJobID, artifact.id, artifact.sizeBytes)));
+        return QString::fromUtf8(runTask(client_->downloadArtifact(jobID, artifact.id, artifact.sizeBytes)));
+    }
+
+    QJsonObject storedJob(const QString& jobID) const
+    {
+        QFile stored(folder_.file(u"data/jobs/%1/job.json"_s.arg(jobID)));
+        EXPECT_TRUE(stored.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(stored.readAll()).object();
+    }
+
+    TemporaryFolder folder_;
+    const QByteArray token_ = "d41d8cd98f00b204e9800998ecf8427e";
+    std::unique_ptr<GatewayProcess> gateway_;
+    QNetworkAccessManager network_;
+    std::unique_ptr<GlossenGatewayClient> client_;
+};
+
+TEST_F(GatewayClientAgainstTheOfflineGateway, SpokenChunksAsBothRecordersWriteThemComeBackAsText)
+{
+    SpokenSentences spoken = SpokenSentences::load();
+    const QString sentence = u"the weather is nice today and we will go for a walk in the park"_s;
+    struct Chunk {
+        QString kind;
+        QString path;
+    };
+    const QList<Chunk> chunks{
+        {u"microphone"_s,
+         spoken.speak(folder_.path(), u"microphone_0001"_s, sentence, SpokenSentences::Form::microphoneWav)},
+        {u"system_audio"_s,
+         spoken.speak(folder_.path(), u"system_audio_0001"_s, sentence, SpokenSentences::Form::systemM4a)},
+    };
+    const QString session = u"8F2C61D4-6A0B-4F53-9C1E-3D5B7A9E0F12"_s;
+    for (const Chunk& chunk : chunks) {
+        const QString file = QFileInfo(chunk.path).fileName();
+        const GlossenUploadResponse accepted =
+            runTask(client_->uploadChunk(session, metadataFor(session, chunk.kind, 1, file), chunk.path));
+        EXPECT_EQ(accepted.collectionID.value_or(QString()), session);
+        EXPECT_TRUE(accepted.statusURL.startsWith(u"http://127.0.0.1:%1/v1/jobs/"_s.arg(gateway_->port())));
+        // A retry of the same chunk is the same job.
+        EXPECT_EQ(
+            runTask(client_->uploadChunk(session, metadataFor(session, chunk.kind, 1, file), chunk.path))
+                .gatewayJobID,
+            accepted.gatewayJobID);
+        ASSERT_EQ(waitForEnd(accepted.gatewayJobID), u"COMPLETE"_s) << chunk.kind.toStdString();
+        const QString text = transcript(accepted.gatewayJobID);
         EXPECT_TRUE(text.contains(u"walk"_s) && text.contains(u"park"_s))
             << chunk.kind.toStdString() << " heard: " << text.toStdString();
     }
@@ -123,9 +136,8 @@ TEST(GatewayClientAgainstTheOfflineGateway, SpokenChunksAsBothRecordersWriteThem
 
 // Three chunks per worker through the real engine: never more running than workers (from the stored times),
 // started in arrival order, each transcript from its own audio, none lost.
-TEST(GatewayClientAgainstTheOfflineGateway, ThreeChunksPerWorkerEachGetTheirOwnWords)
+TEST_F(GatewayClientAgainstTheOfflineGateway, ThreeChunksPerWorkerEachGetTheirOwnWords)
 {
-    TemporaryFolder folder;
     const SpokenSentences spoken = SpokenSentences::load();
     // Sentences with a word no other of them has, each spoken in the microphone's format.
     const QList<QPair<QString, QString>> chosen{
@@ -133,61 +145,32 @@ TEST(GatewayClientAgainstTheOfflineGateway, ThreeChunksPerWorkerEachGetTheirOwnW
         {spoken.sentences.value(9), u"train"_s},  {spoken.sentences.value(10), u"bread"_s},
         {spoken.sentences.value(3), u"car"_s},    {spoken.sentences.value(7), u"newspaper"_s},
     };
-    QStringList files;
-    for (qsizetype i = 0; i < chosen.size(); ++i) {
-        ASSERT_TRUE(chosen[i].first.contains(chosen[i].second)) << chosen[i].first.toStdString();
-        files.append(spoken.speak(folder.path(), u"s%1"_s.arg(i), chosen[i].first,
-                                  SpokenSentences::Form::microphoneWav));
-    }
-
-    const QByteArray token = "0123456789abcdef0123456789abcdef";
-    GatewayProcess gateway({QStringLiteral(EBBCAST_GATEWAY),
-                            folder.file(u"data"_s),
-                            folder.file(u"port"_s),
-                            token,
-                            {u"--workers"_s, u"2"_s}});
-    ASSERT_TRUE(gateway.start()) << gateway.standardError().constData();
-    QNetworkAccessManager network;
-    GlossenGatewayClient client(
-        [&] {
-            return GlossenGatewaySettings{u"http://127.0.0.1:%1"_s.arg(gateway.port()),
-                                          QString::fromUtf8(token)};
-        },
-        network);
     const QString session = u"session-6"_s;
     QStringList ids;
-    for (qsizetype i = 0; i < files.size(); ++i)
-        ids.append(runTask(client.uploadChunk(session,
-                                              metadataFor(session, u"microphone"_s, static_cast<int>(i),
-                                                          QFileInfo(files[i]).fileName()),
-                                              files[i]))
+    for (qsizetype i = 0; i < chosen.size(); ++i) {
+        ASSERT_TRUE(chosen[i].first.contains(chosen[i].second)) << chosen[i].first.toStdString();
+        const QString file = spoken.speak(folder_.path(), u"s%1"_s.arg(i), chosen[i].first,
+                                          SpokenSentences::Form::microphoneWav);
+        ids.append(runTask(client_->uploadChunk(session,
+                                                metadataFor(session, u"microphone"_s, static_cast<int>(i),
+                                                            QFileInfo(file).fileName()),
+                                                file))
                        .gatewayJobID);
+    }
 
     struct Span {
         QDateTime start, end;
     };
     QList<Span> spans;
     for (qsizetype i = 0; i < ids.size(); ++i) {
-        QString state;
-        const QDeadlineTimer deadline(180'000);
-        while (!deadline.hasExpired()) {
-            state = runTask(client.getJob(ids[i])).job.state;
-            if (state == "COMPLETE"_L1 || state == "PERMANENT_FAILURE"_L1)
-                break;
-            QThread::msleep(100);
-        }
-        ASSERT_EQ(state, u"COMPLETE"_s) << i;
-        const GlossenArtifactsResponse listing = runTask(client.listArtifacts(ids[i]));
-        ASSERT_EQ(listing.artifacts.size(), 1u);
-        const QString text = QString::fromUtf8(runTask(client.downloadArtifact(ids[i], 1)));
+        ASSERT_EQ(waitForEnd(ids[i]), u"COMPLETE"_s) << i;
+        const QString text = transcript(ids[i]);
         EXPECT_TRUE(text.contains(chosen[i].second)) << "chunk " << i << " heard: " << text.toStdString();
-        QFile stored(folder.file(u"data/jobs/%1/job.json"_s.arg(ids[i])));
-        ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-        const QJsonObject job = QJsonDocument::fromJson(stored.readAll()).object();
+        const QJsonObject job = storedJob(ids[i]);
         spans.append({QDateTime::fromString(job.value(u"started_at"_s).toString(), Qt::ISODate),
                       QDateTime::fromString(job.value(u"ended_at"_s).toString(), Qt::ISODate)});
     }
-    EXPECT_EQ(QDir(folder.file(u"data/jobs"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 6);
+    EXPECT_EQ(QDir(folder_.file(u"data/jobs"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 6);
     for (qsizetype i = 1; i < spans.size(); ++i)
         EXPECT_LE(spans[i - 1].start, spans[i].start) << "chunk " << i << " started before an earlier one";
     // Whole seconds: at each start, the jobs begun by then and not ended before that second.
