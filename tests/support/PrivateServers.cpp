@@ -20,17 +20,6 @@ void sleepMilliseconds(int milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// A display number no live X server holds: no lock file, or one left by a server that is gone (an X server
-// replaces such a stale lock).
-bool displayNumberIsFree(int number)
-{
-    QFile lock(u"/tmp/.X%1-lock"_s.arg(number));
-    if (!lock.open(QIODevice::ReadOnly))
-        return true;
-    const pid_t owner = static_cast<pid_t>(lock.readAll().trimmed().toLongLong());
-    return owner <= 0 || (::kill(owner, 0) != 0 && errno == ESRCH);
-}
-
 bool displayAnswers(const QString& name)
 {
     QProcess xdpyinfo;
@@ -56,25 +45,25 @@ void endProcess(QProcess& process, int signal)
 
 PrivateDisplay::PrivateDisplay(const QString& screen)
 {
-    // Another program may take a number between the check and the server's start: then the server exits
-    // at once and the next number is tried.
-    for (int number = 200; number < 250; ++number) {
-        if (!displayNumberIsFree(number))
-            continue;
-        const QString name = u":%1"_s.arg(number);
-        server_.setStandardOutputFile(QProcess::nullDevice());
-        server_.setStandardErrorFile(QProcess::nullDevice());
-        server_.start(u"Xvfb"_s, {name, u"-screen"_s, u"0"_s, screen, u"-nolisten"_s, u"tcp"_s});
-        if (!server_.waitForStarted(5000))
-            throw std::runtime_error("Xvfb did not start");
-        for (int i = 0; i < 200 && server_.state() == QProcess::Running; ++i) {
-            if (displayAnswers(name)) {
-                name_ = name;
-                return;
-            }
-            sleepMilliseconds(50);
-        }
-        endProcess(server_, SIGTERM);
+    // Xvfb picks a free display number itself (-displayfd) and writes it once it accepts clients: two tests
+    // that started at once can never end up on one server, as they could when a number was checked first.
+    server_.setStandardErrorFile(QProcess::nullDevice());
+    server_.start(u"Xvfb"_s,
+                  {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, screen, u"-nolisten"_s, u"tcp"_s});
+    if (!server_.waitForStarted(5000))
+        throw std::runtime_error("Xvfb did not start");
+    QByteArray number;
+    while (!number.endsWith('\n') && server_.waitForReadyRead(20000))
+        number += server_.readAllStandardOutput();
+    bool ok = false;
+    const int display = number.trimmed().toInt(&ok);
+    if (!ok)
+        throw std::runtime_error("no private X display came up");
+    name_ = u":%1"_s.arg(display);
+    for (int i = 0; i < 200 && server_.state() == QProcess::Running; ++i) {
+        if (displayAnswers(name_))
+            return;
+        sleepMilliseconds(50);
     }
     throw std::runtime_error("no private X display came up");
 }
