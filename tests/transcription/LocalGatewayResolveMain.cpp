@@ -25,10 +25,12 @@ int main(int argc, char* argv[])
     ebbcast::Logger logger(arguments.at(4));
     ebbcast::LocalGatewayLauncher launcher(arguments.at(1), arguments.at(2), {}, network, logger, {});
     int status = 1;
+    // Made before the coroutine: GCC 12 destroys a braced temporary argument inside a co_await twice, which
+    // released the token's string one time too many.
+    const ebbcast::GlossenGatewaySettings stored{u"local"_s, arguments.at(3)};
     const auto resolve = [&]() -> QCoro::Task<> {
         try {
-            const ebbcast::GlossenGatewaySettings settings =
-                co_await launcher.resolve({u"local"_s, arguments.at(3)});
+            const ebbcast::GlossenGatewaySettings settings = co_await launcher.resolve(stored);
             std::printf("%s\n", settings.baseURL.toUtf8().constData());
             status = 0;
         } catch (const ebbcast::EbbcastError& error) {
