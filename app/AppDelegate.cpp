@@ -67,9 +67,11 @@ AppDelegate::AppDelegate(AppComponentFactory& factory, Options options)
 
 AppDelegate::~AppDelegate()
 {
-    // A stop still hanging (the quit gave up on it) keeps the components to the end of the process:
-    // destroying them would pull them from under it.
-    if (c_ && !tornDown_ && ((c_->session && c_->session->isTransitioning()) || runningTasks_ > 0))
+    // A stop still hanging (the quit gave up on it), or a final transcript being written on a pool thread,
+    // keeps the components to the end of the process: destroying them would pull them from under it.
+    if (c_ && !tornDown_ &&
+        ((c_->session && c_->session->isTransitioning()) || runningTasks_ > 0 ||
+         (c_->finalizer && c_->finalizer->isFinalizing())))
         (void)c_.release();
     tearDown();
 }

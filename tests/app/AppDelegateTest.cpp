@@ -97,6 +97,13 @@ protected:
         return done();
     }
 
+    // Waits until the work a test set off is over (a final transcript is written on a pool thread with the
+    // delegate's components), so that the delegate ends with nothing in flight.
+    static bool settled(const AppDelegate& delegate)
+    {
+        return waitFor([&delegate] { return !delegate.hasWorkInFlight(); });
+    }
+
     QStringList logLines() const
     {
         return QString::fromUtf8(test::TemporaryFolder::readAll(folder_.file(u"state/app.log"_s)))
@@ -354,6 +361,7 @@ TEST_F(AppDelegateTest, LiveTranscriptionResumesTheLatestSessionAtLaunchAndSends
     EXPECT_EQ(statuses(folder), QStringList{u"complete"_s});
     EXPECT_EQ(gateway.uploads().size(), 3);
     EXPECT_TRUE(server.violations().isEmpty());
+    EXPECT_TRUE(settled(delegate));
 }
 
 TEST_F(AppDelegateTest, AnUploadCutShortGoesOnAtLaunchWithTheMissingFileOnlyIntoTheSameFolder)
@@ -454,6 +462,7 @@ TEST_F(AppDelegateTest, AfterACrashTheReportedAndTheCutChunksAreTranscribed)
     })) << statuses().join(u',').toStdString();
     EXPECT_EQ(gateway.uploads().size(), 2) << "each chunk once";
     EXPECT_TRUE(server.violations().isEmpty());
+    EXPECT_TRUE(settled(delegate));
 }
 
 // A kill while a wrap-up note records leaves the note pending, and the session's upload (held back for the
